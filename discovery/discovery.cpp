@@ -1,0 +1,3 @@
+#include "discovery/discovery.h"
+
+void runDiscovery() {}

@@ -1,0 +1,59 @@
+// IPv4 UDP sockets behind one small interface.
+//
+// Every socket call of the loader goes through these procedures; one
+// backend file per platform implements them (net_posix.cpp, net_windows.cpp)
+// and turns the system's error codes into the few results below at the
+// boundary. Addresses and ports are passed in host byte order: the first
+// dotted component of an address is its most significant byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A socket handle. 0 means "no socket was opened"; NET_INVALID_SOCKET is
+// what a failed creation leaves behind. A live socket is never 0.
+using NetSocket = std::intptr_t;
+inline constexpr NetSocket NET_INVALID_SOCKET = -1;
+
+enum class NetResult : std::uint8_t {
+  ok,        // the call did what was asked
+  timedOut,  // a receive time-out ran out before a datagram came
+  failed,    // any other failure (closed or unbound socket, network error)
+};
+
+// Starts and releases the socket library. Counted: every successful
+// netStartup needs one netCleanup. On POSIX systems both do nothing.
+bool netStartup();
+void netCleanup();
+
+// Opens an IPv4 UDP socket (AF_INET, SOCK_DGRAM, IPPROTO_UDP).
+// Returns NET_INVALID_SOCKET on failure.
+NetSocket netOpenUdp();
+
+bool netSetReuseAddress(NetSocket s);
+bool netSetBroadcast(NetSocket s);
+// A receive that waits longer than ms milliseconds returns timedOut.
+bool netSetReceiveTimeout(NetSocket s, int ms);
+
+bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port);
+
+// Sends one datagram. dontRoute keeps it to directly attached networks.
+bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
+               std::uint16_t port, bool dontRoute);
+
+// Receives one datagram into buf. A datagram longer than capacity is cut to
+// capacity bytes and counts as received. fromAddr/fromPort may be null.
+NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
+                         std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort);
+
+// Wakes any receive pending on s in another thread (it returns failed) and
+// stops further receives; the handle stays valid until netClose.
+void netShutdown(NetSocket s);
+void netClose(NetSocket s);
+
+// The local address that the host's routing uses to reach dest (found with a
+// scratch socket connected to dest). False when there is no route.
+bool netSourceAddressFor(std::uint32_t dest, std::uint32_t* local);
+
+// The first IPv4 address that the local host name resolves to.
+bool netHostNameAddress(std::uint32_t* local);

@@ -1,0 +1,147 @@
+// POSIX backend of the socket layer (Linux and other Unix systems).
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "platform/net.h"
+
+namespace {
+
+int fdOf(NetSocket s) { return static_cast<int>(s); }
+
+sockaddr_in endpoint(std::uint32_t addr, std::uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(addr);
+  return sa;
+}
+
+bool setIntOption(NetSocket s, int level, int option, int value) {
+  return setsockopt(fdOf(s), level, option, &value, sizeof value) == 0;
+}
+
+}  // namespace
+
+bool netStartup() { return true; }
+
+void netCleanup() {}
+
+NetSocket netOpenUdp() {
+  int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (fd < 0) {
+    return NET_INVALID_SOCKET;
+  }
+  // Handle 0 means "no socket" to the callers; with standard input closed
+  // the system may hand out descriptor 0, so move it out of the way.
+  if (fd < 3) {
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    if (moved < 0) {
+      return NET_INVALID_SOCKET;
+    }
+    fd = moved;
+  }
+  return fd;
+}
+
+bool netSetReuseAddress(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
+
+bool netSetBroadcast(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
+
+bool netSetReceiveTimeout(NetSocket s, int ms) {
+  timeval tv{};
+  tv.tv_sec = ms / 1000;
+  tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+  return setsockopt(fdOf(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
+  const sockaddr_in sa = endpoint(addr, port);
+  return bind(fdOf(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
+               std::uint16_t port, bool dontRoute) {
+  const sockaddr_in sa = endpoint(addr, port);
+  const int flags = MSG_NOSIGNAL | (dontRoute ? MSG_DONTROUTE : 0);
+  ssize_t sent = 0;
+  do {
+    sent = sendto(fdOf(s), data, size, flags, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  } while (sent < 0 && errno == EINTR);
+  return sent == static_cast<ssize_t>(size);
+}
+
+NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
+                         std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort) {
+  sockaddr_in from{};
+  socklen_t fromLen = sizeof from;
+  // A datagram longer than the area is cut by the system; that is a normal
+  // receive of capacity bytes.
+  const ssize_t n =
+      recvfrom(fdOf(s), buf, capacity, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+  if (n < 0) {
+    *received = 0;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? NetResult::timedOut : NetResult::failed;
+  }
+  *received = static_cast<std::size_t>(n);
+  if (fromAddr != nullptr) {
+    *fromAddr = from.sin_family == AF_INET ? ntohl(from.sin_addr.s_addr) : 0;
+  }
+  if (fromPort != nullptr) {
+    *fromPort = from.sin_family == AF_INET ? ntohs(from.sin_port) : 0;
+  }
+  return NetResult::ok;
+}
+
+void netShutdown(NetSocket s) { shutdown(fdOf(s), SHUT_RDWR); }
+
+void netClose(NetSocket s) { close(fdOf(s)); }
+
+bool netSourceAddressFor(std::uint32_t dest, std::uint32_t* local) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+  if (fd < 0) {
+    return false;
+  }
+  // Connecting a datagram socket sends nothing; it only makes the system
+  // choose the route and with it the local address.
+  const sockaddr_in sa = endpoint(dest, 9);
+  sockaddr_in mine{};
+  socklen_t mineLen = sizeof mine;
+  const bool found = connect(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 &&
+                     getsockname(fd, reinterpret_cast<sockaddr*>(&mine), &mineLen) == 0 &&
+                     mine.sin_addr.s_addr != 0;
+  close(fd);
+  if (found) {
+    *local = ntohl(mine.sin_addr.s_addr);
+  }
+  return found;
+}
+
+bool netHostNameAddress(std::uint32_t* local) {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (gethostname(name, sizeof name - 1) != 0) {
+    return false;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* list = nullptr;
+  if (getaddrinfo(name, nullptr, &hints, &list) != 0 || list == nullptr) {
+    return false;
+  }
+  std::uint32_t addr = 0;
+  std::memcpy(&addr, &reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr.s_addr,
+              sizeof addr);
+  freeaddrinfo(list);
+  *local = ntohl(addr);
+  return true;
+}

@@ -1,0 +1,63 @@
+// Running the built executables as a user would, with bounded time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct ProcessResult {
+  int exitCode = -1;      // exit status, or -1 when ended by a signal
+  int signal = 0;         // the signal that ended it, or 0
+  bool timedOut = false;  // killed because it overran its time
+  std::string out;        // everything written to standard output
+  std::string err;        // everything written to standard error
+  double seconds = 0;     // wall time from start to end
+};
+
+// Runs argv to its end, or kills it (and its process group) once timeout has
+// passed. Standard input is empty.
+ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+
+// A process left running in the background, its output going to files.
+struct BackgroundProcess {
+  pid_t pid = -1;
+  std::string outPath;
+  std::string errPath;
+  std::chrono::steady_clock::time_point started;
+};
+
+BackgroundProcess startProcess(const std::vector<std::string>& argv);
+
+// Waits up to timeout for the process to end by itself, then sends SIGTERM
+// and, after another second, SIGKILL. Returns what it wrote.
+ProcessResult stopProcess(BackgroundProcess& process, std::chrono::milliseconds timeout);
+
+// Waits until the process's standard output contains text, or timeout.
+bool waitForOutput(const BackgroundProcess& process, const std::string& text,
+                   std::chrono::milliseconds timeout);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+
+// A fresh directory for one test's files, removed by the destructor.
+struct ScratchDir {
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string path;
+  std::string file(const std::string& name) const { return path + "/" + name; }
+};
+
+// The executables under test. TOVRIN_EXE and DRIVESIM_EXE in the environment
+// override the built ones; TOVRIN_LAUNCHER (for example a Windows emulator)
+// is put in front of the loader's command.
+std::vector<std::string> tovrinCommand();
+std::string drivesimPath();
+// True when the loader under test writes its output in text mode (a
+// Windows build), where every line feed reaches the output as CR LF.
+bool tovrinTextMode();
+// The bytes a text-mode loader writes for text.
+std::string asConsoleBytes(const std::string& text);
