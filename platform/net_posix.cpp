@@ -92,12 +92,18 @@ NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
     *received = 0;
     return (errno == EAGAIN || errno == EWOULDBLOCK) ? NetResult::timedOut : NetResult::failed;
   }
+  // Once the socket is shut down, a receive returns at once with no data and
+  // no sender; that is the end of the socket, not an empty datagram.
+  if (fromLen < sizeof from || from.sin_family != AF_INET) {
+    *received = 0;
+    return NetResult::failed;
+  }
   *received = static_cast<std::size_t>(n);
   if (fromAddr != nullptr) {
-    *fromAddr = from.sin_family == AF_INET ? ntohl(from.sin_addr.s_addr) : 0;
+    *fromAddr = ntohl(from.sin_addr.s_addr);
   }
   if (fromPort != nullptr) {
-    *fromPort = from.sin_family == AF_INET ? ntohs(from.sin_port) : 0;
+    *fromPort = ntohs(from.sin_port);
   }
   return NetResult::ok;
 }
