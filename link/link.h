@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/net.h"
@@ -24,6 +25,17 @@ extern RunMode runMode;
 extern std::atomic<NetSocket> udpSocket;  // 0 while no socket was opened
 extern std::atomic<bool> ackReceived;     // any datagram arrived since cleared
 extern std::atomic<bool> doneFlag;        // report done, or link shut down
+
+// Sends one command datagram to driveIp:LOADER_PORT from udpSocket. The
+// payload is length bytes of source from offset (source is not read when
+// length is 0). Prints "ERROR: server sendto failed\n" and returns false
+// when the send fails.
+bool sendCommand(std::uint8_t code, std::uint32_t target, const std::uint8_t* source,
+                 std::size_t offset, std::size_t length);
+
+// Starts comthread, which opens udpSocket, binds it to the host's address on
+// LOADER_PORT and starts rxthread. False when the thread can't be created.
+bool startLink();
 
 // Ends the link: sets doneFlag, stops rxthread, closes udpSocket. Harmless
 // at any time and more than once; prints nothing when nothing runs.
