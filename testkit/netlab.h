@@ -46,3 +46,9 @@ struct NetLabOptions {
 bool canMakeNamespaces();
 
 std::unique_ptr<NetLab> makeNetLab(const NetLabOptions& options = {});
+
+// Moves the calling test process into a network namespace of its own with
+// only loopback up (as root), so in-process socket tests can bind port 8995
+// of 127.0.0.1 while other tests run. Without root it takes the loopback
+// lock instead, for the rest of the process. True when isolated.
+bool enterPrivateNetwork();
