@@ -1,3 +1,122 @@
 #include "discovery/discovery.h"
 
-void runDiscovery() {}
+#include <atomic>
+#include <cstdio>
+#include <system_error>
+#include <thread>
+
+#include "link/datagram.h"
+#include "link/link.h"
+#include "platform/net.h"
+#include "platform/pause.h"
+
+std::uint32_t discoveredAddrs[MAX_DISCOVERED] = {};
+
+namespace {
+
+// A receive fails at once, again and again, on a socket that some socket
+// layers consider unusable (no local port yet, an error left by the
+// network); the collector waits this long before it tries again, so it never
+// spins. Datagrams wait in the socket meanwhile, so nothing is lost.
+constexpr int RECEIVE_RETRY_PAUSE_MS = 5;
+
+// A drive is listed when its address is in the table. 0.0.0.0 counts as
+// listed always: it is no drive's address, and unfilled entries hold it.
+bool alreadyListed(std::uint32_t addr) {
+  if (addr == 0) {
+    return true;
+  }
+  for (const std::uint32_t listed : discoveredAddrs) {
+    if (listed == addr) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int octet(std::uint32_t addr, int shift) { return static_cast<int>((addr >> shift) & 0xFFu); }
+
+}  // namespace
+
+bool sendDiscoveryProbe() {
+  if (!netSendTo(udpSocket, DISCOVERY_PROBE, DISCOVERY_PROBE_SIZE, BROADCAST_ADDRESS, LOADER_PORT,
+                 true)) {
+    std::fputs("\nERROR: server sendto failed", stdout);
+    return false;
+  }
+  return true;
+}
+
+int discoveryCollector() {
+  // Entries are filled from the first on and never cleared, so the first
+  // unfilled one is the next free entry.
+  std::size_t next = 0;
+  while (next < MAX_DISCOVERED && discoveredAddrs[next] != 0) {
+    ++next;
+  }
+  std::uint8_t area[MAX_PAYLOAD];
+  while (!doneFlag) {
+    std::size_t received = 0;
+    std::uint32_t from = 0;
+    const NetResult result =
+        netReceiveFrom(udpSocket, area, sizeof area, &received, &from, nullptr);
+    if (result != NetResult::ok) {
+      // Also how the end of the run arrives: shutdownLink sets doneFlag,
+      // then closes the socket, which makes the pending receive fail.
+      if (!doneFlag) {
+        pauseMs(RECEIVE_RETRY_PAUSE_MS);
+      }
+      continue;
+    }
+    if (received <= DISCOVERY_MARK_OFFSET || area[DISCOVERY_MARK_OFFSET] != DISCOVERY_REPLY_MARK ||
+        alreadyListed(from)) {
+      continue;
+    }
+    if (next == MAX_DISCOVERED) {
+      return 0;  // a new drive, but no room: listing ends here
+    }
+    discoveredAddrs[next++] = from;
+    std::printf("\n\t-->  %d.%d.%d.%d ", octet(from, 24), octet(from, 16), octet(from, 8),
+                octet(from, 0));
+  }
+  return 0;
+}
+
+void runDiscovery() {
+  doneFlag = false;
+  std::fputs("\nRetrieving IP Address of all Drives on LAN, please wait....\n", stdout);
+  if (!netStartup()) {
+    return;
+  }
+  const NetSocket s = netOpenUdp();
+  udpSocket = s;
+  if (s == NET_INVALID_SOCKET) {
+    std::fputs("\nERROR: server socket failed", stdout);
+    return;
+  }
+  if (!netSetBroadcast(s)) {
+    std::fputs("\nERROR: server setsockopt failed", stdout);
+    return;
+  }
+  // Any address, a port of the system's choosing: the same local endpoint
+  // the first probe would give the socket, taken now so that the collector
+  // has a port to receive on from its first receive. The probes go out from
+  // this port and the drives answer to it. Should this fail, the first send
+  // still gives the socket its port, so the run goes on.
+  netBind(s, 0, 0);
+  try {
+    // Nothing waits for the collector: it ends on doneFlag, or with the
+    // process.
+    std::thread(discoveryCollector).detach();
+  } catch (const std::system_error&) {
+    std::fputs("\nERROR: CreateThread failed", stdout);
+    shutdownLink();
+    return;
+  }
+  pauseMs(COLLECTOR_START_PAUSE_MS);
+  for (int i = 0; i < DISCOVERY_PROBES; ++i) {
+    sendDiscoveryProbe();  // a failed probe is reported and the run goes on
+    pauseMs(PROBE_INTERVAL_MS);
+  }
+  shutdownLink();
+}
