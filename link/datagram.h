@@ -25,6 +25,9 @@ inline constexpr std::size_t MAX_PAYLOAD = 512;
 inline constexpr std::size_t COMMAND_HEADER_SIZE = 12;
 inline constexpr std::size_t COMMAND_DATAGRAM_SIZE = COMMAND_HEADER_SIZE + MAX_PAYLOAD;
 inline constexpr std::uint8_t COMMAND_MAGIC[4] = {0x3C, 0x3C, 0xC3, 0xC3};
+inline constexpr std::size_t COMMAND_CODE_OFFSET = 4;
+inline constexpr std::size_t COMMAND_LENGTH_OFFSET = 6;
+inline constexpr std::size_t COMMAND_TARGET_OFFSET = 8;
 
 inline constexpr std::uint8_t CMD_CONNECT = 16;
 inline constexpr std::uint8_t CMD_PROGRAM_BLOCK = 17;
@@ -42,5 +45,7 @@ inline constexpr std::size_t DIGEST_SIZE = 16;
 inline constexpr std::uint8_t STATUS_SUCCESS = 1;
 
 // Builds the 524-byte command datagram into out (byte by byte, zero fill).
+// A length above MAX_PAYLOAD is cut to MAX_PAYLOAD, so out is never
+// overrun; sendCommand refuses such a length before it gets here.
 void buildCommandDatagram(std::uint8_t* out, std::uint8_t code, std::uint32_t target,
                           const std::uint8_t* source, std::size_t offset, std::size_t length);
