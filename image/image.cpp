@@ -1,0 +1,126 @@
+#include "image/image.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "image/md5.h"
+#include "platform/coding.h"
+#include "platform/console.h"
+
+std::uint8_t fileDigest[16];
+
+namespace {
+
+// Offsets of the header fields (the layout is described in image.h).
+constexpr std::size_t IMAGE_DIGEST_OFFSET = 0;
+constexpr std::size_t IMAGE_ZERO_OFFSET = 16;
+constexpr std::size_t IMAGE_LENGTH_OFFSET = 20;
+
+// The smallest file that leaves room for the header once rounded up: 21
+// bytes round up to 24.
+constexpr long MIN_FILE_SIZE = static_cast<long>(IMAGE_HEADER_SIZE) - 3;
+// The largest file the digest can cover exactly: its bit count must fit in
+// 32 bits, so the covered length stays below 2^29 bytes (512 MiB).
+constexpr long MAX_FILE_SIZE = 512L * 1024 * 1024;
+
+constexpr int EXIT_STATUS = 1;
+
+// The firmware file's messages show the path, or "(null)" when no file was
+// named, and end the process.
+[[noreturn]] void failOpen(const char* shownPath) {
+  std::printf("\nERROR: Can't open file %s\r\n", shownPath);
+  endProcess(EXIT_STATUS);
+}
+
+[[noreturn]] void failRead(std::FILE* file, const char* shownPath) {
+  std::fclose(file);
+  std::printf("\nERROR: Can't read file %s\r\n", shownPath);
+  endProcess(EXIT_STATUS);
+}
+
+[[noreturn]] void failSize(std::FILE* file, const char* message) {
+  std::fclose(file);
+  std::fputs(message, stdout);
+  endProcess(EXIT_STATUS);
+}
+
+}  // namespace
+
+FirmwareImage loadFirmwareImage(const char* path) {
+  const char* shownPath = path != nullptr ? path : "(null)";
+  if (path == nullptr) {
+    failOpen(shownPath);
+  }
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    failOpen(shownPath);
+  }
+
+  // A path that opens but can't be read from (a directory) would report a
+  // meaningless size; one byte read first tells it apart. A file that can't
+  // be sought in (a pipe) has no size to take and can't be loaded either.
+  if (std::fgetc(file) == EOF && std::ferror(file) != 0) {
+    failRead(file, shownPath);
+  }
+  if (std::fseek(file, 0, SEEK_END) != 0) {
+    failRead(file, shownPath);
+  }
+  const long fileSize = std::ftell(file);
+  if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    failRead(file, shownPath);
+  }
+  if (fileSize == 0) {
+    failSize(file, "\nERROR: File is empty. Nothing to load.\r\n");
+  }
+  if (fileSize < MIN_FILE_SIZE) {
+    failSize(file, "\nERROR: File is too small for a firmware header.\r\n");
+  }
+  if (fileSize > MAX_FILE_SIZE) {
+    failSize(file, "\nERROR: File is too large for a firmware image (512 MiB at most).\r\n");
+  }
+
+  const auto size = static_cast<std::size_t>(fileSize);
+  const std::size_t roundedSize = (size + 3) & ~std::size_t{3};
+  auto* bytes = static_cast<std::uint8_t*>(std::malloc(roundedSize));
+  if (bytes == nullptr) {
+    std::fclose(file);
+    std::printf("\nERROR: Not enough memory to load file %s\r\n", shownPath);
+    endProcess(EXIT_STATUS);
+  }
+
+  // Exactly the bytes the size promised, in one read; anything less (the
+  // file shrank, a read error) would send unread memory to the drive.
+  if (std::fread(bytes, 1, size, file) != size) {
+    failRead(file, shownPath);
+  }
+  std::fclose(file);
+  // The bytes the rounding adds are zero, so every load of the same file
+  // gives the same image and digest.
+  std::memset(bytes + size, 0, roundedSize - size);
+
+  stampImageHeader(bytes, roundedSize);
+  return FirmwareImage{bytes, roundedSize};
+}
+
+void stampImageHeader(std::uint8_t* image, std::size_t size) {
+  const auto covered = static_cast<std::uint32_t>(size - IMAGE_LENGTH_OFFSET);
+  putBig32(image + IMAGE_ZERO_OFFSET, 0);
+  putBig32(image + IMAGE_LENGTH_OFFSET, covered);
+
+  std::uint8_t digest[MD5_DIGEST_SIZE];
+  md5Digest(digest, image + IMAGE_LENGTH_OFFSET, static_cast<std::int32_t>(covered));
+
+  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
+  char hex[2 * MD5_DIGEST_SIZE + 1];
+  for (std::size_t i = 0; i < MD5_DIGEST_SIZE; ++i) {
+    image[IMAGE_DIGEST_OFFSET + i] = digest[i];
+    fileDigest[i] = digest[i];
+    hex[2 * i] = HEX_DIGITS[digest[i] >> 4];
+    hex[2 * i + 1] = HEX_DIGITS[digest[i] & 0x0f];
+  }
+  hex[2 * MD5_DIGEST_SIZE] = '\0';
+  std::printf("File Firmware MD5  : \t%s", hex);
+  std::printf("\nFile Firmware Size : \t%d", static_cast<int>(covered));
+}
