@@ -292,6 +292,9 @@ struct ProgramCase {
   int answerOn;  // the drive answers each command from this try on
 };
 
+// Test names stay readable in the test list.
+void PrintTo(const ProgramCase& c, std::ostream* os) { *os << c.name; }
+
 class ProgramRun : public testing::TestWithParam<ProgramCase> {};
 
 // The whole console, the drive's image byte for byte, every command in order
@@ -352,6 +355,8 @@ struct StopCase {
   std::size_t blocksAnswered;      // blocks that went through
   std::vector<Command> lastSends;  // the unanswered sends, nothing after them
 };
+
+void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
 
 class DriveStops : public testing::TestWithParam<StopCase> {};
 
@@ -435,6 +440,8 @@ struct VerifyCase {
   const char* name;
   bool equal;
 };
+
+void PrintTo(const VerifyCase& c, std::ostream* os) { *os << c.name; }
 
 class VerifyRun : public testing::TestWithParam<VerifyCase> {};
 
