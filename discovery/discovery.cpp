@@ -14,6 +14,10 @@ std::uint32_t discoveredAddrs[MAX_DISCOVERED] = {};
 
 namespace {
 
+// A receive waits at most this long, so that the collector sees doneFlag
+// soon after the end of the run even where closing the socket does not wake
+// a pending receive.
+constexpr int RECEIVE_WAKE_MS = 100;
 // A receive fails at once, again and again, on a socket that some socket
 // layers consider unusable (no local port yet, an error left by the
 // network); the collector waits this long before it tries again, so it never
@@ -63,7 +67,7 @@ int discoveryCollector() {
     if (result != NetResult::ok) {
       // Also how the end of the run arrives: shutdownLink sets doneFlag,
       // then closes the socket, which makes the pending receive fail.
-      if (!doneFlag) {
+      if (result == NetResult::failed && !doneFlag) {
         pauseMs(RECEIVE_RETRY_PAUSE_MS);
       }
       continue;
@@ -104,6 +108,7 @@ void runDiscovery() {
   // this port and the drives answer to it. Should this fail, the first send
   // still gives the socket its port, so the run goes on.
   netBind(s, 0, 0);
+  netSetReceiveTimeout(s, RECEIVE_WAKE_MS);
   try {
     // Nothing waits for the collector: it ends on doneFlag, or with the
     // process.
