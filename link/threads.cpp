@@ -55,7 +55,9 @@ struct LinkThreads {
   std::thread rx;   // touched by comthread only
   std::atomic<int> comState{COM_IDLE};
   std::atomic<bool> stopRequested{false};
-  std::atomic<bool> socketReleased{false};
+  // The udpSocket value last closed; 0 when none. Keyed by value, so a
+  // socket that a later user (discovery) puts in udpSocket is still released.
+  std::atomic<NetSocket> releasedSocket{0};
 };
 
 // Never destroyed: the process ends through _Exit with the threads possibly
@@ -72,7 +74,7 @@ bool isOpen(NetSocket s) { return s != 0 && s != NET_INVALID_SOCKET; }
 // it, so there is nothing to release.
 void releaseSocket() {
   const NetSocket s = udpSocket;
-  if (s == 0 || linkThreads().socketReleased.exchange(true)) {
+  if (s == 0 || linkThreads().releasedSocket.exchange(s) == s) {
     return;
   }
   if (s != NET_INVALID_SOCKET) {
@@ -198,7 +200,7 @@ bool resetLink() {
   }
   t.comState = COM_IDLE;
   t.stopRequested = false;
-  t.socketReleased = false;
+  t.releasedSocket = 0;
   udpSocket = 0;
   return true;
 }
@@ -227,7 +229,8 @@ void shutdownLink() {
   t.stopRequested = true;
   const int state = t.comState;
   const NetSocket s = udpSocket;
-  if (isOpen(s) && !t.socketReleased && state != COM_ABANDONED && state != COM_ABANDONED_ENDED) {
+  if (isOpen(s) && t.releasedSocket != s && state != COM_ABANDONED &&
+      state != COM_ABANDONED_ENDED) {
     netShutdown(s);
   }
   if (t.com.joinable()) {
