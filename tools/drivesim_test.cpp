@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -312,6 +313,9 @@ struct FaultCase {
   std::vector<std::string> args;
   std::vector<Step> steps;
 };
+
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
 
 class DrivesimFaultTest : public DrivesimTest, public ::testing::WithParamInterface<FaultCase> {};
 
