@@ -1,0 +1,18 @@
+# Cross-build for 64-bit Windows with MinGW-w64 (Debian's
+# g++-mingw-w64-x86-64-posix: the "posix" thread model, which std::thread
+# needs).
+#   cmake -S . -B build-windows -G Ninja \
+#         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(TOVRIN_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${TOVRIN_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${TOVRIN_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${TOVRIN_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TOVRIN_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

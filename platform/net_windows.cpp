@@ -1,0 +1,304 @@
+// Windows Sockets backend of the socket layer.
+//
+// Winsock differs from the POSIX sockets in ways the loader meets, and they
+// are all handled here so that the rest of the program sees one behaviour:
+//
+// - A datagram longer than the receive area is reported as the error
+//   WSAEMSGSIZE, with the area filled; that is a normal receive of capacity
+//   bytes.
+// - After a datagram was sent to a host with no listener on the port, the
+//   next receive may fail with WSAECONNRESET (the ICMP port-unreachable that
+//   came back). That report is switched off on every socket
+//   (SIO_UDP_CONNRESET); where it still comes, the receive fails and the
+//   caller simply receives again.
+// - A receive on a socket that has no local port yet fails at once on
+//   Windows but blocks under Wine; here it always fails at once,
+//   so a collector that receives before its first send does not wait or
+//   spin (callers pause briefly after a failed receive).
+// - shutdown does not wake a receive pending in another thread, and closing
+//   the socket would free the handle while that thread may still use it.
+//   So a receive waits with select in short slices and looks between them
+//   whether netShutdown was called for its socket; a shut-down socket fails
+//   every receive at once. The wake-up thus comes within one slice.
+//
+// Every socket opened here has a slot in a small process-wide table that
+// holds its receive time-out and its shut-down mark.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+#include "platform/net.h"
+
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+
+namespace {
+
+// Requested Winsock version: 1.1.
+constexpr WORD WINSOCK_VERSION_1_1 = 0x0101;
+
+// Longest wait of one select call inside a receive: how soon a receive
+// notices that its socket was shut down.
+constexpr int RECEIVE_SLICE_MS = 20;
+
+// Sockets that may be open at one time. The loader holds one, a test a few.
+constexpr std::size_t MAX_SOCKETS = 32;
+
+struct SocketSlot {
+  std::atomic<NetSocket> handle{0};      // 0 while the slot is free
+  std::atomic<int> receiveTimeoutMs{0};  // 0 = wait without limit
+  std::atomic<bool> shutDown{false};
+};
+
+std::array<SocketSlot, MAX_SOCKETS> slots;
+std::mutex slotsLock;  // taken only to claim or free a slot
+
+SOCKET sockOf(NetSocket s) { return static_cast<SOCKET>(s); }
+
+NetSocket handleOf(SOCKET s) { return static_cast<NetSocket>(s); }
+
+SocketSlot* slotOf(NetSocket s) {
+  if (s == 0 || s == NET_INVALID_SOCKET) {
+    return nullptr;
+  }
+  for (SocketSlot& slot : slots) {
+    if (slot.handle == s) {
+      return &slot;
+    }
+  }
+  return nullptr;
+}
+
+SocketSlot* claimSlot(NetSocket s) {
+  const std::lock_guard<std::mutex> guard(slotsLock);
+  for (SocketSlot& slot : slots) {
+    if (slot.handle == 0) {
+      slot.receiveTimeoutMs = 0;
+      slot.shutDown = false;
+      slot.handle = s;
+      return &slot;
+    }
+  }
+  return nullptr;
+}
+
+void freeSlot(NetSocket s) {
+  const std::lock_guard<std::mutex> guard(slotsLock);
+  if (SocketSlot* slot = slotOf(s)) {
+    slot->handle = 0;
+  }
+}
+
+sockaddr_in endpoint(std::uint32_t addr, std::uint16_t port) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(addr);
+  return sa;
+}
+
+bool setIntOption(NetSocket s, int level, int option, int value) {
+  return setsockopt(sockOf(s), level, option, reinterpret_cast<const char*>(&value),
+                    sizeof value) == 0;
+}
+
+// True when the socket has a local port (it was bound, or a send gave it
+// one).
+bool hasLocalPort(NetSocket s) {
+  sockaddr_in mine{};
+  int mineLen = sizeof mine;
+  return getsockname(sockOf(s), reinterpret_cast<sockaddr*>(&mine), &mineLen) == 0 &&
+         mine.sin_port != 0;
+}
+
+// Waits until a datagram is ready on s. ok when one is, timedOut when the
+// socket's receive time-out ran out first, failed when the socket was shut
+// down (or select failed).
+NetResult waitReadable(NetSocket s, const SocketSlot& slot) {
+  using Clock = std::chrono::steady_clock;
+  const int timeoutMs = slot.receiveTimeoutMs;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (slot.shutDown) {
+      return NetResult::failed;
+    }
+    long waitMs = RECEIVE_SLICE_MS;
+    if (timeoutMs > 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) {
+        return NetResult::timedOut;
+      }
+      if (left < waitMs) {
+        waitMs = static_cast<long>(left);
+      }
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(sockOf(s), &readable);
+    timeval tv{};
+    tv.tv_sec = 0;
+    tv.tv_usec = waitMs * 1000;
+    const int n = select(0, &readable, nullptr, nullptr, &tv);
+    if (n == SOCKET_ERROR) {
+      return NetResult::failed;
+    }
+    if (n > 0) {
+      return slot.shutDown ? NetResult::failed : NetResult::ok;
+    }
+  }
+}
+
+}  // namespace
+
+bool netStartup() {
+  WSADATA data{};
+  return WSAStartup(WINSOCK_VERSION_1_1, &data) == 0;
+}
+
+void netCleanup() { WSACleanup(); }
+
+NetSocket netOpenUdp() {
+  const SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (sock == INVALID_SOCKET) {
+    return NET_INVALID_SOCKET;
+  }
+  const NetSocket s = handleOf(sock);
+  if (s == 0 || s == NET_INVALID_SOCKET || claimSlot(s) == nullptr) {
+    closesocket(sock);
+    return NET_INVALID_SOCKET;
+  }
+  // No WSAECONNRESET on receives after a send to a port nobody listens on.
+  // Where the system does not know the control, the receive handles the
+  // error instead.
+  BOOL report = FALSE;
+  DWORD returned = 0;
+  WSAIoctl(sock, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+           nullptr);
+  return s;
+}
+
+bool netSetReuseAddress(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
+
+bool netSetBroadcast(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
+
+bool netSetReceiveTimeout(NetSocket s, int ms) {
+  SocketSlot* slot = slotOf(s);
+  if (slot == nullptr || ms < 0) {
+    return false;
+  }
+  slot->receiveTimeoutMs = ms;
+  return true;
+}
+
+bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
+  const sockaddr_in sa = endpoint(addr, port);
+  return bind(sockOf(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+}
+
+bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
+               std::uint16_t port, bool dontRoute) {
+  if (size > INT_MAX) {
+    return false;
+  }
+  const sockaddr_in sa = endpoint(addr, port);
+  const int length = static_cast<int>(size);
+  const int sent =
+      sendto(sockOf(s), reinterpret_cast<const char*>(data), length, dontRoute ? MSG_DONTROUTE : 0,
+             reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+  return sent == length;
+}
+
+NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
+                         std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort) {
+  *received = 0;
+  const SocketSlot* slot = slotOf(s);
+  if (slot == nullptr || capacity > INT_MAX || !hasLocalPort(s)) {
+    return NetResult::failed;
+  }
+  const NetResult ready = waitReadable(s, *slot);
+  if (ready != NetResult::ok) {
+    return ready;
+  }
+  sockaddr_in from{};
+  int fromLen = sizeof from;
+  const int area = static_cast<int>(capacity);
+  int n = recvfrom(sockOf(s), reinterpret_cast<char*>(buf), area, 0,
+                   reinterpret_cast<sockaddr*>(&from), &fromLen);
+  if (n == SOCKET_ERROR) {
+    const int error = WSAGetLastError();
+    if (error == WSAEMSGSIZE) {
+      n = area;  // cut to the area: still a datagram received
+    } else if (error == WSAETIMEDOUT) {
+      return NetResult::timedOut;
+    } else {
+      return NetResult::failed;  // WSAECONNRESET among others
+    }
+  }
+  if (fromLen < static_cast<int>(sizeof from) || from.sin_family != AF_INET) {
+    return NetResult::failed;
+  }
+  *received = static_cast<std::size_t>(n);
+  if (fromAddr != nullptr) {
+    *fromAddr = ntohl(from.sin_addr.s_addr);
+  }
+  if (fromPort != nullptr) {
+    *fromPort = ntohs(from.sin_port);
+  }
+  return NetResult::ok;
+}
+
+void netShutdown(NetSocket s) {
+  if (SocketSlot* slot = slotOf(s)) {
+    slot->shutDown = true;
+  }
+  shutdown(sockOf(s), SD_BOTH);
+}
+
+void netClose(NetSocket s) {
+  freeSlot(s);
+  closesocket(sockOf(s));
+}
+
+bool netSourceAddressFor(std::uint32_t dest, std::uint32_t* local) {
+  const SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (sock == INVALID_SOCKET) {
+    return false;
+  }
+  // Connecting a datagram socket sends nothing; it only makes the system
+  // choose the route and with it the local address.
+  const sockaddr_in sa = endpoint(dest, 9);
+  sockaddr_in mine{};
+  int mineLen = sizeof mine;
+  const bool found = connect(sock, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 &&
+                     getsockname(sock, reinterpret_cast<sockaddr*>(&mine), &mineLen) == 0 &&
+                     mine.sin_addr.s_addr != 0;
+  closesocket(sock);
+  if (found) {
+    *local = ntohl(mine.sin_addr.s_addr);
+  }
+  return found;
+}
+
+bool netHostNameAddress(std::uint32_t* local) {
+  char name[256] = {};
+  if (gethostname(name, sizeof name - 1) != 0) {
+    return false;
+  }
+  const hostent* host = gethostbyname(name);
+  if (host == nullptr || host->h_addrtype != AF_INET || host->h_length != 4 ||
+      host->h_addr_list == nullptr || host->h_addr_list[0] == nullptr) {
+    return false;
+  }
+  std::uint32_t addr = 0;
+  std::memcpy(&addr, host->h_addr_list[0], sizeof addr);
+  *local = ntohl(addr);
+  return true;
+}
