@@ -1,0 +1,94 @@
+// Fuzz target: the command line.
+//
+// The input is an argument vector: its bytes split at every zero byte into
+// arguments (so "-ip\0" "10.0.0.5\0" "-u" is three arguments). Each argument
+// lives in a heap block of its exact size, so reading past its terminator is
+// caught. The options are read as the process entry reads them, and the text
+// that the entry would print for the outcome is printed (to /dev/null): every
+// outcome must return here, none may crash, and an accepted address must be
+// one the reader can produce.
+//
+// fuzz-options: -max_len=512
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "cli/address.h"
+#include "cli/entry.h"
+#include "cli/texts.h"
+#include "link/link.h"
+#include "session/session.h"
+
+namespace {
+
+constexpr std::size_t MAX_ARGUMENTS = 64;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The texts are printed as the entry prints them, but not kept.
+  if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+    std::abort();
+  }
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::unique_ptr<char[]>> storage;
+  storage.push_back(std::make_unique<char[]>(7));
+  std::memcpy(storage.back().get(), "tovrin", 7);
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= size && storage.size() < MAX_ARGUMENTS; ++i) {
+    if (i == size || data[i] == 0) {
+      const std::size_t length = i - start;
+      storage.push_back(std::make_unique<char[]>(length + 1));
+      if (length > 0) {
+        std::memcpy(storage.back().get(), data + start, length);
+      }
+      storage.back()[length] = '\0';
+      start = i + 1;
+    }
+  }
+  if (size == 0) {
+    storage.pop_back();  // no input: no argument at all
+  }
+  std::vector<char*> argv;
+  argv.reserve(storage.size() + 1);
+  for (auto& arg : storage) {
+    argv.push_back(arg.get());
+  }
+  argv.push_back(nullptr);
+
+  driveIp = DEFAULT_DRIVE_IP;
+  firmwarePath = nullptr;
+  runMode = MODE_PROGRAM;
+  doneFlag = false;
+  const EntryAction action = readCommandLine(static_cast<int>(storage.size()), argv.data());
+  switch (action) {
+    case EntryAction::bareUsage:
+    case EntryAction::usage:
+      printUsage();
+      break;
+    case EntryAction::manual:
+      printManual();
+      break;
+    case EntryAction::session:
+      if (driveIp == ADDRESS_NONE || runMode > MODE_VERIFY) {
+        std::abort();
+      }
+      break;
+    case EntryAction::discovery:
+    case EntryAction::addressError:
+    case EntryAction::fileNameError:
+      break;
+  }
+  if (action == EntryAction::bareUsage && size != 0) {
+    std::abort();  // only the empty command line is bare
+  }
+  firmwarePath = nullptr;  // points into this input's arguments
+  return 0;
+}
