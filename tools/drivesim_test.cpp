@@ -314,8 +314,11 @@ struct FaultCase {
   std::vector<Step> steps;
 };
 
-// Names the case in test output instead of dumping its bytes.
-void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.name; }
+// Names the case in test output instead of dumping its bytes (GoogleTest
+// looks for this very name).
+void PrintTo(const FaultCase& c, std::ostream* os) {  // NOLINT(readability-identifier-naming)
+  *os << c.name;
+}
 
 class DrivesimFaultTest : public DrivesimTest, public ::testing::WithParamInterface<FaultCase> {};
 
