@@ -325,7 +325,7 @@ void parseOptions(int argc, char** argv) {
     const std::size_t eq = name.find('=');
     if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
       value = name.substr(eq + 1);
-      name = name.substr(0, eq);
+      name.resize(eq);
       hasValue = true;
     }
     auto takeValue = [&]() -> std::string {
