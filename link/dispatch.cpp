@@ -10,8 +10,10 @@
 
 void dispatchResponse(const std::uint8_t* datagram, std::size_t received) {
   // Any datagram counts as the answer to the command last sent, before
-  // anything in it is looked at.
-  ackReceived = true;
+  // anything in it is looked at. The exchange also reads the sender's last
+  // clearing of the flag, so what the main thread set before it sent its
+  // command (RunMode, fileDigest) is seen here.
+  ackReceived.exchange(true);
   if (received <= RESPONSE_STATUS_OFFSET || datagram[RESPONSE_STATUS_OFFSET] != STATUS_SUCCESS) {
     return;
   }

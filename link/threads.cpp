@@ -14,6 +14,9 @@
 // other's store, so either rxthread is never started or its socket is shut
 // down.
 //
+// A socket of discovery's, whose collector thread the link can't join, is
+// only shut down.
+//
 // shutdownLink waits for comthread at most SHUTDOWN_WAIT_MS (its set-up may
 // hang in a host name lookup). When it gives up, comthread is left to end by
 // itself and to release the socket then; comState decides, by one
@@ -239,6 +242,13 @@ void shutdownLink() {
     }
     t.com.join();
     t.comState = COM_IDLE;
+    releaseSocket();  // no thread of the link can use it any more
+  } else if (s == NET_INVALID_SOCKET) {
+    releaseSocket();  // a failed creation: only the socket library to let go
   }
-  releaseSocket();
+  // A socket that discovery put in udpSocket stays open: its collector is not
+  // the link's to join and may still be on its way out of the receive the
+  // shutdown above woke, so closing the handle under it could hand the
+  // number to a new file. The shutdown already ends every receive on it;
+  // the end of the process closes it.
 }
