@@ -23,6 +23,30 @@ constexpr int RECEIVE_WAKE_MS = 100;
 // network); the collector waits this long before it tries again, so it never
 // spins. Datagrams wait in the socket meanwhile, so nothing is lost.
 constexpr int RECEIVE_RETRY_PAUSE_MS = 5;
+// How long the end of the run waits for the collector to let go of the
+// socket before the socket is closed anyway.
+constexpr int COLLECTOR_END_WAIT_MS = 300;
+
+// True from the start of the collector thread until it has ended.
+std::atomic<bool> collectorRunning{false};
+
+void collectorThread() {
+  discoveryCollector();
+  collectorRunning = false;
+}
+
+// Ends the collector before the socket is closed: a receive still running on
+// a socket that another thread closes may pick up whatever the system opens
+// next under the same handle. doneFlag is set first, so the woken receive
+// finds it; the wait is bounded, so the end of the run never depends on the
+// collector.
+void stopCollector(NetSocket s) {
+  doneFlag = true;
+  netShutdown(s);
+  for (int waited = 0; collectorRunning && waited < COLLECTOR_END_WAIT_MS; ++waited) {
+    pauseMs(1);
+  }
+}
 
 // A drive is listed when its address is in the table. 0.0.0.0 counts as
 // listed always: it is no drive's address, and unfilled entries hold it.
@@ -109,11 +133,12 @@ void runDiscovery() {
   // still gives the socket its port, so the run goes on.
   netBind(s, 0, 0);
   netSetReceiveTimeout(s, RECEIVE_WAKE_MS);
+  collectorRunning = true;
   try {
-    // Nothing waits for the collector: it ends on doneFlag, or with the
-    // process.
-    std::thread(discoveryCollector).detach();
+    // Nobody joins the collector: it ends on doneFlag, or with the process.
+    std::thread(collectorThread).detach();
   } catch (const std::system_error&) {
+    collectorRunning = false;
     std::fputs("\nERROR: CreateThread failed", stdout);
     shutdownLink();
     return;
@@ -123,5 +148,6 @@ void runDiscovery() {
     sendDiscoveryProbe();  // a failed probe is reported and the run goes on
     pauseMs(PROBE_INTERVAL_MS);
   }
+  stopCollector(s);
   shutdownLink();
 }
