@@ -15,8 +15,8 @@ std::uint32_t discoveredAddrs[MAX_DISCOVERED] = {};
 namespace {
 
 // A receive waits at most this long, so that the collector sees doneFlag
-// soon after the end of the run even where closing the socket does not wake
-// a pending receive.
+// soon after the end of the run even where shutting the socket down does not
+// wake a pending receive.
 constexpr int RECEIVE_WAKE_MS = 100;
 // A receive fails at once, again and again, on a socket that some socket
 // layers consider unusable (no local port yet, an error left by the
@@ -89,8 +89,8 @@ int discoveryCollector() {
     const NetResult result =
         netReceiveFrom(udpSocket, area, sizeof area, &received, &from, nullptr);
     if (result != NetResult::ok) {
-      // Also how the end of the run arrives: shutdownLink sets doneFlag,
-      // then closes the socket, which makes the pending receive fail.
+      // Also how the end of the run arrives: doneFlag is set, then the
+      // socket is shut down, which makes the pending receive fail.
       if (result == NetResult::failed && !doneFlag) {
         pauseMs(RECEIVE_RETRY_PAUSE_MS);
       }
