@@ -51,8 +51,13 @@ if [ "$(id -u)" = 0 ] && ip netns add "tvbench$$" 2>/dev/null; then
   ip netns exec "$netns" ip link set lo up
   run=(ip netns exec "$netns")
 else
-  exec 9>"$LOCK"
+  if [ -e "$LOCK" ]; then exec 9<"$LOCK"; else exec 9>"$LOCK"; chmod 0666 "$LOCK" 2>/dev/null || true; fi
   flock -n 9 || { echo "Port 8995 on loopback is in use by a test run; try later."; exit 1; }
+  if ss -Hlun 2>/dev/null | awk '{print $4}' |
+    grep -Eq '^(127\.0\.0\.1|127\.0\.0\.2|0\.0\.0\.0|\*|\[::\]):8995$'; then
+    echo "UDP port 8995 on 127.0.0.1 or 127.0.0.2 is busy; stop what holds it and try again."
+    exit 1
+  fi
 fi
 
 "${run[@]}" "$build/drivesim" --ip "$DRIVE_IP" --idle-timeout 60 >"$work/drive.log" 2>&1 &
