@@ -58,8 +58,9 @@ struct LinkThreads {
   std::thread rx;   // touched by comthread only
   std::atomic<int> comState{COM_IDLE};
   std::atomic<bool> stopRequested{false};
-  // The udpSocket value last closed; 0 when none. Keyed by value, so a
-  // socket that a later user (discovery) puts in udpSocket is still released.
+  // The udpSocket value last released; 0 when none. However many ends of
+  // the link meet it (a second shutdownLink, an abandoned comthread), a
+  // handle is closed once.
   std::atomic<NetSocket> releasedSocket{0};
 };
 
