@@ -117,7 +117,7 @@ TEST(Md5Digest, LargeInputMatchesOpenssl) {
 TEST(Md5Digest, WritesOnlyTheDigestAndKeepsNothingBetweenCalls) {
   const std::vector<std::uint8_t> first = randomBytes(1000, 2);
   const std::vector<std::uint8_t> second = randomBytes(77, 3);
-  const std::vector<std::uint8_t> firstCopy = first;
+  const std::vector<std::uint8_t> firstCopy = randomBytes(1000, 2);
 
   std::uint8_t out[MD5_DIGEST_SIZE + 8];
   std::fill(std::begin(out), std::end(out), std::uint8_t{0xa5});
