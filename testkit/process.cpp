@@ -120,7 +120,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
       }
     }
   }
-  for (auto& f : fds) {
+  for (const auto& f : fds) {
     if (f.fd >= 0) {
       close(f.fd);
     }
