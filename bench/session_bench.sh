@@ -32,6 +32,7 @@ scratch=/tmp
 work=$(mktemp -d "$scratch/tovrin-bench.XXXXXX")
 netns=""
 drive_pid=""
+# shellcheck disable=SC2317  # run by the trap
 cleanup() {
   if [ -n "$drive_pid" ]; then
     kill "$drive_pid" 2>/dev/null || true
@@ -45,9 +46,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-cmake -S . -B "$build" -G Ninja >"$work/build.log" 2>&1 &&
-  cmake --build "$build" --target tovrin drivesim >>"$work/build.log" 2>&1 ||
-  { cat "$work/build.log"; exit 1; }
+if ! { cmake -S . -B "$build" -G Ninja && cmake --build "$build" --target tovrin drivesim; } \
+  >"$work/build.log" 2>&1; then
+  cat "$work/build.log"
+  exit 1
+fi
 
 run=()
 if [ "$(id -u)" = 0 ] && ip netns add "tvbench$$" 2>/dev/null; then

@@ -295,8 +295,10 @@ struct ProgramCase {
   int answerOn;  // the drive answers each command from this try on
 };
 
-// Test names stay readable in the test list.
-void PrintTo(const ProgramCase& c, std::ostream* os) { *os << c.name; }
+// Names the case in the test list (GoogleTest looks for this very name).
+void PrintTo(const ProgramCase& c, std::ostream* os) {  // NOLINT(readability-identifier-naming)
+  *os << c.name;
+}
 
 class ProgramRun : public testing::TestWithParam<ProgramCase> {};
 
@@ -359,7 +361,9 @@ struct StopCase {
   std::vector<Command> lastSends;  // the unanswered sends, nothing after them
 };
 
-void PrintTo(const StopCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StopCase& c, std::ostream* os) {  // NOLINT(readability-identifier-naming)
+  *os << c.name;
+}
 
 class DriveStops : public testing::TestWithParam<StopCase> {};
 
@@ -444,7 +448,9 @@ struct VerifyCase {
   bool equal;
 };
 
-void PrintTo(const VerifyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const VerifyCase& c, std::ostream* os) {  // NOLINT(readability-identifier-naming)
+  *os << c.name;
+}
 
 class VerifyRun : public testing::TestWithParam<VerifyCase> {};
 
