@@ -1,205 +1,195 @@
-// Loading and stamping the firmware image in-process: the image bytes, the
-// digest kept for the verify report and the two console lines, each checked
-// against an image built here independently, with OpenSSL's MD5 as oracle.
-#define OPENSSL_SUPPRESS_DEPRECATED
-#include <gmock/gmock.h>
+// The firmware image, loaded in-process and compared with the test kit's
+// image (OpenSSL's MD5 as the oracle); and the built loader's refusals and
+// largest file. The loader starts its link before it reads the file, so it
+// runs inside a private network lab.
 #include <gtest/gtest.h>
-#include <openssl/md5.h>
-#include <sys/resource.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "image/image.h"
+#include "testkit/expected.h"
+#include "testkit/netlab.h"
 #include "testkit/process.h"
 
 namespace {
 
-std::string hexOf(const std::string& bytes) {
-  std::string text;
-  char pair[3];
-  for (unsigned char byte : bytes) {
-    std::snprintf(pair, sizeof pair, "%02x", byte);
-    text += pair;
-  }
-  return text;
-}
+using std::chrono::milliseconds;
+using std::chrono::seconds;
 
-std::string md5Of(const std::string& bytes) {
-  unsigned char digest[MD5_DIGEST_LENGTH];
-  MD5(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-  return std::string(reinterpret_cast<const char*>(digest), MD5_DIGEST_LENGTH);
-}
-
-// The image a file must give: rounded up to a multiple of 4 with zeros, then
-// digest, zero word and big-endian length over the first 24 bytes.
-std::string expectedImage(const std::string& file) {
-  std::string image = file;
-  image.resize((file.size() + 3) / 4 * 4, '\0');
-  const std::size_t length = image.size() - 20;
-  const char header[8] = {0,
-                          0,
-                          0,
-                          0,
-                          static_cast<char>(length >> 24),
-                          static_cast<char>(length >> 16),
-                          static_cast<char>(length >> 8),
-                          static_cast<char>(length)};
-  image.replace(16, 8, header, 8);
-  image.replace(0, 16, md5Of(image.substr(20)));
-  return image;
-}
-
-std::string fileBytes(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  std::uint32_t x = 0x9e3779b9U * (seed + 1);
-  for (auto& byte : bytes) {
-    x = x * 1664525U + 1013904223U;
-    byte = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
-struct Loaded {
-  std::string image;
-  std::string digest;  // fileDigest after the load
-  std::string console;
-};
-
-// Loads path as the session does. Before the load, a freed block of the same
-// size full of 0xee lies on the heap, so bytes the load leaves unwritten
-// would likely show.
-Loaded load(const std::string& path, std::size_t sizeHint) {
-  void* dirty = std::malloc(sizeHint + 4);
-  std::memset(dirty, 0xee, sizeHint + 4);
-  std::free(dirty);
-
-  testing::internal::CaptureStdout();
-  const FirmwareImage image = loadFirmwareImage(path.c_str());
-  Loaded loaded;
-  loaded.console = testing::internal::GetCapturedStdout();
-  loaded.image.assign(reinterpret_cast<const char*>(image.bytes), image.size);
-  loaded.digest.assign(reinterpret_cast<const char*>(fileDigest), sizeof fileDigest);
-  std::free(image.bytes);
-  return loaded;
-}
-
-std::string fileLines(const std::string& image) {
-  return "File Firmware MD5  : \t" + hexOf(image.substr(0, 16)) + "\nFile Firmware Size : \t" +
-         std::to_string(image.size() - 20);
-}
-
-// Sizes at every remainder mod 4, the smallest files, and sizes around the
-// digest's block boundaries (N - 20 = 55, 56, 64, 120).
-TEST(LoadFirmwareImage, ImageDigestAndLinesForEverySizeClass) {
+// Every remainder mod 4, the smallest files, and N - 20 = 55, 56, 64, 120
+// around the digest's block edges, against the oracle; where given, header
+// bytes 16 to 23 as worked out by hand. From 21 to 24 bytes nothing of the
+// file is left, and the digest covers the length field 00 00 00 04 alone.
+TEST(LoadFirmwareImage, MatchesTheOracle) {
+  const std::map<std::size_t, std::string> byHand = {{21, "0000000000000004"},
+                                                     {24, "0000000000000004"},
+                                                     {1000, "00000000000003d4"},
+                                                     {1001, "00000000000003d8"},
+                                                     {1004, "00000000000003d8"}};
   ScratchDir dir;
   for (std::size_t size : {21, 22,  23,  24,   25,   26,   27,   28,   75,   76,
                            84, 140, 141, 1000, 1001, 1002, 1003, 1004, 4097, 65539}) {
-    const std::string file = fileBytes(size, static_cast<unsigned>(size));
+    const std::string file = sampleFile(size, static_cast<std::uint32_t>(size));
     writeFile(dir.file("fw.bin"), file);
-    const Loaded loaded = load(dir.file("fw.bin"), size);
+    // A freed block full of 0xee on the heap: bytes the load leaves unwritten would show.
+    std::free(std::memset(std::malloc(size + 4), 0xee, size + 4));
+    testing::internal::CaptureStdout();
+    const FirmwareImage image = loadFirmwareImage(dir.file("fw.bin").c_str());
+    const std::string console = testing::internal::GetCapturedStdout();
+    const std::string loaded(reinterpret_cast<const char*>(image.bytes), image.size);
+    std::free(image.bytes);
+    const std::string digest(reinterpret_cast<const char*>(fileDigest), sizeof fileDigest);
     const std::string expected = expectedImage(file);
-    ASSERT_EQ(loaded.image.size(), expected.size()) << "file of " << size << " bytes";
-    EXPECT_TRUE(loaded.image == expected) << "file of " << size << " bytes";
-    EXPECT_EQ(hexOf(loaded.digest), hexOf(expected.substr(0, 16))) << "file of " << size;
-    EXPECT_EQ(loaded.console, fileLines(expected)) << "file of " << size << " bytes";
-  }
-}
-
-// The worked examples, written out by hand: the image's size, header bytes
-// 16 to 23 and size line; from 21 to 24 bytes nothing of the file survives
-// and the digest covers the length field 00 00 00 04 alone.
-TEST(LoadFirmwareImage, WorkedExamples) {
-  ScratchDir dir;
-  const struct {
-    std::size_t fileSize;
-    std::size_t imageSize;
-    const char* zeroAndLength;
-    const char* sizeLine;
-  } cases[] = {
-      {1000, 1000, "00000000000003d4", "\nFile Firmware Size : \t980"},
-      {1001, 1004, "00000000000003d8", "\nFile Firmware Size : \t984"},
-      {1004, 1004, "00000000000003d8", "\nFile Firmware Size : \t984"},
-      {21, 24, "0000000000000004", "\nFile Firmware Size : \t4"},
-      {24, 24, "0000000000000004", "\nFile Firmware Size : \t4"},
-  };
-  const std::string lengthOnly = md5Of(std::string("\x00\x00\x00\x04", 4));
-  for (const auto& c : cases) {
-    writeFile(dir.file("fw.bin"), fileBytes(c.fileSize, 9));
-    const Loaded loaded = load(dir.file("fw.bin"), c.fileSize);
-    ASSERT_EQ(loaded.image.size(), c.imageSize) << "file of " << c.fileSize << " bytes";
-    EXPECT_EQ(hexOf(loaded.image.substr(16, 8)), c.zeroAndLength);
-    EXPECT_THAT(loaded.console, testing::EndsWith(c.sizeLine));
-    EXPECT_EQ(loaded.image.substr(0, 16), md5Of(loaded.image.substr(20)));
-    if (c.imageSize == 24) {
-      EXPECT_EQ(loaded.image.substr(0, 16), lengthOnly);
+    EXPECT_TRUE(loaded == expected) << "file of " << size << " bytes";
+    EXPECT_EQ(hex(digest), hex(expected.substr(0, 16))) << size;
+    EXPECT_EQ(console, fileLines(expected)) << size;
+    if (byHand.contains(size)) {
+      EXPECT_EQ(hex(loaded.substr(16, 8)), byHand.at(size)) << size;
+    }
+    if (size <= 24) {
+      EXPECT_EQ(digest, md5(std::string("\0\0\0\4", 4))) << size;
     }
   }
 }
 
-// Whatever the first 24 bytes held, they reach neither the image nor the
-// digest; and loading the same file twice gives the same image.
-TEST(LoadFirmwareImage, FirstTwentyFourBytesDoNotMatterAndLoadsRepeat) {
-  ScratchDir dir;
-  std::string first = fileBytes(1001, 5);
-  std::string second = first;
-  second.replace(0, 24, std::string(24, '\xff'));
-  writeFile(dir.file("a.bin"), first);
-  writeFile(dir.file("b.bin"), second);
-  const Loaded a = load(dir.file("a.bin"), 1001);
-  const Loaded b = load(dir.file("b.bin"), 1001);
-  const Loaded again = load(dir.file("a.bin"), 1001);
-  EXPECT_TRUE(a.image == b.image);
-  EXPECT_EQ(a.console, b.console);
-  EXPECT_TRUE(a.image == again.image);
-}
+// ---- the built loader ----------------------------------------------------------------
 
-// Caps the address space at what the process holds now and 64 MiB more,
-// sends standard output to where a death test reads, and loads path.
-void loadWithLittleMemory(const std::string& path) {
-  long pages = 0;
-  if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
-    if (std::fscanf(statm, "%ld", &pages) != 1) {
-      pages = 0;
-    }
-    std::fclose(statm);
-  }
-  const rlim_t cap =
-      static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (rlim_t{64} << 20);
-  const rlimit limit = {cap, cap};
-  setrlimit(RLIMIT_AS, &limit);
-  std::fflush(stdout);
-  dup2(STDERR_FILENO, STDOUT_FILENO);
-  loadFirmwareImage(path.c_str());
-}
+constexpr long MAX_FILE = 512L << 20;
 
-// A file the process can't find memory for is refused with a message, not a
-// crash: the address space is capped in the child the death test runs in.
-TEST(LoadFirmwareImageDeathTest, NoMemoryForTheImage) {
+// A sanitizer reserves far more address space than a capped run allows.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "a sanitizer reserves more address space than the cap allows";
-#endif
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
-    __has_feature(memory_sanitizer)
-  GTEST_SKIP() << "a sanitizer reserves more address space than the cap allows";
+#define TOVRIN_SANITIZED
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define TOVRIN_SANITIZED
 #endif
 #endif
-  ScratchDir dir;
-  const std::string path = dir.file("big.bin");
-  // A sparse file of 256 MiB.
+
+// A sparse file of size bytes: zero but for a text at 24 and in the middle
+// and 0xa5 last, so the large cases cost no disk.
+void writeSparse(const std::string& path, long size) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   ASSERT_NE(file, nullptr);
-  ASSERT_EQ(std::fseek(file, (256L << 20) - 1, SEEK_SET), 0);
-  std::fputc(0, file);
-  std::fclose(file);
+  for (const long at : {24L, size / 2}) {
+    std::fseek(file, at, SEEK_SET);
+    std::fputs("FIRMWARE", file);
+  }
+  std::fseek(file, size - 1, SEEK_SET);
+  std::fputc(0xa5, file);
+  ASSERT_EQ(std::fclose(file), 0);
+}
 
-  EXPECT_EXIT(loadWithLittleMemory(path), testing::ExitedWithCode(1),
-              testing::Eq("\nERROR: Not enough memory to load file " + path + "\r\n"));
+// The loader's two lines for the file at path, whose size is a multiple of
+// 4: OpenSSL's digest of the length field and the file from byte 24 on, taken
+// a piece at a time.
+std::string expectedLines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  const auto covered = static_cast<std::uint32_t>(in.tellg()) - 20;
+  const unsigned char length[4] = {
+      static_cast<unsigned char>(covered >> 24), static_cast<unsigned char>(covered >> 16),
+      static_cast<unsigned char>(covered >> 8), static_cast<unsigned char>(covered)};
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  EVP_DigestInit_ex(context, EVP_md5(), nullptr);
+  EVP_DigestUpdate(context, length, 4);
+  std::vector<char> piece(1 << 20);
+  in.seekg(24);
+  while (in.read(piece.data(), static_cast<std::streamsize>(piece.size())) || in.gcount() > 0) {
+    EVP_DigestUpdate(context, piece.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int digestSize = 0;
+  EVP_DigestFinal_ex(context, digest, &digestSize);
+  EVP_MD_CTX_free(context);
+  return "File Firmware MD5  : \t" + hex({reinterpret_cast<char*>(digest), digestSize}) +
+         "\nFile Firmware Size : \t" + std::to_string(covered);
+}
+
+ProcessResult runLoader(const NetLab& lab, const std::vector<std::string>& args,
+                        std::vector<std::string> argv = {}) {
+  const std::vector<std::string> loader = tovrinCommand();
+  argv.insert(argv.end(), loader.begin(), loader.end());
+  argv.insert(argv.end(), {"-ip", lab.driveIp});
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runProcess(lab.inHost(argv), seconds(60));
+}
+
+// Every file the loader can't use ends the run right after the banner with
+// its line and status 1, before anything is sent.
+TEST(FirmwareFile, RefusalsEndTheRunWithTheirLine) {
+  ScratchDir dir;
+  const auto path = [&](const char* name) { return dir.file(name); };
+  writeFile(path("empty.bin"), "");
+  writeFile(path("one.bin"), "x");
+  writeFile(path("twenty.bin"), std::string(20, 'x'));
+  writeSparse(path("toolarge.bin"), MAX_FILE + 1);
+  writeSparse(path("big.bin"), 256L << 20);
+  ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
+  const std::string tooSmall = "\nERROR: File is too small for a firmware header.\r\n";
+  struct Refusal {
+    std::vector<std::string> args;
+    std::string line;
+    std::vector<std::string> before = {};  // in front of the loader's command
+  };
+  std::vector<Refusal> refusals = {
+      {{"-fp", path("missing.bin")}, "\nERROR: Can't open file " + path("missing.bin") + "\r\n"},
+      {{}, "\nERROR: Can't open file (null)\r\n"},
+      {{"-fp", path("empty.bin")}, "\nERROR: File is empty. Nothing to load.\r\n"},
+      {{"-fp", path("one.bin")}, tooSmall},
+      {{"-fp", path("twenty.bin")}, tooSmall},
+      {{"-fp", path("toolarge.bin")},
+       "\nERROR: File is too large for a firmware image (512 MiB at most).\r\n"},
+      {{"-fp", path("folder")}, "\nERROR: Can't read file " + path("folder") + "\r\n"},
+  };
+  // A file that promises more than it delivers: sysfs reports a page and
+  // reads back a line.
+  const std::string shortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
+  if (access(shortFile.c_str(), R_OK) == 0) {
+    refusals.push_back({{"-fp", shortFile}, "\nERROR: Can't read file " + shortFile + "\r\n"});
+  }
+  // No memory for the image: the address space capped at 128 MiB.
+#ifndef TOVRIN_SANITIZED
+  refusals.push_back({{"-fp", path("big.bin")},
+                      "\nERROR: Not enough memory to load file " + path("big.bin") + "\r\n",
+                      {"prlimit", "--as=" + std::to_string(128 << 20)}});
+#endif
+
+  auto lab = makeNetLab();
+  for (const Refusal& refusal : refusals) {
+    const ProcessResult run = runLoader(*lab, refusal.args, refusal.before);
+    const std::string shown = refusal.args.empty() ? "(no -fp)" : refusal.args.back();
+    EXPECT_EQ(run.exitCode, 1) << shown;
+    EXPECT_EQ(run.out, asConsoleBytes(BANNER + refusal.line)) << shown;
+    EXPECT_EQ(run.err, "") << shown;
+  }
+}
+
+// The largest file the loader takes: its digest and size lines. A verify run
+// against the simulated drive ends quickly once they are shown.
+TEST(FirmwareFile, TheLargestFileIsTaken) {
+  ScratchDir dir;
+  writeSparse(dir.file("fw.bin"), MAX_FILE);
+  auto lab = makeNetLab();
+  BackgroundProcess drive =
+      startProcess(lab->inDrive({drivesimPath(), "--ip", lab->driveIp, "--idle-timeout", "120"}));
+  ASSERT_TRUE(waitForOutput(drive, "ready", seconds(10))) << readFile(drive.errPath);
+  const ProcessResult run = runLoader(*lab, {"-fp", dir.file("fw.bin"), "-v"});
+  stopProcess(drive, milliseconds(0));
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_TRUE(
+      run.out.starts_with(asConsoleBytes(BANNER + expectedLines(dir.file("fw.bin")) + "\n")))
+      << run.out;
+  EXPECT_EQ(run.err, "");
 }
 
 }  // namespace
