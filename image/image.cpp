@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "image/md5.h"
 #include "platform/coding.h"
@@ -20,12 +22,15 @@ constexpr std::size_t IMAGE_LENGTH_OFFSET = 20;
 
 // The smallest file that leaves room for the header once rounded up: 21
 // bytes round up to 24.
-constexpr long MIN_FILE_SIZE = static_cast<long>(IMAGE_HEADER_SIZE) - 3;
+constexpr std::uintmax_t MIN_FILE_SIZE = IMAGE_HEADER_SIZE - 3;
 // The largest file the digest can cover exactly: its bit count must fit in
 // 32 bits, so the covered length stays below 2^29 bytes (512 MiB).
-constexpr long MAX_FILE_SIZE = 512L * 1024 * 1024;
+constexpr std::uintmax_t MAX_FILE_SIZE = 512UL * 1024 * 1024;
 
 constexpr int EXIT_STATUS = 1;
+
+// A file beyond MAX_FILE_SIZE, or one whose image can't be allocated.
+constexpr const char* TOO_LARGE = "\nERROR: File is too large for the loader.\r\n";
 
 // The firmware file's messages show the path, or "(null)" when no file was
 // named, and end the process.
@@ -58,18 +63,19 @@ FirmwareImage loadFirmwareImage(const char* path) {
     failOpen(shownPath);
   }
 
-  // A path that opens but can't be read from (a directory) would report a
-  // meaningless size; one byte read first tells it apart. A file that can't
-  // be sought in (a pipe) has no size to take and can't be loaded either.
-  if (std::fgetc(file) == EOF && std::ferror(file) != 0) {
-    failRead(file, shownPath);
+  // Only a regular file has a size to take: a directory, a device or a pipe
+  // may open, but would report a meaningless size or none. The size comes
+  // from the file system in 64 bits, so a file of several GiB is "too large"
+  // on every platform.
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) {
+    std::fclose(file);
+    failOpen(shownPath);
   }
-  if (std::fseek(file, 0, SEEK_END) != 0) {
-    failRead(file, shownPath);
-  }
-  const long fileSize = std::ftell(file);
-  if (fileSize < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-    failRead(file, shownPath);
+  const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
+  if (error) {
+    std::fclose(file);
+    failOpen(shownPath);
   }
   if (fileSize == 0) {
     failSize(file, "\nERROR: File is empty. Nothing to load.\r\n");
@@ -78,16 +84,14 @@ FirmwareImage loadFirmwareImage(const char* path) {
     failSize(file, "\nERROR: File is too small for a firmware header.\r\n");
   }
   if (fileSize > MAX_FILE_SIZE) {
-    failSize(file, "\nERROR: File is too large for a firmware image (512 MiB at most).\r\n");
+    failSize(file, TOO_LARGE);
   }
 
   const auto size = static_cast<std::size_t>(fileSize);
   const std::size_t roundedSize = (size + 3) & ~std::size_t{3};
   auto* bytes = static_cast<std::uint8_t*>(std::malloc(roundedSize));
   if (bytes == nullptr) {
-    std::fclose(file);
-    std::printf("\nERROR: Not enough memory to load file %s\r\n", shownPath);
-    endProcess(EXIT_STATUS);
+    failSize(file, TOO_LARGE);
   }
 
   // Exactly the bytes the size promised, in one read; anything less (the

@@ -24,9 +24,9 @@ extern std::uint8_t fileDigest[16];
 // Reads the file at path (which may be null) into a new image and stamps its
 // header. Accepts files of 21 bytes to 512 MiB; the bytes the rounding adds
 // are zero. The buffer comes from std::malloc and is meant to be kept to the
-// end of the process. On any failure (no path, can't open, empty, too small,
-// too large, can't read whole, no memory) prints the message and ends the
-// process with status 1.
+// end of the process. On any failure (no path, can't open, not a regular
+// file, empty, too small, too large or no memory, can't read whole) prints
+// the message and ends the process with status 1.
 FirmwareImage loadFirmwareImage(const char* path);
 
 // Writes the header over the first 24 bytes of image (size bytes, a multiple

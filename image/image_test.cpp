@@ -147,9 +147,9 @@ TEST(FirmwareFile, RefusalsEndTheRunWithTheirLine) {
       {{"-fp", path("empty.bin")}, "\nERROR: File is empty. Nothing to load.\r\n"},
       {{"-fp", path("one.bin")}, tooSmall},
       {{"-fp", path("twenty.bin")}, tooSmall},
-      {{"-fp", path("toolarge.bin")},
-       "\nERROR: File is too large for a firmware image (512 MiB at most).\r\n"},
-      {{"-fp", path("folder")}, "\nERROR: Can't read file " + path("folder") + "\r\n"},
+      {{"-fp", path("toolarge.bin")}, "\nERROR: File is too large for the loader.\r\n"},
+      {{"-fp", path("folder")}, "\nERROR: Can't open file " + path("folder") + "\r\n"},
+      {{"-fp", "/dev/zero"}, "\nERROR: Can't open file /dev/zero\r\n"},
   };
   // A file that promises more than it delivers: sysfs reports a page and
   // reads back a line.
@@ -160,7 +160,7 @@ TEST(FirmwareFile, RefusalsEndTheRunWithTheirLine) {
   // No memory for the image: the address space capped at 128 MiB.
 #ifndef TOVRIN_SANITIZED
   refusals.push_back({{"-fp", path("big.bin")},
-                      "\nERROR: Not enough memory to load file " + path("big.bin") + "\r\n",
+                      "\nERROR: File is too large for the loader.\r\n",
                       {"prlimit", "--as=" + std::to_string(128 << 20)}});
 #endif
 
