@@ -49,7 +49,7 @@ struct Net : ::testing::Test {
     netCleanup();
   }
   // Bound to 127.0.0.1:port unless port is 0; waits timeoutMs (0: for ever).
-  NetSocket open(std::uint16_t port, int timeoutMs) {
+  NetSocket openSocket(std::uint16_t port, int timeoutMs) {
     const NetSocket s = netOpenUdp();
     EXPECT_NE(s, NET_INVALID_SOCKET);
     opened.push_back(s);
@@ -62,8 +62,8 @@ struct Net : ::testing::Test {
 
 // Winsock reports a datagram longer than the area as WSAEMSGSIZE.
 TEST_F(Net, LongDatagramsAreCutToTheAreaAndCountAsReceived) {
-  const NetSocket rx = open(PORT_A, 2000);
-  const NetSocket tx = open(PORT_B, 0);
+  const NetSocket rx = openSocket(PORT_A, 2000);
+  const NetSocket tx = openSocket(PORT_B, 0);
   for (const unsigned sent : {0u, 4u, 512u, 513u, 1400u}) {
     std::vector<std::uint8_t> out(sent);
     for (std::size_t i = 0; i < sent; ++i) {
@@ -84,13 +84,13 @@ TEST_F(Net, LongDatagramsAreCutToTheAreaAndCountAsReceived) {
 // reports as WSAECONNRESET on the next receive) the receive waits out its
 // time-out; the answer to a send comes back to the port that send gave it.
 TEST_F(Net, ACollectorSocketFailsAtOnceUntilASendGivesItAPortAndIgnoresResets) {
-  const NetSocket probe = open(0, 0);
+  const NetSocket probe = openSocket(0, 0);
   const Received early = receive(probe);
   EXPECT_EQ(early.result, NetResult::failed);
   EXPECT_EQ(early.size, 0u);
   EXPECT_LT(early.seconds, 0.5);
 
-  const NetSocket peer = open(PORT_A, 2000);
+  const NetSocket peer = openSocket(PORT_A, 2000);
   ASSERT_TRUE(netSetReceiveTimeout(probe, 300));
   const std::uint8_t ping[3] = {1, 2, 3};
   ASSERT_TRUE(netSendTo(probe, ping, 1, LOOPBACK, PORT_NOBODY, true));
@@ -108,7 +108,7 @@ TEST_F(Net, ACollectorSocketFailsAtOnceUntilASendGivesItAPortAndIgnoresResets) {
 }
 
 TEST_F(Net, ShutdownWakesAPendingReceiveAndFailsTheNextOnes) {
-  const NetSocket rx = open(PORT_A, 0);  // only the shutdown can end the wait
+  const NetSocket rx = openSocket(PORT_A, 0);  // only the shutdown can end the wait
   std::atomic<int> result{-1};
   std::thread receiver([&] { result = static_cast<int>(receive(rx).result); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -132,7 +132,7 @@ TEST_F(Net, ClosedSocketsFreeTheirSlotsForFreshOnes) {
     netShutdown(s);
     netClose(s);
   }
-  EXPECT_EQ(receive(open(PORT_A, 100)).result, NetResult::timedOut);
+  EXPECT_EQ(receive(openSocket(PORT_A, 100)).result, NetResult::timedOut);
 }
 
 }  // namespace
