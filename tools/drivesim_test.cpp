@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <iterator>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,9 +45,8 @@ struct Drivesim : ::testing::Test {
     EXPECT_TRUE(waitForOutput(sim, "ready\n", 10s)) << readFile(sim.outPath);
     return sim;
   }
-  // Sends a command (magic, code, payload length, target, payload, zeros to
-  // 524 bytes) and gives what comes back in 300 ms (time for a second answer
-  // to show) as "code:status:size", '+' between two answers, "-" for none.
+  // Sends a command (magic, code, payload length, target, payload, zeros to 524 bytes), gives
+  // what comes back in 300 ms as "code:status:size", '+' between answers, "-" for none.
   std::string ask(std::uint16_t code, std::uint32_t target = 0, const std::string& payload = "") {
     std::vector<std::uint8_t> d(524, 0);
     putBig32(&d[0], 0x3C3CC3C3);
@@ -75,6 +75,8 @@ struct Scenario {
   const char* commands;  // "code" or "code@target" (hex), blank-separated
   const char* answers;   // as ask() gives them, a word per command
 };
+
+void PrintTo(const Scenario& c, std::ostream* os) { *os << c.name; }
 
 struct DrivesimScenario : Drivesim, ::testing::WithParamInterface<Scenario> {};
 
@@ -117,19 +119,17 @@ TEST_F(Drivesim, WritesBlocksAtTheirTargetIntoTheImageFile) {
   stopProcess(sim, 3s);
 }
 
-// Without a test to stop it the drive ends by itself: when idle (the first
-// case), or at once, before binding, on a bad option.
+// Unstopped, the drive ends by itself within 5 s: when idle, or at once on a bad option.
 TEST(DrivesimOptions, EndsByItselfWhenIdleOrOnBadOptions) {
   enterPrivateNetwork();
   const char* const cases[] = {"--ip 127.0.0.2 --idle-timeout 1", "", "--ip 300.1.1.1",
                                "--ip 127.0.0.2 --bogus", "--ip 127.0.0.2 --answer-on 0"};
   for (const char* args : cases) {
     const ProcessResult r = runProcess(words(drivesimPath() + " " + args), 5s);
-    const bool good = args == cases[0];
+    const bool good = args == cases[0];  // the others stop before binding
     EXPECT_EQ(r.exitCode, good ? 0 : 2) << args << r.out;
     EXPECT_NE(r.out.find(good ? "ready\nidle\n" : "error: "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("ready") != std::string::npos, good) << r.out;
-    EXPECT_LT(r.seconds, 3.0);
   }
 }
 
