@@ -32,74 +32,63 @@ constexpr int EXIT_STATUS = 1;
 // A file beyond MAX_FILE_SIZE, or one whose image can't be allocated.
 constexpr const char* TOO_LARGE = "\nERROR: File is too large for the loader.\r\n";
 
-// The firmware file's messages show the path, or "(null)" when no file was
-// named, and end the process.
+// The firmware file's messages end the process; those that name the file
+// show its path, or "(null)" when no file was named.
+[[noreturn]] void fail(const char* message) {
+  std::fputs(message, stdout);
+  endProcess(EXIT_STATUS);
+}
+
 [[noreturn]] void failOpen(const char* shownPath) {
   std::printf("\nERROR: Can't open file %s\r\n", shownPath);
-  endProcess(EXIT_STATUS);
-}
-
-[[noreturn]] void failRead(std::FILE* file, const char* shownPath) {
-  std::fclose(file);
-  std::printf("\nERROR: Can't read file %s\r\n", shownPath);
-  endProcess(EXIT_STATUS);
-}
-
-[[noreturn]] void failSize(std::FILE* file, const char* message) {
-  std::fclose(file);
-  std::fputs(message, stdout);
   endProcess(EXIT_STATUS);
 }
 
 }  // namespace
 
 FirmwareImage loadFirmwareImage(const char* path) {
-  const char* shownPath = path != nullptr ? path : "(null)";
   if (path == nullptr) {
-    failOpen(shownPath);
+    failOpen("(null)");
   }
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    failOpen(shownPath);
-  }
-
   // Only a regular file has a size to take: a directory, a device or a pipe
   // may open, but would report a meaningless size or none. The size comes
   // from the file system in 64 bits, so a file of several GiB is "too large"
   // on every platform.
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) {
-    std::fclose(file);
-    failOpen(shownPath);
-  }
-  const std::uintmax_t fileSize = std::filesystem::file_size(path, error);
-  if (error) {
-    std::fclose(file);
-    failOpen(shownPath);
+  const bool regular = std::filesystem::is_regular_file(path, error);
+  const std::uintmax_t fileSize = regular ? std::filesystem::file_size(path, error) : 0;
+  if (!regular || error) {
+    failOpen(path);
   }
   if (fileSize == 0) {
-    failSize(file, "\nERROR: File is empty. Nothing to load.\r\n");
+    fail("\nERROR: File is empty. Nothing to load.\r\n");
   }
   if (fileSize < MIN_FILE_SIZE) {
-    failSize(file, "\nERROR: File is too small for a firmware header.\r\n");
+    fail("\nERROR: File is too small for a firmware header.\r\n");
   }
   if (fileSize > MAX_FILE_SIZE) {
-    failSize(file, TOO_LARGE);
+    fail(TOO_LARGE);
   }
 
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    failOpen(path);
+  }
   const auto size = static_cast<std::size_t>(fileSize);
   const std::size_t roundedSize = (size + 3) & ~std::size_t{3};
   auto* bytes = static_cast<std::uint8_t*>(std::malloc(roundedSize));
   if (bytes == nullptr) {
-    failSize(file, TOO_LARGE);
+    std::fclose(file);
+    fail(TOO_LARGE);
   }
-
   // Exactly the bytes the size promised, in one read; anything less (the
   // file shrank, a read error) would send unread memory to the drive.
-  if (std::fread(bytes, 1, size, file) != size) {
-    failRead(file, shownPath);
-  }
+  const bool whole = std::fread(bytes, 1, size, file) == size;
   std::fclose(file);
+  if (!whole) {
+    std::printf("\nERROR: Can't read file %s\r\n", path);
+    endProcess(EXIT_STATUS);
+  }
   // The bytes the rounding adds are zero, so every load of the same file
   // gives the same image and digest.
   std::memset(bytes + size, 0, roundedSize - size);
