@@ -39,9 +39,9 @@ Args words(const std::string& text) {
 using Sends = std::vector<std::pair<std::string, int>>;
 
 // "20x5 16x* 20": code 20 five times, 16 as often as it came, 20 once.
-Sends codes(const std::string& spec) {
+Sends codes(const std::string& list) {
   Sends out;
-  for (const std::string& word : words(spec)) {
+  for (const std::string& word : words(list)) {
     const std::size_t x = word.find('x');
     const std::string times = x == std::string::npos ? "1" : word.substr(x + 1);
     out.emplace_back(command(std::stoi(word)), times == "*" ? 0 : std::stoi(times));
