@@ -2,8 +2,6 @@
 // here independently of the code that prints it, and exit status 1 always.
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -60,11 +58,6 @@ void expectRun(const std::vector<std::string>& args, const std::string& text) {
   EXPECT_EQ(r.out, asConsoleBytes(BANNER + text)) << testing::PrintToString(args);
   EXPECT_EQ(r.exitCode, 1) << testing::PrintToString(args);
   EXPECT_EQ(r.err, "") << testing::PrintToString(args);
-}
-
-std::vector<std::string> words(const std::string& text) {
-  std::istringstream in(text);
-  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 // No arguments, -h, and arguments that are no option show the usage with the

@@ -4,13 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "link/link.h"
 #include "session/session.h"
+#include "testkit/process.h"
 
 namespace {
 
@@ -43,8 +42,7 @@ TEST(EntryTest, SettingsAndActions) {
     firmwarePath = nullptr;
     runMode = MODE_PROGRAM;
     doneFlag = true;
-    std::istringstream words(std::string("tovrin ") + c.args);
-    args.assign(std::istream_iterator<std::string>(words), std::istream_iterator<std::string>());
+    args = words(std::string("tovrin ") + c.args);
     std::vector<char*> argv;
     for (auto& a : args) {
       argv.push_back(a.data());

@@ -13,9 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <random>
-#include <sstream>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -113,13 +111,11 @@ TEST_P(HostileRun, EndsCleanlyWithinItsBound) {
 #else
   const bool direct = argv.size() == 1;
 #endif
-  std::istringstream loaderWords(c.loaderArgs);
-  for (std::string a; loaderWords >> a;) {
+  for (const std::string& a : words(c.loaderArgs)) {
     argv.push_back(a == "fw.bin" ? dir.file("fw.bin") : a);
   }
-  std::istringstream driveWords("--ip " + lab->driveIp + " --idle-timeout 60 " + c.driveArgs);
-  std::vector<std::string> driveArgv = {drivesimPath()};
-  driveArgv.insert(driveArgv.end(), std::istream_iterator<std::string>(driveWords), {});
+  const std::vector<std::string> driveArgv =
+      words(drivesimPath() + " --ip " + lab->driveIp + " --idle-timeout 60 " + c.driveArgs);
 
   const bool flooded = c.driveArgs.empty();
   long sent = 0;

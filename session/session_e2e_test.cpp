@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -28,11 +27,6 @@ std::string command(int code, std::size_t length = 0, std::size_t target = 0) {
   char text[64];
   std::snprintf(text, sizeof text, "code=%d len=%zu target=0x%zx size=524", code, length, target);
   return text;
-}
-
-Args words(const std::string& text) {
-  std::istringstream in(text);
-  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 // Each command so many times; 0 (connects only): as many as the drive took in.

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -185,6 +186,11 @@ bool waitForOutput(const BackgroundProcess& process, const std::string& text,
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
+}
+
+std::vector<std::string> words(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
 }
 
 std::string readFile(const std::string& path) {

@@ -38,6 +38,9 @@ ProcessResult stopProcess(BackgroundProcess& process, std::chrono::milliseconds 
 bool waitForOutput(const BackgroundProcess& process, const std::string& text,
                    std::chrono::milliseconds timeout);
 
+// The blank-separated words of text, as a command line is written in a table.
+std::vector<std::string> words(const std::string& text);
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 

@@ -8,9 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <iterator>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,11 +21,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-std::vector<std::string> words(const std::string& text) {
-  std::istringstream in(text);
-  return {std::istream_iterator<std::string>(in), {}};
-}
 
 struct Drivesim : ::testing::Test {
   void SetUp() override {
