@@ -36,13 +36,13 @@ TEST(EntryTest, SettingsAndActions) {
       {"-ip 10.1.2.3 -d -bogus", EntryAction::discovery, 0x0A010203u, "", MODE_PROGRAM, true},
       {"-u -d -ip 10.0.0.1", EntryAction::discovery, defaultIp, "", MODE_IDENTITY, false},
   };
-  static std::vector<std::string> args;  // firmwarePath points into these
   for (const auto& c : cases) {
     driveIp = DEFAULT_DRIVE_IP;
     firmwarePath = nullptr;
     runMode = MODE_PROGRAM;
     doneFlag = true;
-    args = words(std::string("tovrin ") + c.args);
+    std::vector<std::string> args =
+        words(std::string("tovrin ") + c.args);  // firmwarePath points in here
     std::vector<char*> argv;
     for (auto& a : args) {
       argv.push_back(a.data());
@@ -53,6 +53,7 @@ TEST(EntryTest, SettingsAndActions) {
     EXPECT_EQ(runMode, c.mode) << c.args;
     EXPECT_EQ(doneFlag, c.done) << c.args;
   }
+  firmwarePath = nullptr;  // its argument is gone
 }
 
 }  // namespace
