@@ -32,15 +32,16 @@ constexpr int EXIT_STATUS = 1;
 // A file beyond MAX_FILE_SIZE, or one whose image can't be allocated.
 constexpr const char* TOO_LARGE = "\nERROR: File is too large for the loader.\r\n";
 
-// The firmware file's messages end the process; those that name the file
-// show its path, or "(null)" when no file was named.
+// The firmware file's messages end the process.
 [[noreturn]] void fail(const char* message) {
   std::fputs(message, stdout);
   endProcess(EXIT_STATUS);
 }
 
-[[noreturn]] void failOpen(const char* shownPath) {
-  std::printf("\nERROR: Can't open file %s\r\n", shownPath);
+// "Can't open" and "Can't read" name the file: its path, or "(null)" when
+// no file was named.
+[[noreturn]] void failOnFile(const char* action, const char* shownPath) {
+  std::printf("\nERROR: Can't %s file %s\r\n", action, shownPath);
   endProcess(EXIT_STATUS);
 }
 
@@ -48,7 +49,7 @@ constexpr const char* TOO_LARGE = "\nERROR: File is too large for the loader.\r\
 
 FirmwareImage loadFirmwareImage(const char* path) {
   if (path == nullptr) {
-    failOpen("(null)");
+    failOnFile("open", "(null)");
   }
   // Only a regular file has a size to take: a directory, a device or a pipe
   // may open, but would report a meaningless size or none. The size comes
@@ -58,7 +59,7 @@ FirmwareImage loadFirmwareImage(const char* path) {
   const bool regular = std::filesystem::is_regular_file(path, error);
   const std::uintmax_t fileSize = regular ? std::filesystem::file_size(path, error) : 0;
   if (!regular || error) {
-    failOpen(path);
+    failOnFile("open", path);
   }
   if (fileSize == 0) {
     fail("\nERROR: File is empty. Nothing to load.\r\n");
@@ -72,7 +73,7 @@ FirmwareImage loadFirmwareImage(const char* path) {
 
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
-    failOpen(path);
+    failOnFile("open", path);
   }
   const auto size = static_cast<std::size_t>(fileSize);
   const std::size_t roundedSize = (size + 3) & ~std::size_t{3};
@@ -86,8 +87,7 @@ FirmwareImage loadFirmwareImage(const char* path) {
   const bool whole = std::fread(bytes, 1, size, file) == size;
   std::fclose(file);
   if (!whole) {
-    std::printf("\nERROR: Can't read file %s\r\n", path);
-    endProcess(EXIT_STATUS);
+    failOnFile("read", path);
   }
   // The bytes the rounding adds are zero, so every load of the same file
   // gives the same image and digest.
