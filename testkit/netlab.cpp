@@ -39,7 +39,8 @@ void removeStaleNamespaces() {
   std::vector<std::string> stale;
   while (const dirent* e = readdir(dir)) {
     const std::string name = e->d_name;
-    if (name.size() > 3 && name[0] == 't' && name[1] == 'v' && (name[2] == 'h' || name[2] == 'd')) {
+    if (name.size() > 3 && name[0] == 't' && name[1] == 'v' &&
+        (name[2] == 'h' || name[2] == 'd' || name[2] == 'e')) {
       const pid_t owner = static_cast<pid_t>(std::atoi(name.c_str() + 3));
       if (owner > 0 && kill(owner, 0) != 0) {
         stale.push_back(name);
@@ -84,6 +85,9 @@ NetLab::~NetLab() {
   if (!driveNs.empty()) {
     runQuietly({"ip", "netns", "del", driveNs});
   }
+  if (!secondDriveNs.empty()) {
+    runQuietly({"ip", "netns", "del", secondDriveNs});
+  }
   if (lockFd >= 0) {
     close(lockFd);
   }
@@ -95,6 +99,10 @@ std::vector<std::string> NetLab::inHost(const std::vector<std::string>& argv) co
 
 std::vector<std::string> NetLab::inDrive(const std::vector<std::string>& argv) const {
   return prefixed(driveNs, argv);
+}
+
+std::vector<std::string> NetLab::inSecondDrive(const std::vector<std::string>& argv) const {
+  return prefixed(secondDriveNs, argv);
 }
 
 std::unique_ptr<NetLab> makeNetLab(const NetLabOptions& options) {
@@ -117,33 +125,82 @@ std::unique_ptr<NetLab> makeNetLab(const NetLabOptions& options) {
   static std::atomic<int> counter{0};
   removeStaleNamespaces();
   const std::string id = std::to_string(getpid()) + "_" + std::to_string(counter++);
+  const LabShape shape = options.shape;
   lab->isolated = true;
   lab->hostNs = "tvh" + id;
-  lab->driveNs = "tvd" + id;
   lab->hostIp = "192.168.124.10";
-  lab->driveIp = "192.168.124.120";
-  // Interface names are made inside the namespaces, so short fixed names do.
   run({"ip", "netns", "add", lab->hostNs});
+  run({"ip", "-n", lab->hostNs, "link", "set", "lo", "up"});
+  if (shape == LabShape::loopbackOnly) {
+    return lab;
+  }
+  lab->driveNs = "tvd" + id;
+  lab->driveIp = "192.168.124.120";
   run({"ip", "netns", "add", lab->driveNs});
+  run({"ip", "-n", lab->driveNs, "link", "set", "lo", "up"});
+  // Interface names are made inside the namespaces, so short fixed names do.
   run({"ip", "-n", lab->hostNs, "link", "add", "lan0", "type", "veth", "peer", "name", "lan1",
        "netns", lab->driveNs});
-  run({"ip", "-n", lab->hostNs, "link", "set", "lo", "up"});
-  run({"ip", "-n", lab->driveNs, "link", "set", "lo", "up"});
   run({"ip", "-n", lab->hostNs, "addr", "add", "192.168.124.10/24", "dev", "lan0"});
-  run({"ip", "-n", lab->driveNs, "addr", "add", "192.168.124.120/24", "dev", "lan1"});
+  run({"ip", "-n", lab->hostNs, "link", "set", "lan0", "up"});
+  run({"ip", "-n", lab->driveNs, "link", "set", "lan1", "up"});
+  // The drive side's addresses sit on lan1, or on a bridge of lan1 and lan3
+  // when both host adapters are on this LAN.
+  std::string driveDev = "lan1";
+  if (shape == LabShape::twoAdaptersOneLan) {
+    driveDev = "br0";
+    lab->secondHostIp = "192.168.124.11";
+    run({"ip", "-n", lab->hostNs, "link", "add", "lan2", "type", "veth", "peer", "name", "lan3",
+         "netns", lab->driveNs});
+    run({"ip", "-n", lab->hostNs, "addr", "add", "192.168.124.11/24", "dev", "lan2"});
+    run({"ip", "-n", lab->hostNs, "link", "set", "lan2", "up"});
+    run({"ip", "-n", lab->driveNs, "link", "add", "br0", "type", "bridge"});
+    run({"ip", "-n", lab->driveNs, "link", "set", "lan1", "master", "br0"});
+    run({"ip", "-n", lab->driveNs, "link", "set", "lan3", "master", "br0"});
+    run({"ip", "-n", lab->driveNs, "link", "set", "lan3", "up"});
+    run({"ip", "-n", lab->driveNs, "link", "set", "br0", "up"});
+  }
+  run({"ip", "-n", lab->driveNs, "addr", "add", "192.168.124.120/24", "dev", driveDev});
   for (int i = 0; i < options.extraDriveAddresses; ++i) {
     // 101 addresses fit: .130 to .254, then 192.168.125.x on the same link.
     const int n = 130 + i;
     const std::string ip =
         n <= 254 ? "192.168.124." + std::to_string(n) : "192.168.125." + std::to_string(n - 254);
-    run({"ip", "-n", lab->driveNs, "addr", "add", ip + "/16", "dev", "lan1"});
+    run({"ip", "-n", lab->driveNs, "addr", "add", ip + "/16", "dev", driveDev});
     lab->extraDriveIps.push_back(ip);
   }
-  run({"ip", "-n", lab->hostNs, "link", "set", "lan0", "up"});
-  run({"ip", "-n", lab->driveNs, "link", "set", "lan1", "up"});
-  // The limited broadcast needs a route out of the host namespace.
-  run({"ip", "-n", lab->hostNs, "route", "add", "default", "dev", "lan0"});
-  run({"ip", "-n", lab->driveNs, "route", "add", "default", "dev", "lan1"});
+  // Drives answer whoever asked, on the link: their side needs no gateway.
+  run({"ip", "-n", lab->driveNs, "route", "add", "default", "dev", driveDev});
+  if (shape == LabShape::twoLans) {
+    lab->secondDriveNs = "tve" + id;
+    lab->secondHostIp = "10.20.30.10";
+    lab->secondDriveIp = "10.20.30.120";
+    run({"ip", "netns", "add", lab->secondDriveNs});
+    run({"ip", "-n", lab->secondDriveNs, "link", "set", "lo", "up"});
+    run({"ip", "-n", lab->hostNs, "link", "add", "lan2", "type", "veth", "peer", "name", "lan3",
+         "netns", lab->secondDriveNs});
+    run({"ip", "-n", lab->hostNs, "addr", "add", "10.20.30.10/24", "dev", "lan2"});
+    run({"ip", "-n", lab->secondDriveNs, "addr", "add", "10.20.30.120/24", "dev", "lan3"});
+    run({"ip", "-n", lab->hostNs, "link", "set", "lan2", "up"});
+    run({"ip", "-n", lab->secondDriveNs, "link", "set", "lan3", "up"});
+    run({"ip", "-n", lab->secondDriveNs, "route", "add", "default", "dev", "lan3"});
+  }
+  switch (shape) {
+    case LabShape::linkScopeRoute:
+      run({"ip", "-n", lab->hostNs, "route", "add", "default", "dev", "lan0"});
+      break;
+    case LabShape::gatewayRoute:
+    case LabShape::twoAdaptersOneLan:
+      run({"ip", "-n", lab->hostNs, "route", "add", "default", "via", "192.168.124.1", "dev",
+           "lan0"});
+      break;
+    case LabShape::twoLans:
+      run({"ip", "-n", lab->hostNs, "route", "add", "default", "via", "10.20.30.1", "dev", "lan2"});
+      break;
+    case LabShape::noDefaultRoute:
+    case LabShape::loopbackOnly:
+      break;
+  }
   return lab;
 }
 
