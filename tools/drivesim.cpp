@@ -558,16 +558,19 @@ void sendDue(Clock::time_point now) {
 // --- loader commands -----------------------------------------------------------
 
 // The answer to one command: code, length, status, then the identity and
-// digest for CMD_ENTER_MONITOR, nothing for the others.
+// digest for CMD_ENTER_MONITOR, nothing for the others. Sized once, then
+// filled in place.
 std::vector<std::uint8_t> buildAnswer(std::uint16_t code, std::uint16_t answerCode,
                                       std::uint8_t status, bool withDigest) {
-  std::vector<std::uint8_t> answer(ANSWER_HEADER_SIZE, 0);
-  if (code == CMD_ENTER_MONITOR) {
-    answer.insert(answer.end(), options.identity.begin(), options.identity.end());
+  const bool identityAnswer = code == CMD_ENTER_MONITOR;
+  const std::size_t bodySize =
+      identityAnswer ? UNIT_IDENTITY_SIZE + (withDigest ? DIGEST_SIZE : 0) : 0;
+  std::vector<std::uint8_t> answer(ANSWER_HEADER_SIZE + bodySize, 0);
+  if (identityAnswer) {
+    std::copy(options.identity.begin(), options.identity.end(),
+              answer.begin() + ANSWER_HEADER_SIZE);
     if (withDigest) {
-      std::uint8_t digest[DIGEST_SIZE];
-      currentDigest(digest);
-      answer.insert(answer.end(), digest, digest + DIGEST_SIZE);
+      currentDigest(answer.data() + ANSWER_HEADER_SIZE + UNIT_IDENTITY_SIZE);
     }
   }
   putBig16(answer.data() + RESPONSE_CODE_OFFSET, answerCode);
