@@ -1,5 +1,6 @@
 // The loader as a user runs it: every console text byte for byte, written out
-// here independently of the code that prints it, and exit status 1 always.
+// here independently of the code that prints it, and exit status 1 on every
+// run.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "testkit/expected.h"
 #include "testkit/process.h"
+#include "tovrin_version.h"
 
 namespace {
 
@@ -86,6 +88,23 @@ TEST(CliTest, ManualAndOptionErrors) {
   for (const char* args : {"-fp", "-ip 10.0.0.1 -fp"}) {
     expectRun(words(args), "\nERROR: You must specify file name");
   }
+}
+
+// --version alone prints the name and version, without the banner, and is
+// the one run that ends with status 0; after an option that acts, it is not
+// reached.
+TEST(CliTest, Version) {
+  for (const char* args : {"--version", "-ip 10.0.0.1 --version", "--version -h"}) {
+    std::vector<std::string> argv = tovrinCommand();
+    for (const std::string& arg : words(args)) {
+      argv.push_back(arg);
+    }
+    const ProcessResult r = runProcess(argv, std::chrono::seconds(20));
+    EXPECT_EQ(r.out, asConsoleBytes(std::string("tovrin ") + TOVRIN_VERSION + "\n")) << args;
+    EXPECT_EQ(r.exitCode, 0) << args;
+    EXPECT_EQ(r.err, "") << args;
+  }
+  expectRun(words("-h --version"), usage("192.168.124.120"));
 }
 
 }  // namespace

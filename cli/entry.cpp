@@ -9,12 +9,15 @@
 #include "link/link.h"
 #include "platform/console.h"
 #include "session/session.h"
+#include "tovrin_version.h"
 
 namespace {
 
 // Every run ends with this status, a completed programming run included;
 // scripts around the loader rely on it.
 constexpr int EXIT_STATUS = 1;
+// The one exception: asking for the version is no run.
+constexpr int VERSION_EXIT_STATUS = 0;
 
 bool is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
@@ -28,6 +31,9 @@ EntryAction readCommandLine(int argc, char** argv) {
     const char* arg = argv[i];
     if (is(arg, "-h")) {
       return EntryAction::usage;
+    }
+    if (is(arg, "--version")) {
+      return EntryAction::version;
     }
     if (is(arg, "-m")) {
       return EntryAction::manual;
@@ -63,9 +69,14 @@ EntryAction readCommandLine(int argc, char** argv) {
 }
 
 void runEntry(int argc, char** argv) {
+  const EntryAction action = readCommandLine(argc, argv);
+  if (action == EntryAction::version) {
+    std::printf("tovrin %s\n", TOVRIN_VERSION);
+    endProcess(VERSION_EXIT_STATUS);
+  }
   consoleInit();
   printBanner();
-  switch (readCommandLine(argc, argv)) {
+  switch (action) {
     case EntryAction::bareUsage:
       printUsage();
       shutdownLink();
@@ -90,6 +101,8 @@ void runEntry(int argc, char** argv) {
       runSession();
       shutdownLink();
       break;
+    case EntryAction::version:
+      break;  // ended above, before the banner
   }
   endProcess(EXIT_STATUS);
 }

@@ -10,6 +10,7 @@ enum class EntryAction {
   discovery,      // -d
   addressError,   // -ip without a valid address
   fileNameError,  // -fp as the last argument
+  version,        // --version: the program's name and version, nothing else
 };
 
 // Reads the arguments left to right, setting driveIp, firmwarePath, runMode
@@ -18,5 +19,6 @@ enum class EntryAction {
 EntryAction readCommandLine(int argc, char** argv);
 
 // The whole process: prints the banner, reads the command line, does what it
-// asks and ends the process with exit status 1 on every path.
+// asks and ends the process with exit status 1 on every path but --version,
+// which prints "tovrin <version>" alone and ends with status 0.
 [[noreturn]] void runEntry(int argc, char** argv);

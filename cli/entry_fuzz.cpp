@@ -84,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case EntryAction::discovery:
     case EntryAction::addressError:
     case EntryAction::fileNameError:
+    case EntryAction::version:
       break;
   }
   if (action == EntryAction::bareUsage && size != 0) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "link/link.h"
+#include "tovrin_version.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ void printBanner() {
   put("\r\n");
   put("KV720 Drive                          (c) Tovrin Motion Controls");
   put("\r\n");
-  put("Ethernet Firmware Loader                           Version 1.00");
+  std::printf("Ethernet Firmware Loader%39s", TOVRIN_VERSION_LABEL);
   put("\r\n");
   put(RULE);
   put("\r\n");

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "testkit/process.h"
+#include "tovrin_version.h"
 
 namespace {
 
@@ -18,7 +19,8 @@ const std::string RULE(63, '-');
 
 const std::string BANNER = "\r\n" + RULE + "\r\n" + "KV720 Drive" + std::string(26, ' ') +
                            "(c) Tovrin Motion Controls" + "\r\n" + "Ethernet Firmware Loader" +
-                           std::string(27, ' ') + "Version 1.00" + "\r\n" + RULE + "\r\n";
+                           std::string(39 - std::string(TOVRIN_VERSION_LABEL).size(), ' ') +
+                           TOVRIN_VERSION_LABEL + "\r\n" + RULE + "\r\n";
 const std::string CONNECTING = "\nEstablishing connection with selected device :\t";
 const std::string MONITOR = "\n\nEnter Monitor State :\t\tDONE";
 const std::string PROGRAMMING = "\nProgramming Firmware :\t\t";
