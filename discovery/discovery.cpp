@@ -5,10 +5,11 @@
 #include <system_error>
 #include <thread>
 
-#include "link/datagram.h"
 #include "link/link.h"
 #include "platform/net.h"
 #include "platform/pause.h"
+#include "protocol/loader.h"
+#include "protocol/probe.h"
 
 std::uint32_t discoveredAddrs[MAX_DISCOVERED] = {};
 
@@ -67,8 +68,8 @@ int octet(std::uint32_t addr, int shift) { return static_cast<int>((addr >> shif
 }  // namespace
 
 bool sendDiscoveryProbe() {
-  if (!netSendTo(udpSocket, DISCOVERY_PROBE, DISCOVERY_PROBE_SIZE, BROADCAST_ADDRESS, LOADER_PORT,
-                 true)) {
+  if (!netSendTo(udpSocket, DISCOVERY_PROBE.data(), DISCOVERY_PROBE.size(), BROADCAST_ADDRESS,
+                 LOADER_PORT, true)) {
     std::fputs("\nERROR: server sendto failed", stdout);
     return false;
   }
@@ -96,8 +97,7 @@ int discoveryCollector() {
       }
       continue;
     }
-    if (received <= DISCOVERY_MARK_OFFSET || area[DISCOVERY_MARK_OFFSET] != DISCOVERY_REPLY_MARK ||
-        alreadyListed(from)) {
+    if (!isDiscoveryReply({area, received}) || alreadyListed(from)) {
       continue;
     }
     if (next == MAX_DISCOVERED) {

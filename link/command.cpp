@@ -1,26 +1,9 @@
 // Building and sending one command datagram.
 #include <cstdio>
-#include <cstring>
 
-#include "link/datagram.h"
 #include "link/link.h"
-#include "platform/coding.h"
 #include "platform/net.h"
-
-void buildCommandDatagram(std::uint8_t* out, std::uint8_t code, std::uint32_t target,
-                          const std::uint8_t* source, std::size_t offset, std::size_t length) {
-  const std::size_t n = length <= MAX_PAYLOAD ? length : MAX_PAYLOAD;
-  std::memcpy(out, COMMAND_MAGIC, sizeof COMMAND_MAGIC);
-  putBig16(out + COMMAND_CODE_OFFSET, code);
-  putBig16(out + COMMAND_LENGTH_OFFSET, static_cast<std::uint16_t>(n));
-  putBig32(out + COMMAND_TARGET_OFFSET, target);
-  if (n != 0) {
-    std::memcpy(out + COMMAND_HEADER_SIZE, source + offset, n);
-  }
-  // The drive reads only N payload bytes; the rest of the area goes out as
-  // zeros rather than whatever the stack held.
-  std::memset(out + COMMAND_HEADER_SIZE + n, 0, MAX_PAYLOAD - n);
-}
+#include "protocol/loader.h"
 
 bool sendCommand(std::uint8_t code, std::uint32_t target, const std::uint8_t* source,
                  std::size_t offset, std::size_t length) {
@@ -32,9 +15,9 @@ bool sendCommand(std::uint8_t code, std::uint32_t target, const std::uint8_t* so
                         (length == 0 || source != nullptr);
   bool sent = false;
   if (sendable) {
-    std::uint8_t datagram[COMMAND_DATAGRAM_SIZE];
-    buildCommandDatagram(datagram, code, target, source, offset, length);
-    sent = netSendTo(s, datagram, sizeof datagram, driveIp, LOADER_PORT, true);
+    const CommandBytes datagram =
+        encodeCommand(code, target, {length == 0 ? nullptr : source + offset, length});
+    sent = netSendTo(s, datagram.data(), datagram.size(), driveIp, LOADER_PORT, true);
   }
   if (!sent) {
     std::fputs("ERROR: server sendto failed\n", stdout);

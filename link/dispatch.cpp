@@ -3,10 +3,10 @@
 
 #include <cstdio>
 
-#include "link/datagram.h"
 #include "link/link.h"
 #include "link/report.h"
 #include "platform/coding.h"
+#include "protocol/loader.h"
 
 void dispatchResponse(const std::uint8_t* datagram, std::size_t received) {
   // Any datagram counts as the answer to the command last sent, before

@@ -17,11 +17,11 @@
 #include <memory>
 
 #include "image/image.h"
-#include "link/datagram.h"
 #include "link/dispatch.h"
 #include "link/link.h"
 #include "link/report.h"
 #include "platform/coding.h"
+#include "protocol/loader.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   if (std::freopen("/dev/null", "w", stdout) == nullptr) {

@@ -28,11 +28,11 @@
 #include <system_error>
 #include <thread>
 
-#include "link/datagram.h"
 #include "link/dispatch.h"
 #include "link/link.h"
 #include "platform/net.h"
 #include "platform/pause.h"
+#include "protocol/loader.h"
 
 namespace {
 

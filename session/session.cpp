@@ -10,20 +10,14 @@
 #include <cstdio>
 
 #include "image/image.h"
-#include "link/datagram.h"
 #include "link/link.h"
 #include "platform/console.h"
 #include "platform/pause.h"
+#include "protocol/loader.h"
 
 const char* firmwarePath = nullptr;
 
 namespace {
-
-// Payload bytes of one full CMD_PROGRAM_BLOCK, and the drive address of
-// image byte 0: a block goes to IMAGE_LOAD_ADDRESS plus its offset.
-constexpr std::size_t BLOCK_SIZE = 512;
-constexpr std::uint32_t IMAGE_LOAD_ADDRESS = 0x8000;
-static_assert(BLOCK_SIZE <= MAX_PAYLOAD);
 
 // A progress mark follows every MARK_EVERY-th block, the first one included.
 constexpr std::size_t MARK_EVERY = 16;

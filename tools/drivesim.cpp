@@ -28,10 +28,10 @@
 #include <string>
 #include <vector>
 
-#include "link/datagram.h"
 #include "platform/coding.h"
 #include "platform/console.h"
 #include "platform/net.h"
+#include "protocol/loader.h"
 
 namespace {
 
