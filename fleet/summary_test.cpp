@@ -1,0 +1,92 @@
+// The end of a several-drives run: table, count line, retry line.
+#include "fleet/summary.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+DriveState drive(std::uint32_t address, DriveResult result, long long ms) {
+  DriveState d;
+  d.address = address;
+  d.stage = DriveStage::finished;
+  d.result = result;
+  d.elapsed = std::chrono::milliseconds(ms);
+  return d;
+}
+
+std::vector<DriveState> mixedRun() {
+  DriveState good = drive(0x0A000005, DriveResult::programmed, 15749);
+  good.serialNumber = 123456;
+  good.mac = MacAddress{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+  DriveState silent = drive(0xC0A87C78, DriveResult::failed, 9050);
+  silent.serialNumber = 7;
+  silent.failedStage = DriveStage::program;
+  silent.failedBlock = 10;
+  silent.reason = "no answer";
+  DriveState absent = drive(0x0A000007, DriveResult::failed, 30000);
+  absent.failedStage = DriveStage::connect;
+  absent.reason = "no answer";
+  return {good, silent, absent};
+}
+
+TEST(SummaryTest, TableWithAColumnPerFieldAndARowPerDrive) {
+  EXPECT_EQ(
+      summaryTable(mixedRun()),
+      "Address          Serial  MAC                Result                                    Time\n"
+      "10.0.0.5         123456  00:1a:2b:3c:4d:5e  programmed and verified                 15.7 s\n"
+      "192.168.124.120  7       -                  failed at program, block 10: no answer   9.1 s\n"
+      "10.0.0.7         -       -                  failed at connect: no answer            30.0 "
+      "s\n");
+  EXPECT_EQ(summaryTable({}), "Address  Serial  MAC  Result  Time\n");
+}
+
+TEST(SummaryTest, CountsEachResultThatOccurred) {
+  EXPECT_EQ(countLine(mixedRun()), "3 drives: 1 programmed and verified, 2 failed\n");
+  EXPECT_EQ(countLine({drive(1, DriveResult::digestDiffers, 0)}), "1 drive: 1 digest differs\n");
+  EXPECT_EQ(
+      countLine({drive(1, DriveResult::digestEqual, 0), drive(2, DriveResult::digestDiffers, 0),
+                 drive(3, DriveResult::digestEqual, 0)}),
+      "3 drives: 2 digest equal, 1 digest differs\n");
+}
+
+TEST(SummaryTest, RetryLineNamesOnlyTheFailedDrives) {
+  const std::vector<std::string> options = {"-fp", "fw.bin", "-r", "runs.jsonl"};
+  EXPECT_EQ(retryLine("tovrin", options, mixedRun(), QuoteStyle::posix),
+            "Retry the failed drives: tovrin -ip 192.168.124.120,10.0.0.7 -fp fw.bin -r "
+            "runs.jsonl\n");
+  // a digest that differs is an answer, not a failure to retry
+  const std::vector<DriveState> verified = {drive(1, DriveResult::digestEqual, 0),
+                                            drive(2, DriveResult::digestDiffers, 0)};
+  EXPECT_EQ(retryLine("tovrin", {"-v"}, verified, QuoteStyle::posix), "");
+  EXPECT_EQ(retryLine("C:\\Program Files\\Tovrin.exe", {"-fp", "new fw.bin", "-v"}, mixedRun(),
+                      QuoteStyle::windows),
+            "Retry the failed drives: \"C:\\Program Files\\Tovrin.exe\" -ip "
+            "192.168.124.120,10.0.0.7 -fp \"new fw.bin\" -v\n");
+}
+
+TEST(SummaryTest, QuotesWhatAShellWouldChange) {
+  struct Case {
+    std::string word;
+    std::string posix;
+    std::string windows;
+  };
+  const std::vector<Case> cases = {
+      {"./build/fw-1.2_b+3.bin", "./build/fw-1.2_b+3.bin", "./build/fw-1.2_b+3.bin"},
+      {"", "''", "\"\""},
+      {"my fw.bin", "'my fw.bin'", "\"my fw.bin\""},
+      {"it's", "'it'\\''s'", "\"it's\""},
+      {"$HOME*;&|", "'$HOME*;&|'", "\"$HOME*;&|\""},
+      {"C:\\fw\\", "'C:\\fw\\'", "\"C:\\fw\\\\\""},
+      {"a\\\"b", "'a\\\"b'", "\"a\\\\\\\"b\""},
+      {"%PATH%", "'%PATH%'", "\"%PATH%\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(quoteWord(c.word, QuoteStyle::posix), c.posix) << c.word;
+    EXPECT_EQ(quoteWord(c.word, QuoteStyle::windows), c.windows) << c.word;
+  }
+}
+
+}  // namespace

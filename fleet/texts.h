@@ -1,0 +1,29 @@
+// The words and figures that the several-drives console and the run records
+// show for a drive.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "fleet/drive_state.h"
+
+// Dotted decimal, most significant byte first: "10.0.0.5".
+std::string addressText(std::uint32_t address);
+
+// "00:1a:2b:3c:4d:5e".
+std::string macText(const MacAddress& mac);
+
+// 32 lower-case hexadecimal digits.
+std::string md5Text(const Md5& digest);
+
+// One word: "connect", "monitor", "program", "verify", "reboot", "report".
+const char* stageName(DriveStage stage);
+
+// The result in words: "programmed and verified", "digest equal", "digest
+// differs", "identity read", "running", or for a failed drive "failed at
+// program, block 10: <reason>" (no block when none was in flight, no
+// reason when none was given).
+std::string resultText(const DriveState& drive);
+
+// Tenths of a second: "15.7 s".
+std::string secondsText(std::chrono::milliseconds time);
