@@ -11,7 +11,8 @@
 #include <optional>
 #include <string>
 
-using Md5 = std::array<std::uint8_t, 16>;
+#include "protocol/loader.h"
+
 using MacAddress = std::array<std::uint8_t, 6>;
 
 // What the run does with every drive.
@@ -52,7 +53,7 @@ struct DriveState {
   // From the drive's identity, once it was read.
   std::optional<std::int32_t> serialNumber;
   std::optional<MacAddress> mac;
-  std::optional<Md5> driveDigest;
+  std::optional<Digest> driveDigest;
   // How long the drive's session ran, and when it ended.
   std::chrono::milliseconds elapsed{0};
   std::chrono::system_clock::time_point finishedAt;
@@ -62,7 +63,7 @@ struct DriveState {
 struct RunInfo {
   RunKind kind = RunKind::program;
   std::string filePath;  // empty for the identity run
-  std::optional<Md5> fileDigest;
+  std::optional<Digest> fileDigest;
 };
 
 // True when the drive did all that the run asked and the run may end with

@@ -17,7 +17,7 @@ std::string macText(const MacAddress& mac) {
   return text;
 }
 
-std::string md5Text(const Md5& digest) {
+std::string md5Text(const Digest& digest) {
   static constexpr char HEX[] = "0123456789abcdef";
   std::string text;
   for (const std::uint8_t byte : digest) {

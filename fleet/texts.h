@@ -14,7 +14,7 @@ std::string addressText(std::uint32_t address);
 std::string macText(const MacAddress& mac);
 
 // 32 lower-case hexadecimal digits.
-std::string md5Text(const Md5& digest);
+std::string md5Text(const Digest& digest);
 
 // One word: "connect", "monitor", "program", "verify", "reboot", "report".
 const char* stageName(DriveStage stage);

@@ -66,7 +66,7 @@ std::string utcTimeText(std::chrono::system_clock::time_point time) {
 std::string recordLine(const RunInfo& run, const DriveState& drive) {
   const bool failed = drive.result == DriveResult::failed;
   const auto quoted = [](const std::string& text) { return jsonString(text); };
-  const auto md5 = [](const Md5& digest) { return jsonString(md5Text(digest)); };
+  const auto md5 = [](const Digest& digest) { return jsonString(md5Text(digest)); };
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(drive.elapsed.count()) / 1000);
   const std::string fields[] = {
