@@ -1,0 +1,9 @@
+// Whether standard output is a terminal that the several-drives console may
+// redraw in place.
+#pragma once
+
+// True when standard output is a terminal that takes ANSI cursor movement
+// and line erasing. On Windows the console's virtual-terminal processing is
+// switched on by this call; a console that refuses it (and output to a
+// file or a pipe anywhere) gives false, and the caller writes plain lines.
+bool enableTerminalControl();

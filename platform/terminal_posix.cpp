@@ -1,0 +1,5 @@
+#include <unistd.h>
+
+#include "platform/terminal.h"
+
+bool enableTerminalControl() { return isatty(STDOUT_FILENO) == 1; }

@@ -1,0 +1,19 @@
+#include <windows.h>
+
+#include "platform/terminal.h"
+
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+#define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
+#endif
+
+bool enableTerminalControl() {
+  const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  // GetConsoleMode fails for a file or a pipe; SetConsoleMode fails on a
+  // console older than Windows 10, which shows escape sequences as text.
+  if (output == nullptr || output == INVALID_HANDLE_VALUE || GetConsoleMode(output, &mode) == 0) {
+    return false;
+  }
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
