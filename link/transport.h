@@ -1,0 +1,47 @@
+// What a drive session and the runner need of the network: send a datagram
+// to a drive, wait for the next datagram until a deadline, and the time. The
+// link (link/link.h) is the real one; tests put a fake clock and network
+// behind the same interface.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+using Clock = std::chrono::steady_clock;
+using TimePoint = Clock::time_point;
+
+enum class SendResult : std::uint8_t {
+  sent,
+  failed,       // this send failed; the next may go out (counts as a try)
+  unreachable,  // no network of this PC leads to the address: no send will
+};
+
+struct Received {
+  std::uint32_t from = 0;  // sender's address, host byte order
+  std::size_t size = 0;    // bytes placed in the area
+};
+
+class Transport {
+ public:
+  virtual ~Transport() = default;
+  Transport() = default;
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
+  // Sends one datagram to the drive at `to` (host byte order), port
+  // LOADER_PORT.
+  virtual SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) = 0;
+
+  // Waits for the next datagram until deadline; a datagram longer than the
+  // area is cut to it. Empty once the deadline has passed (possibly at once).
+  virtual std::optional<Received> receive(std::span<std::uint8_t> area, TimePoint deadline) = 0;
+
+  virtual TimePoint now() const = 0;
+
+  // True when datagrams sent to `to` come back to this PC (its own address,
+  // or 0.0.0.0): no drive can be there.
+  virtual bool isOwnAddress(std::uint32_t to) const = 0;
+};
