@@ -1,4 +1,5 @@
-// The several-drives console fed with sessions' events on a fake clock.
+// The several-drives console on a fake clock: lines for logs, in-place
+// drawings for a terminal.
 #include "fleet/console.h"
 
 #include <gtest/gtest.h>
@@ -6,56 +7,68 @@
 #include <string>
 #include <vector>
 
+#include "fleet/board.h"
 #include "fleet/progress.h"
 
 namespace {
 
 using std::chrono::milliseconds;
-using Time = FleetConsole::Clock::time_point;
 
 constexpr std::uint32_t FIRST = 0x0A000005;
 constexpr std::uint32_t SECOND = 0x0A000006;
-const std::chrono::system_clock::time_point WALL{};
 
-struct Recorded {
+// A board wired to a console, as a several-drives run has them.
+struct ConsoleRun {
+  explicit ConsoleRun(bool terminal, std::vector<std::uint32_t> addresses = {FIRST, SECOND})
+      : console(terminal, [this](std::string_view text) { writes.emplace_back(text); }),
+        board(addresses, MODE_PROGRAM, [this] { return now(); },
+              {[this](std::size_t i, bool newStage) {
+                 console.changed(board.drives(), i, newStage, now());
+               },
+               {}}) {}
+  TimePoint now() const { return TimePoint{} + milliseconds(clock); }
+  int clock = 0;
   std::vector<std::string> writes;
-  FleetConsole::Sink sink() {
-    return [this](std::string_view text) { writes.emplace_back(text); };
-  }
+  FleetConsole console;
+  DriveBoard board;
 };
 
-Time at(int ms) { return Time{} + milliseconds(ms); }
-
-// Two drives: the first programmed, the second falling silent in block 10.
-void runTwoDrives(FleetConsole& console) {
-  console.stageStarted(0, DriveStage::connect, at(0));
-  console.stageStarted(1, DriveStage::connect, at(0));
-  console.countdown(0, 1000, at(10));
-  console.countdown(1, 1000, at(10));
-  console.countdown(0, 999, at(40));
-  console.stageStarted(0, DriveStage::monitor, at(60));
-  console.stageStarted(1, DriveStage::monitor, at(70));
-  console.identity(0, 42, MacAddress{1, 2, 3, 4, 5, 6});
-  console.stageStarted(0, DriveStage::program, at(2700));
-  console.stageStarted(1, DriveStage::program, at(2710));
-  console.stageStarted(1, DriveStage::program, at(2710));
-  for (std::size_t block = 1; block <= 20; ++block) {
-    console.blockConfirmed(0, block, 20, at(2700 + 60 * static_cast<int>(block)));
-    if (block <= 10) {
-      console.blockConfirmed(1, block, 20, at(2710 + 60 * static_cast<int>(block)));
+// The first drive programmed, the second falling silent in block 10.
+void runTwoDrives(ConsoleRun& run) {
+  DriveBoard& b = run.board;
+  b.stageStarted(FIRST, Stage::connection);
+  b.stageStarted(SECOND, Stage::connection);
+  for (int count = 1000; count > 990; --count) {
+    run.clock += 30;
+    b.countdown(FIRST, count);
+    b.countdown(SECOND, count);
+  }
+  b.stageStarted(FIRST, Stage::monitorPause);
+  b.stageStarted(SECOND, Stage::monitorPause);
+  run.clock += 2500;
+  b.stageStarted(FIRST, Stage::monitor);
+  b.stageStarted(SECOND, Stage::monitor);
+  b.stageStarted(FIRST, Stage::programming);
+  b.stageStarted(SECOND, Stage::programming);
+  for (std::size_t block = 0; block < 20; ++block) {
+    run.clock += 60;
+    b.blockConfirmed(FIRST, block, 20);
+    if (block < 10) {
+      b.blockConfirmed(SECOND, block, 20);
     }
   }
-  console.failed(1, DriveStage::program, 10, "no answer", at(3610), WALL);
-  console.stageStarted(0, DriveStage::verify, at(3900));
-  console.stageStarted(0, DriveStage::reboot, at(4020));
-  console.finished(0, DriveResult::programmed, at(9100), WALL);
-  console.close();
+  b.failed(SECOND, Failure{Stage::programming, 10, FailureReason::noAnswer, 0});
+  b.finished(SECOND, SessionResult::failed);
+  b.stageStarted(FIRST, Stage::verify);
+  b.stageStarted(FIRST, Stage::reboot);
+  run.clock += 5000;
+  b.finished(FIRST, SessionResult::completed);
+  run.console.close(b.drives());
 }
 
 TEST(FleetConsoleTest, LogsOneWholeLinePerStageChange) {
-  Recorded out;
-  FleetConsole console({FIRST, SECOND}, false, out.sink());
-  runTwoDrives(console);
+  ConsoleRun run(false);
+  runTwoDrives(run);
   const std::vector<std::string> expected = {
       "10.0.0.5: connect\n",
       "10.0.0.6: connect\n",
@@ -68,51 +81,42 @@ TEST(FleetConsoleTest, LogsOneWholeLinePerStageChange) {
       "10.0.0.5: reboot\n",
       "10.0.0.5: programmed and verified\n",
   };
-  EXPECT_EQ(out.writes, expected);
-  const auto& drives = console.drives();
-  EXPECT_EQ(drives[0].elapsed, milliseconds(9100));
-  EXPECT_EQ(drives[0].serialNumber, 42);
-  EXPECT_EQ(drives[1].elapsed, milliseconds(3610));
-  EXPECT_EQ(drives[1].failedBlock, 10u);
-  EXPECT_FALSE(drives[1].serialNumber.has_value());
+  EXPECT_EQ(run.writes, expected);
 }
 
-TEST(FleetConsoleTest, RedrawsTheTerminalAtMostEveryInterval) {
-  Recorded out;
-  FleetConsole console({FIRST, SECOND}, true, out.sink());
-  runTwoDrives(console);
-  // Every drawing after the first goes back over the two lines before it.
-  ASSERT_GE(out.writes.size(), 3u);
-  EXPECT_EQ(out.writes[0].rfind("\r10.0.0.5         connect", 0), 0u) << out.writes[0];
-  for (std::size_t i = 1; i < out.writes.size(); ++i) {
-    EXPECT_EQ(out.writes[i].rfind("\x1b[2A\r", 0), 0u) << out.writes[i];
+TEST(FleetConsoleTest, RedrawsTheTerminalInPlace) {
+  ConsoleRun run(true);
+  runTwoDrives(run);
+  ASSERT_GE(run.writes.size(), 3u);
+  EXPECT_EQ(run.writes[0].rfind("\r10.0.0.5         connect", 0), 0u) << run.writes[0];
+  // Every drawing after the first goes back over the two lines before it,
+  // and the last shows how each drive ended.
+  for (std::size_t i = 1; i < run.writes.size(); ++i) {
+    EXPECT_EQ(run.writes[i].rfind("\x1b[2A\r", 0), 0u) << run.writes[i];
   }
-  // 9.1 s of events, drawn no more often than every 100 ms, and the last
-  // drawing shows how each drive ended.
-  EXPECT_LE(out.writes.size(), 9100u / 100 + 2);
-  EXPECT_EQ(out.writes.back(), "\x1b[2A\r" + progressLine(console.drives()[0]) + "\x1b[K\n\r" +
-                                   progressLine(console.drives()[1]) + "\x1b[K\n");
-  EXPECT_NE(out.writes.back().find("programmed and verified"), std::string::npos);
+  EXPECT_EQ(run.writes.back(), "\x1b[2A\r" + progressLine(run.board.drives()[0]) + "\x1b[K\n\r" +
+                                   progressLine(run.board.drives()[1]) + "\x1b[K\n");
+  EXPECT_NE(run.writes.back().find("programmed and verified"), std::string::npos);
+  EXPECT_NE(run.writes.back().find("failed at program, block 10"), std::string::npos);
 }
 
 // Two drives counting down every 30 ms for 30 s: a drawing per 100 ms at
 // most, not one per event.
 TEST(FleetConsoleTest, CountdownsDoNotFloodTheTerminal) {
-  Recorded out;
-  FleetConsole console({FIRST, SECOND}, true, out.sink());
-  for (int left = 1000; left > 0; --left) {
-    console.countdown(0, left, at(30 * (1000 - left)));
-    console.countdown(1, left, at(30 * (1000 - left) + 1));
+  ConsoleRun run(true);
+  for (int count = 1000; count > 0; --count) {
+    run.clock += 30;
+    run.board.countdown(FIRST, count);
+    run.board.countdown(SECOND, count);
   }
-  EXPECT_GE(out.writes.size(), 250u);
-  EXPECT_LE(out.writes.size(), 301u);
+  EXPECT_GE(run.writes.size(), 250u);
+  EXPECT_LE(run.writes.size(), 301u);
 }
 
-TEST(FleetConsoleTest, QuietConsoleDrawsOnceAtTheEnd) {
-  Recorded out;
-  FleetConsole console({FIRST}, true, out.sink());
-  console.close();
-  EXPECT_EQ(out.writes, std::vector<std::string>{"\r10.0.0.5         waiting\x1b[K\n"});
+TEST(FleetConsoleTest, QuietRunDrawsOnceAtTheEnd) {
+  ConsoleRun run(true, {FIRST});
+  run.console.close(run.board.drives());
+  EXPECT_EQ(run.writes, std::vector<std::string>{"\r10.0.0.5         waiting\x1b[K\n"});
 }
 
 }  // namespace

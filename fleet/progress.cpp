@@ -29,19 +29,19 @@ std::string progressLine(const DriveState& drive) {
   char head[40];
   std::snprintf(head, sizeof head, "%-*s  ", ADDRESS_WIDTH, addressText(drive.address).c_str());
   std::string line = head;
-  if (drive.stage == DriveStage::finished) {
+  if (drive.result != DriveResult::running) {
     return line + resultText(drive);
   }
   char stage[16];
   std::snprintf(stage, sizeof stage, "%-*s", STAGE_WIDTH, stageName(drive.stage));
   line += stage;
-  switch (drive.stage) {
-    case DriveStage::connect:
+  switch (drive.stage.value_or(Stage::identityProbe)) {
+    case Stage::connection:
       return line + "  " + std::to_string(drive.countdown);
-    case DriveStage::program:
+    case Stage::programming:
       return line + "  " + bar(drive.blocksDone, drive.blockCount);
-    case DriveStage::verify:
-    case DriveStage::reboot:
+    case Stage::verify:
+    case Stage::reboot:
       return line + "  " + bar(1, 1);
     default:
       // The stage word alone, without the blanks that pad it.
@@ -64,6 +64,6 @@ std::string redrawLines(const std::vector<std::string>& lines, std::size_t previ
 
 std::string stageLine(const DriveState& drive) {
   const std::string said =
-      drive.stage == DriveStage::finished ? resultText(drive) : stageName(drive.stage);
+      drive.result != DriveResult::running ? resultText(drive) : stageName(drive.stage);
   return addressText(drive.address) + ": " + said + "\n";
 }

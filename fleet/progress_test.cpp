@@ -9,31 +9,34 @@
 
 namespace {
 
-DriveState at(DriveStage stage) {
+DriveState at(std::optional<Stage> stage) {
   DriveState drive;
   drive.address = 0xC0A87C78;
   drive.stage = stage;
   return drive;
 }
 
+DriveState failedAt(Stage stage, std::optional<std::size_t> block) {
+  DriveState drive = at(stage);
+  drive.result = DriveResult::failed;
+  drive.failure = Failure{stage, block, FailureReason::noAnswer, 0};
+  return drive;
+}
+
 TEST(ProgressTest, TerminalLineByStage) {
-  DriveState connecting = at(DriveStage::connect);
+  DriveState connecting = at(Stage::connection);
   connecting.countdown = 997;
-  DriveState started = at(DriveStage::program);
+  DriveState started = at(Stage::programming);
   started.blockCount = 2048;
   DriveState third = started;
   third.blocksDone = 683;  // 33.3 %: 10 of 32 marks
   DriveState last = started;
   last.blocksDone = 2047;  // not yet 100 % nor a full bar
-  DriveState single = at(DriveStage::program);
+  DriveState single = at(Stage::programming);
   single.blockCount = 1;
   single.blocksDone = 1;
-  DriveState failed = at(DriveStage::finished);
-  failed.result = DriveResult::failed;
-  failed.failedStage = DriveStage::program;
-  failed.failedBlock = 10;
-  failed.reason = "no answer";
-  DriveState shortAddress = at(DriveStage::monitor);
+  const DriveState failed = failedAt(Stage::programming, 10);
+  DriveState shortAddress = at(Stage::monitorPause);
   shortAddress.address = 0x0A000005;
   const std::string empty(BAR_CELLS, ' ');
   const std::string full(BAR_CELLS, '|');
@@ -42,7 +45,7 @@ TEST(ProgressTest, TerminalLineByStage) {
     std::string line;
   };
   const std::vector<Case> cases = {
-      {at(DriveStage::waiting), "192.168.124.120  waiting"},
+      {at(std::nullopt), "192.168.124.120  waiting"},
       {connecting, "192.168.124.120  connect  997"},
       {shortAddress, "10.0.0.5         monitor"},
       {started, "192.168.124.120  program  [" + empty + "]   0%"},
@@ -50,8 +53,8 @@ TEST(ProgressTest, TerminalLineByStage) {
        "192.168.124.120  program  [" + std::string(10, '|') + std::string(22, ' ') + "]  33%"},
       {last, "192.168.124.120  program  [" + std::string(31, '|') + " ]  99%"},
       {single, "192.168.124.120  program  [" + full + "] 100%"},
-      {at(DriveStage::verify), "192.168.124.120  verify   [" + full + "] 100%"},
-      {at(DriveStage::report), "192.168.124.120  report"},
+      {at(Stage::verify), "192.168.124.120  verify   [" + full + "] 100%"},
+      {at(Stage::identityProbe), "192.168.124.120  probe"},
       {failed, "192.168.124.120  failed at program, block 10: no answer"},
   };
   for (const auto& c : cases) {
@@ -68,14 +71,12 @@ TEST(ProgressTest, RedrawsOverThePreviousLines) {
 }
 
 TEST(ProgressTest, LoggedLinePerStage) {
-  DriveState done = at(DriveStage::finished);
+  DriveState done = at(Stage::reboot);
   done.result = DriveResult::programmed;
-  DriveState failed = at(DriveStage::finished);
-  failed.result = DriveResult::failed;
-  failed.failedStage = DriveStage::connect;
-  EXPECT_EQ(stageLine(at(DriveStage::connect)), "192.168.124.120: connect\n");
+  EXPECT_EQ(stageLine(at(Stage::connection)), "192.168.124.120: connect\n");
   EXPECT_EQ(stageLine(done), "192.168.124.120: programmed and verified\n");
-  EXPECT_EQ(stageLine(failed), "192.168.124.120: failed at connect\n");
+  EXPECT_EQ(stageLine(failedAt(Stage::connection, std::nullopt)),
+            "192.168.124.120: failed at connect: no answer\n");
 }
 
 }  // namespace

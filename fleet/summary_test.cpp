@@ -11,7 +11,6 @@ namespace {
 DriveState drive(std::uint32_t address, DriveResult result, long long ms) {
   DriveState d;
   d.address = address;
-  d.stage = DriveStage::finished;
   d.result = result;
   d.elapsed = std::chrono::milliseconds(ms);
   return d;
@@ -23,12 +22,9 @@ std::vector<DriveState> mixedRun() {
   good.mac = MacAddress{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
   DriveState silent = drive(0xC0A87C78, DriveResult::failed, 9050);
   silent.serialNumber = 7;
-  silent.failedStage = DriveStage::program;
-  silent.failedBlock = 10;
-  silent.reason = "no answer";
+  silent.failure = Failure{Stage::programming, 10, FailureReason::noAnswer, 0};
   DriveState absent = drive(0x0A000007, DriveResult::failed, 30000);
-  absent.failedStage = DriveStage::connect;
-  absent.reason = "no answer";
+  absent.failure = Failure{Stage::connection, std::nullopt, FailureReason::noAnswer, 0};
   return {good, silent, absent};
 }
 

@@ -27,26 +27,44 @@ std::string md5Text(const Digest& digest) {
   return text;
 }
 
-const char* stageName(DriveStage stage) {
-  switch (stage) {
-    case DriveStage::waiting:
-      return "waiting";
-    case DriveStage::connect:
+const char* stageName(std::optional<Stage> stage) {
+  if (!stage) {
+    return "waiting";
+  }
+  switch (*stage) {
+    case Stage::identityProbe:
+      return "probe";
+    case Stage::connection:
       return "connect";
-    case DriveStage::monitor:
+    case Stage::monitorPause:
+    case Stage::monitor:
       return "monitor";
-    case DriveStage::program:
+    case Stage::programming:
       return "program";
-    case DriveStage::verify:
+    case Stage::verify:
       return "verify";
-    case DriveStage::reboot:
-      return "reboot";
-    case DriveStage::report:
-      return "report";
-    case DriveStage::finished:
+    case Stage::reboot:
       break;
   }
-  return "finished";
+  return "reboot";
+}
+
+std::string reasonText(const Failure& failure) {
+  switch (failure.reason) {
+    case FailureReason::noAnswer:
+      return "no answer";
+    case FailureReason::refused:
+      return "refused with status " + std::to_string(failure.status);
+    case FailureReason::unreachable:
+      return "no network of this PC leads to the address";
+    case FailureReason::ownAddress:
+      return "the address is this PC's own";
+    case FailureReason::noIdentity:
+      return "no identity in the answer";
+    case FailureReason::noDigest:
+      break;
+  }
+  return "no firmware digest in the answer";
 }
 
 std::string resultText(const DriveState& drive) {
@@ -64,14 +82,14 @@ std::string resultText(const DriveState& drive) {
     case DriveResult::failed:
       break;
   }
-  std::string text = std::string("failed at ") + stageName(drive.failedStage);
-  if (drive.failedBlock) {
-    text += ", block " + std::to_string(*drive.failedBlock);
+  if (!drive.failure) {
+    return "failed";
   }
-  if (!drive.reason.empty()) {
-    text += ": " + drive.reason;
+  std::string text = std::string("failed at ") + stageName(drive.failure->stage);
+  if (drive.failure->block) {
+    text += ", block " + std::to_string(*drive.failure->block);
   }
-  return text;
+  return text + ": " + reasonText(*drive.failure);
 }
 
 std::string secondsText(std::chrono::milliseconds time) {

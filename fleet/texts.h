@@ -2,6 +2,7 @@
 // show for a drive.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -16,13 +17,17 @@ std::string macText(const MacAddress& mac);
 // 32 lower-case hexadecimal digits.
 std::string md5Text(const Digest& digest);
 
-// One word: "connect", "monitor", "program", "verify", "reboot", "report".
-const char* stageName(DriveStage stage);
+// One word: "probe", "connect", "monitor", "program", "verify", "reboot";
+// "waiting" before the session starts.
+const char* stageName(std::optional<Stage> stage);
+
+// Why a session failed, in a few words: "no answer", "refused with status
+// 0", ...
+std::string reasonText(const Failure& failure);
 
 // The result in words: "programmed and verified", "digest equal", "digest
 // differs", "identity read", "running", or for a failed drive "failed at
-// program, block 10: <reason>" (no block when none was in flight, no
-// reason when none was given).
+// program, block 10: no answer" (no block when none was in flight).
 std::string resultText(const DriveState& drive);
 
 // Tenths of a second: "15.7 s".

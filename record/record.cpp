@@ -7,13 +7,13 @@
 
 namespace {
 
-const char* modeWord(RunKind kind) {
-  switch (kind) {
-    case RunKind::verify:
+const char* modeWord(RunMode mode) {
+  switch (mode) {
+    case MODE_VERIFY:
       return "verify";
-    case RunKind::identity:
+    case MODE_IDENTITY:
       return "identity";
-    case RunKind::program:
+    case MODE_PROGRAM:
       break;
   }
   return "program";
@@ -64,7 +64,8 @@ std::string utcTimeText(std::chrono::system_clock::time_point time) {
 }
 
 std::string recordLine(const RunInfo& run, const DriveState& drive) {
-  const bool failed = drive.result == DriveResult::failed;
+  const std::optional<Failure> failure =
+      drive.result == DriveResult::failed ? drive.failure : std::nullopt;
   const auto quoted = [](const std::string& text) { return jsonString(text); };
   const auto md5 = [](const Digest& digest) { return jsonString(md5Text(digest)); };
   char seconds[32];
@@ -72,17 +73,18 @@ std::string recordLine(const RunInfo& run, const DriveState& drive) {
   const std::string fields[] = {
       field("time", jsonString(utcTimeText(drive.finishedAt))),
       field("address", jsonString(addressText(drive.address))),
-      field("mode", jsonString(modeWord(run.kind))),
+      field("mode", jsonString(modeWord(run.mode))),
       field("result", jsonString(resultWord(drive.result))),
-      field("failedStage", failed ? jsonString(stageName(drive.failedStage)) : "null"),
+      field("failedStage",
+            orNull(failure, [](const Failure& f) { return jsonString(stageName(f.stage)); })),
       field("failedBlock",
-            failed ? orNull(drive.failedBlock, [](std::size_t b) { return std::to_string(b); })
-                   : "null"),
-      field("reason", failed && !drive.reason.empty() ? jsonString(drive.reason) : "null"),
+            failure ? orNull(failure->block, [](std::size_t b) { return std::to_string(b); })
+                    : "null"),
+      field("reason", orNull(failure, [](const Failure& f) { return jsonString(reasonText(f)); })),
       field("serialNumber",
             orNull(drive.serialNumber, [](std::int32_t n) { return std::to_string(n); })),
       field("mac", orNull(drive.mac, [](const MacAddress& m) { return jsonString(macText(m)); })),
-      field("file", run.kind == RunKind::identity ? "null" : quoted(run.filePath)),
+      field("file", run.mode == MODE_IDENTITY ? "null" : quoted(run.filePath)),
       field("fileDigest", orNull(run.fileDigest, md5)),
       field("driveDigest", orNull(drive.driveDigest, md5)),
       field("seconds", seconds),

@@ -17,7 +17,8 @@ std::string utcTimeText(std::chrono::system_clock::time_point time);
 //   mode          "program", "verify" or "identity"
 //   result        "programmed", "digest-equal", "digest-differs",
 //                 "identified", "failed" or "unfinished"
-//   failedStage   the stage a failed drive stopped in, else null
+//   failedStage   the stage a failed drive stopped in ("connect",
+//                 "program", ...), else null
 //   failedBlock   the block in flight then (from 0), else null
 //   reason        why it failed, else null
 //   serialNumber  from the drive's identity, else null

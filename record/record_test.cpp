@@ -27,7 +27,6 @@ constexpr Digest OTHER_MD5 = {0xde, 0xad, 0xbe, 0xef};
 DriveState finishedDrive(DriveResult result) {
   DriveState drive;
   drive.address = 0x0A000005;
-  drive.stage = DriveStage::finished;
   drive.result = result;
   drive.elapsed = milliseconds(15734);
   drive.finishedAt = sys_days{std::chrono::year{2026} / 12 / 7} + std::chrono::hours(16) +
@@ -36,14 +35,12 @@ DriveState finishedDrive(DriveResult result) {
 }
 
 TEST(RecordTest, OneLinePerResult) {
-  const RunInfo programRun{RunKind::program, "C:\\fw\\new.bin", FILE_MD5};
+  const RunInfo programRun{MODE_PROGRAM, "C:\\fw\\new.bin", FILE_MD5};
   DriveState programmed = finishedDrive(DriveResult::programmed);
   programmed.serialNumber = -2;
   programmed.mac = MacAddress{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
   DriveState failed = finishedDrive(DriveResult::failed);
-  failed.failedStage = DriveStage::program;
-  failed.failedBlock = 10;
-  failed.reason = "no \"answer\"";
+  failed.failure = Failure{Stage::programming, 10, FailureReason::refused, 0};
   DriveState differs = finishedDrive(DriveResult::digestDiffers);
   differs.driveDigest = OTHER_MD5;
   const std::string head = R"({"time":"2026-12-07T16:20:05.007Z","address":"10.0.0.5",)";
@@ -63,15 +60,15 @@ TEST(RecordTest, OneLinePerResult) {
       {programRun, failed,
        head +
            R"("mode":"program","result":"failed","failedStage":"program","failedBlock":10,)"
-           R"("reason":"no \"answer\"","serialNumber":null,"mac":null,)"
+           R"("reason":"refused with status 0","serialNumber":null,"mac":null,)"
            R"("file":"C:\\fw\\new.bin","fileDigest":)" +
            md5 + R"(,"driveDigest":null,"seconds":15.734})" + "\n"},
-      {RunInfo{RunKind::verify, "fw.bin", FILE_MD5}, differs,
+      {RunInfo{MODE_VERIFY, "fw.bin", FILE_MD5}, differs,
        head +
            R"("mode":"verify","result":"digest-differs","failedStage":null,"failedBlock":null,)"
            R"("reason":null,"serialNumber":null,"mac":null,"file":"fw.bin","fileDigest":)" +
            md5 + R"(,"driveDigest":"deadbeef000000000000000000000000","seconds":15.734})" + "\n"},
-      {RunInfo{RunKind::identity, "", std::nullopt}, finishedDrive(DriveResult::identified),
+      {RunInfo{MODE_IDENTITY, "", std::nullopt}, finishedDrive(DriveResult::identified),
        head +
            R"("mode":"identity","result":"identified","failedStage":null,"failedBlock":null,)"
            R"("reason":null,"serialNumber":null,"mac":null,"file":null,"fileDigest":null,)"
@@ -121,7 +118,7 @@ class RecordFileTest : public ::testing::Test {
 TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
   const std::string path = dir_ + "/runs.jsonl";
   std::ofstream(path) << "earlier line\n";
-  const RunInfo run{RunKind::program, std::string(3000, 'p'), FILE_MD5};
+  const RunInfo run{MODE_PROGRAM, std::string(3000, 'p'), FILE_MD5};
   constexpr int WRITERS = 4;
   constexpr int RECORDS = 200;
   std::vector<std::thread> writers;

@@ -1,0 +1,119 @@
+#include "fleet/board.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "fleet/texts.h"
+
+DriveBoard::DriveBoard(std::span<const std::uint32_t> addresses, RunMode mode,
+                       std::function<TimePoint()> now, Listener listener)
+    : mode_(mode),
+      now_(std::move(now)),
+      listener_(std::move(listener)),
+      drives_(addresses.size()),
+      started_(addresses.size()),
+      digestEqual_(addresses.size()) {
+  for (std::size_t i = 0; i < addresses.size(); ++i) {
+    drives_[i].address = addresses[i];
+  }
+}
+
+std::optional<std::size_t> DriveBoard::touch(std::uint32_t drive) {
+  const auto it = std::find_if(drives_.begin(), drives_.end(),
+                               [&](const DriveState& d) { return d.address == drive; });
+  if (it == drives_.end()) {
+    return std::nullopt;
+  }
+  const auto index = static_cast<std::size_t>(it - drives_.begin());
+  if (!started_[index]) {
+    started_[index] = now_();
+  }
+  return index;
+}
+
+void DriveBoard::changed(std::size_t index, bool newStage) const {
+  if (listener_.changed) {
+    listener_.changed(index, newStage);
+  }
+}
+
+void DriveBoard::stageStarted(std::uint32_t drive, Stage stage) {
+  if (const auto i = touch(drive)) {
+    DriveState& state = drives_[*i];
+    const bool renamed = std::strcmp(stageName(state.stage), stageName(stage)) != 0;
+    state.stage = stage;
+    changed(*i, renamed);
+  }
+}
+
+void DriveBoard::countdown(std::uint32_t drive, int count) {
+  if (const auto i = touch(drive)) {
+    drives_[*i].countdown = count;
+    changed(*i, false);
+  }
+}
+
+void DriveBoard::blockConfirmed(std::uint32_t drive, std::size_t /*index*/, std::size_t count) {
+  if (const auto i = touch(drive)) {
+    // Each block is confirmed once, whatever order the confirmations take.
+    ++drives_[*i].blocksDone;
+    drives_[*i].blockCount = count;
+    changed(*i, false);
+  }
+}
+
+void DriveBoard::identityReceived(std::uint32_t drive, const UnitIdentity& identity) {
+  if (const auto i = touch(drive)) {
+    drives_[*i].serialNumber = identity.serialNumber;
+    drives_[*i].mac = identity.macAddress;
+  }
+}
+
+void DriveBoard::digestVerdict(std::uint32_t drive, const Digest& /*fileDigest*/,
+                               const Digest& driveDigest, bool equal) {
+  if (const auto i = touch(drive)) {
+    drives_[*i].driveDigest = driveDigest;
+    digestEqual_[*i] = equal;
+  }
+}
+
+void DriveBoard::digestReceived(std::uint32_t drive, const Digest& driveDigest) {
+  if (const auto i = touch(drive)) {
+    drives_[*i].driveDigest = driveDigest;
+  }
+}
+
+void DriveBoard::failed(std::uint32_t drive, const Failure& failure) {
+  if (const auto i = touch(drive)) {
+    drives_[*i].failure = failure;
+  }
+}
+
+void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
+  const auto i = touch(drive);
+  if (!i) {
+    return;
+  }
+  DriveState& state = drives_[*i];
+  if (result == SessionResult::failed) {
+    state.result = DriveResult::failed;
+  } else if (mode_ == MODE_PROGRAM) {
+    state.result = DriveResult::programmed;
+  } else if (mode_ == MODE_IDENTITY) {
+    state.result = DriveResult::identified;
+  } else if (digestEqual_[*i]) {
+    state.result = *digestEqual_[*i] ? DriveResult::digestEqual : DriveResult::digestDiffers;
+  } else {
+    // A verify run that completed without a verdict has not verified.
+    state.result = DriveResult::failed;
+    state.failure =
+        Failure{state.stage.value_or(Stage::monitor), std::nullopt, FailureReason::noDigest, 0};
+  }
+  state.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now_() - *started_[*i]);
+  state.finishedAt = std::chrono::system_clock::now();
+  changed(*i, true);
+  if (listener_.ended) {
+    listener_.ended(*i);
+  }
+}

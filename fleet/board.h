@@ -1,0 +1,55 @@
+// The drives' states, kept up to date from their sessions' events: the
+// observer behind the several-drives console and the run records.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "fleet/drive_state.h"
+#include "link/transport.h"
+#include "session/observer.h"
+
+class DriveBoard : public SessionObserver {
+ public:
+  // Told after a drive's state changed (newStage: it entered a stage with
+  // another name, or finished) and once more when its session ended.
+  struct Listener {
+    std::function<void(std::size_t drive, bool newStage)> changed;
+    std::function<void(std::size_t drive)> ended;
+  };
+
+  // One drive per address, in the order given; now tells the time of each
+  // event (the transport's clock).
+  DriveBoard(std::span<const std::uint32_t> addresses, RunMode mode, std::function<TimePoint()> now,
+             Listener listener = {});
+
+  const std::vector<DriveState>& drives() const { return drives_; }
+
+  void stageStarted(std::uint32_t drive, Stage stage) override;
+  void countdown(std::uint32_t drive, int count) override;
+  void blockConfirmed(std::uint32_t drive, std::size_t index, std::size_t count) override;
+  void identityReceived(std::uint32_t drive, const UnitIdentity& identity) override;
+  void digestVerdict(std::uint32_t drive, const Digest& fileDigest, const Digest& driveDigest,
+                     bool equal) override;
+  void digestReceived(std::uint32_t drive, const Digest& driveDigest) override;
+  void failed(std::uint32_t drive, const Failure& failure) override;
+  void finished(std::uint32_t drive, SessionResult result) override;
+
+ private:
+  // The drive's place, and the start of its session's time on the first
+  // event; nothing for an address that is not one of the run's.
+  std::optional<std::size_t> touch(std::uint32_t drive);
+  void changed(std::size_t index, bool newStage) const;
+
+  RunMode mode_;
+  std::function<TimePoint()> now_;
+  Listener listener_;
+  std::vector<DriveState> drives_;
+  std::vector<std::optional<TimePoint>> started_;
+  std::vector<std::optional<bool>> digestEqual_;
+};

@@ -1,0 +1,112 @@
+// The drives' states from their sessions' events, on a fake clock.
+#include "fleet/board.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fleet/texts.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr std::uint32_t FIRST = 0x0A000005;
+constexpr std::uint32_t SECOND = 0x0A000006;
+const std::vector<std::uint32_t> TWO = {FIRST, SECOND};
+
+struct Fixture {
+  explicit Fixture(RunMode mode, const std::vector<std::uint32_t>& addresses = TWO)
+      : board(addresses, mode, [this] { return TimePoint{} + milliseconds(clock); },
+              {[this](std::size_t i, bool newStage) {
+                 log.push_back(std::to_string(i) + (newStage ? " stage " : " ") +
+                               stageName(board.drives()[i].stage));
+               },
+               [this](std::size_t i) { log.push_back(std::to_string(i) + " ended"); }}) {}
+  int clock = 0;
+  std::vector<std::string> log;
+  DriveBoard board;
+};
+
+TEST(DriveBoardTest, ResultsByModeAndVerdict) {
+  const Digest file{1};
+  const Digest other{2};
+  struct Case {
+    RunMode mode;
+    std::optional<bool> equal;  // the verdict reported, if any
+    SessionResult result;
+    DriveResult expected;
+  };
+  const std::vector<Case> cases = {
+      {MODE_PROGRAM, std::nullopt, SessionResult::completed, DriveResult::programmed},
+      {MODE_PROGRAM, std::nullopt, SessionResult::failed, DriveResult::failed},
+      {MODE_IDENTITY, std::nullopt, SessionResult::completed, DriveResult::identified},
+      {MODE_VERIFY, true, SessionResult::completed, DriveResult::digestEqual},
+      {MODE_VERIFY, false, SessionResult::completed, DriveResult::digestDiffers},
+      // completed without a verdict is no verification
+      {MODE_VERIFY, std::nullopt, SessionResult::completed, DriveResult::failed},
+  };
+  for (const auto& c : cases) {
+    Fixture f(c.mode, {FIRST});
+    f.board.stageStarted(FIRST, Stage::identityProbe);
+    if (c.equal) {
+      f.board.digestVerdict(FIRST, file, *c.equal ? file : other, *c.equal);
+    }
+    f.board.finished(FIRST, c.result);
+    const DriveState& d = f.board.drives()[0];
+    EXPECT_EQ(d.result, c.expected) << "mode " << int{c.mode};
+    if (c.mode == MODE_VERIFY && !c.equal) {
+      ASSERT_TRUE(d.failure.has_value());
+      EXPECT_EQ(d.failure->reason, FailureReason::noDigest);
+    }
+    if (c.equal) {
+      EXPECT_EQ(d.driveDigest, *c.equal ? file : other);
+    }
+  }
+}
+
+TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
+  Fixture f(MODE_PROGRAM);
+  f.board.stageStarted(FIRST, Stage::connection);
+  f.clock = 5;
+  f.board.stageStarted(SECOND, Stage::connection);
+  f.board.countdown(FIRST, 1000);
+  f.board.countdown(SECOND, 1000);
+  f.board.stageStarted(FIRST, Stage::monitorPause);
+  f.board.stageStarted(FIRST, Stage::monitor);  // the same word: no new line
+  UnitIdentity identity;
+  identity.serialNumber = 4711;
+  identity.macAddress = {0, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+  f.board.identityReceived(FIRST, identity);
+  f.board.stageStarted(FIRST, Stage::programming);
+  // a block confirmed out of order after a resend still counts once
+  f.board.blockConfirmed(FIRST, 1, 3);
+  f.board.blockConfirmed(FIRST, 0, 3);
+  f.board.stageStarted(0x0A000099, Stage::connection);  // not a drive of this run
+  f.clock = 3000;
+  f.board.failed(SECOND, Failure{Stage::connection, std::nullopt, FailureReason::noAnswer, 0});
+  f.board.finished(SECOND, SessionResult::failed);
+  f.clock = 9000;
+  f.board.finished(FIRST, SessionResult::completed);
+
+  const std::vector<std::string> expected = {
+      "0 stage connect", "1 stage connect", "0 connect", "1 connect", "0 stage monitor",
+      "0 monitor",       "0 stage program", "0 program", "0 program", "1 stage connect",
+      "1 ended",         "0 stage program", "0 ended",
+  };
+  EXPECT_EQ(f.log, expected);
+  const DriveState& first = f.board.drives()[0];
+  const DriveState& second = f.board.drives()[1];
+  EXPECT_EQ(first.blocksDone, 2u);
+  EXPECT_EQ(first.blockCount, 3u);
+  EXPECT_EQ(first.serialNumber, 4711);
+  EXPECT_EQ(first.mac, identity.macAddress);
+  EXPECT_EQ(first.elapsed, milliseconds(9000));
+  EXPECT_EQ(resultText(first), "programmed and verified");
+  EXPECT_EQ(second.elapsed, milliseconds(2995));
+  EXPECT_EQ(resultText(second), "failed at connect: no answer");
+  EXPECT_FALSE(second.serialNumber.has_value());
+}
+
+}  // namespace
