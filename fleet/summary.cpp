@@ -79,6 +79,26 @@ std::string countLine(const std::vector<DriveState>& drives) {
   return line + "\n";
 }
 
+bool allSucceeded(const std::vector<DriveState>& drives) {
+  return std::all_of(drives.begin(), drives.end(), driveSucceeded);
+}
+
+std::vector<std::string> retryOptions(int argc, const char* const* argv) {
+  std::vector<std::string> options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-ip") {
+      ++i;
+    } else if (arg != "-a") {
+      options.emplace_back(arg);
+      if ((arg == "-fp" || arg == "-r") && i + 1 < argc) {
+        options.emplace_back(argv[++i]);
+      }
+    }
+  }
+  return options;
+}
+
 std::string quoteWord(std::string_view word, QuoteStyle style) {
   if (!word.empty() && std::all_of(word.begin(), word.end(), plainCharacter)) {
     return std::string(word);

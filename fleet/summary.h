@@ -17,6 +17,15 @@ std::string summaryTable(const std::vector<DriveState>& drives);
 // each result that occurred once.
 std::string countLine(const std::vector<DriveState>& drives);
 
+// True when every drive did all that the run asked (driveSucceeded): the
+// several-drives run then ends with exit status 0.
+bool allSucceeded(const std::vector<DriveState>& drives);
+
+// The run's arguments (argv[1] on) without the ones that chose the drives
+// (-ip with its address list, -a), for the retry command line. The
+// argument after -fp or -r is kept whatever it says.
+std::vector<std::string> retryOptions(int argc, const char* const* argv);
+
 // How a word is quoted in the retry command line.
 enum class QuoteStyle : std::uint8_t {
   posix,    // a POSIX shell: single quotes

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -40,6 +41,10 @@ TEST(SummaryTest, TableWithAColumnPerFieldAndARowPerDrive) {
 }
 
 TEST(SummaryTest, CountsEachResultThatOccurred) {
+  EXPECT_FALSE(allSucceeded(mixedRun()));
+  EXPECT_TRUE(
+      allSucceeded({drive(1, DriveResult::identified, 0), drive(2, DriveResult::digestEqual, 0)}));
+  EXPECT_FALSE(allSucceeded({drive(1, DriveResult::digestDiffers, 0)}));
   EXPECT_EQ(countLine(mixedRun()), "3 drives: 1 programmed and verified, 2 failed\n");
   EXPECT_EQ(countLine({drive(1, DriveResult::digestDiffers, 0)}), "1 drive: 1 digest differs\n");
   EXPECT_EQ(
@@ -61,6 +66,20 @@ TEST(SummaryTest, RetryLineNamesOnlyTheFailedDrives) {
                       QuoteStyle::windows),
             "Retry the failed drives: \"C:\\Program Files\\Tovrin.exe\" -ip "
             "192.168.124.120,10.0.0.7 -fp \"new fw.bin\" -v\n");
+}
+
+TEST(SummaryTest, RetryKeepsEveryOptionButTheDrives) {
+  const std::vector<std::pair<std::vector<const char*>, std::vector<std::string>>> cases = {
+      {{"tovrin", "-ip", "10.0.0.5,10.0.0.6", "-fp", "fw.bin"}, {"-fp", "fw.bin"}},
+      {{"tovrin", "-a", "-v", "-fp", "fw.bin", "-r", "runs.jsonl"},
+       {"-v", "-fp", "fw.bin", "-r", "runs.jsonl"}},
+      // a file may be called -ip or -a
+      {{"tovrin", "-fp", "-ip", "-r", "-a", "-ip", "1.2.3.4"}, {"-fp", "-ip", "-r", "-a"}},
+      {{"tovrin", "-u", "-ip", "10.0.0.5", "-a"}, {"-u"}},
+  };
+  for (const auto& [argv, expected] : cases) {
+    EXPECT_EQ(retryOptions(static_cast<int>(argv.size()), argv.data()), expected);
+  }
 }
 
 TEST(SummaryTest, QuotesWhatAShellWouldChange) {
