@@ -1,0 +1,418 @@
+#include "tools/drivesim_options.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <set>
+
+#include "tools/drivesim_wire.h"
+
+namespace {
+
+bool parseNumber(const std::string& text, long long low, long long high, long long* out) {
+  if (text.empty() || text.size() > 18 || text[0] == '-' || text[0] == '+' || text[0] == ' ') {
+    return false;
+  }
+  char* end = nullptr;
+  const long long v = std::strtoll(text.c_str(), &end, 0);
+  if (*end != '\0' || v < low || v > high) {
+    return false;
+  }
+  *out = v;
+  return true;
+}
+
+long long number(const std::string& name, const std::string& text, long long low, long long high) {
+  long long v = 0;
+  if (!parseNumber(text, low, high, &v)) {
+    throw OptionError(name + " wants a number from " + std::to_string(low) + " to " +
+                      std::to_string(high) + ", not '" + text + "'");
+  }
+  return v;
+}
+
+std::vector<std::string> splitCommas(const std::string& text) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    parts.push_back(text.substr(start, comma - start));
+    if (comma == std::string::npos) {
+      return parts;
+    }
+    start = comma + 1;
+  }
+}
+
+// "A[,B,...]" where each item is an address or "A+N" (N addresses from A).
+std::vector<std::uint32_t> addressList(const std::string& name, const std::string& text) {
+  std::vector<std::uint32_t> out;
+  for (const std::string& item : splitCommas(text)) {
+    const std::size_t plus = item.find('+');
+    std::uint32_t first = 0;
+    if (!parseDottedQuad(item.substr(0, plus), &first)) {
+      throw OptionError(name + ": '" + item +
+                        "' is not an IPv4 address A.B.C.D or a range A.B.C.D+N");
+    }
+    long long count = 1;
+    if (plus != std::string::npos) {
+      count = number(name + " count", item.substr(plus + 1), 1, MAX_DRIVES);
+    }
+    if (std::uint64_t{first} + static_cast<std::uint64_t>(count) - 1 > 0xFFFFFFFFull) {
+      throw OptionError(name + ": the range '" + item + "' runs past 255.255.255.255");
+    }
+    for (long long i = 0; i < count; ++i) {
+      const std::uint32_t a = first + static_cast<std::uint32_t>(i);
+      if (a == 0 || a == 0xFFFFFFFFu) {
+        throw OptionError(name + ": " + dotted(a) + " can't be a drive address");
+      }
+      out.push_back(a);
+    }
+  }
+  return out;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Hex digits, two per byte; blanks and colons between them are allowed.
+std::vector<std::uint8_t> hexBytes(const std::string& name, const std::string& text) {
+  std::vector<std::uint8_t> bytes;
+  int high = -1;
+  for (char c : text) {
+    if (c == ' ' || c == ':') {
+      continue;
+    }
+    const int v = hexValue(c);
+    if (v < 0) {
+      throw OptionError(name + ": '" + text + "' is not hexadecimal");
+    }
+    if (high < 0) {
+      high = v;
+    } else {
+      bytes.push_back(static_cast<std::uint8_t>(high * 16 + v));
+      high = -1;
+    }
+  }
+  if (high >= 0) {
+    throw OptionError(name + ": odd number of hex digits");
+  }
+  return bytes;
+}
+
+template <std::size_t N>
+std::array<std::uint8_t, N> hexArray(const std::string& name, const std::string& text) {
+  const auto bytes = hexBytes(name, text);
+  if (bytes.size() != N) {
+    throw OptionError(name + " wants " + std::to_string(2 * N) + " hex digits");
+  }
+  std::array<std::uint8_t, N> out{};
+  std::copy(bytes.begin(), bytes.end(), out.begin());
+  return out;
+}
+
+// "C:K[,C:K...]", C a command code or "any".
+std::vector<DropRule> dropRules(const std::string& name, const std::string& text) {
+  std::vector<DropRule> rules;
+  for (const std::string& item : splitCommas(text)) {
+    const std::size_t colon = item.find(':');
+    if (colon == std::string::npos) {
+      throw OptionError(name + ": '" + item + "' is not CODE:K");
+    }
+    const std::string code = item.substr(0, colon);
+    rules.push_back({code == "any" ? -1L : static_cast<long>(number(name, code, 0, 0xFFFF)),
+                     static_cast<long>(number(name, item.substr(colon + 1), 1, 1000000000))});
+  }
+  return rules;
+}
+
+// One option of a drive: applied to the settings of every drive it covers.
+using DriveOption = std::function<void(DriveSettings&)>;
+
+struct Group {
+  std::vector<std::uint32_t> addresses;
+  std::vector<DriveOption> options;
+};
+
+}  // namespace
+
+bool parseDottedQuad(const std::string& text, std::uint32_t* out) {
+  std::uint32_t address = 0;
+  std::size_t pos = 0;
+  for (int part = 0; part < 4; ++part) {
+    std::size_t digits = 0;
+    std::uint32_t v = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
+      v = v * 10 + static_cast<std::uint32_t>(text[pos] - '0');
+      ++pos;
+      ++digits;
+    }
+    if (digits == 0 || v > 255) {
+      return false;
+    }
+    address = (address << 8) | v;
+    if (part < 3) {
+      if (pos >= text.size() || text[pos] != '.') {
+        return false;
+      }
+      ++pos;
+    }
+  }
+  if (pos != text.size()) {
+    return false;
+  }
+  *out = address;
+  return true;
+}
+
+std::string dotted(std::uint32_t address) {
+  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
+}
+
+std::string imagePathFor(const std::string& pattern, std::uint32_t address) {
+  std::string path = pattern;
+  for (std::size_t at = path.find("%a"); at != std::string::npos; at = path.find("%a", at)) {
+    path.replace(at, 2, dotted(address));
+  }
+  return path;
+}
+
+SimSettings parseSimOptions(int argc, const char* const* argv) {
+  SimSettings sim;
+  // Group 0 holds the common options and the addresses of --ip.
+  std::vector<Group> groups(1);
+  std::vector<long> discoveryDelays;
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    std::string value;
+    bool hasValue = false;
+    const std::size_t eq = name.find('=');
+    if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = name.substr(eq + 1);
+      name.resize(eq);
+      hasValue = true;
+    }
+    const auto take = [&]() -> std::string {
+      if (hasValue) {
+        return value;
+      }
+      if (i + 1 >= argc) {
+        throw OptionError(name + " needs a value");
+      }
+      return argv[++i];
+    };
+    const auto flag = [&]() {
+      if (hasValue) {
+        throw OptionError(name + " takes no value");
+      }
+    };
+    const auto processWide = [&]() {
+      if (groups.size() > 1) {
+        throw OptionError(name + " is for the whole process: give it before the first --drive");
+      }
+    };
+    const auto num = [&](long long low, long long high) { return number(name, take(), low, high); };
+    auto& opts = groups.back().options;
+    if (name == "--help" || name == "-h") {
+      sim.help = true;
+      return sim;
+    } else if (name == "--ip") {
+      processWide();
+      const auto list = addressList(name, take());
+      groups[0].addresses.insert(groups[0].addresses.end(), list.begin(), list.end());
+    } else if (name == "--drive") {
+      groups.push_back({addressList(name, take()), {}});
+    } else if (name == "--discovery") {
+      flag();
+      processWide();
+      sim.discovery = true;
+    } else if (name == "--discovery-delays") {
+      processWide();
+      discoveryDelays.clear();
+      for (const std::string& d : splitCommas(take())) {
+        discoveryDelays.push_back(static_cast<long>(number(name, d, 0, 600000)));
+      }
+    } else if (name == "--idle-timeout") {
+      processWide();
+      sim.idleTimeoutS = static_cast<long>(num(0, 86400));
+    } else if (name == "--quiet") {
+      flag();
+      processWide();
+      sim.quiet = true;
+    } else if (name == "--discovery-reply") {
+      auto bytes = hexBytes(name, take());
+      if (bytes.size() > 1400) {
+        throw OptionError(name + ": at most 1400 bytes");
+      }
+      opts.push_back([bytes](DriveSettings& d) { d.discoveryReply = bytes; });
+    } else if (name == "--image-out") {
+      const std::string path = take();
+      if (path.empty()) {
+        throw OptionError(name + " needs a file name");
+      }
+      opts.push_back([path](DriveSettings& d) { d.imageOut = path; });
+    } else if (name == "--digest") {
+      const auto digest = hexArray<DIGEST_SIZE>(name, take());
+      opts.push_back([digest](DriveSettings& d) { d.digest = digest; });
+    } else if (name == "--identity-hex") {
+      const auto identity = hexArray<UNIT_IDENTITY_SIZE>(name, take());
+      opts.push_back([identity](DriveSettings& d) {
+        d.identity = identity;
+        d.identityGiven = true;
+      });
+    } else {
+      // The faults, each one a field of DriveFaults.
+      using Set = std::function<void(DriveFaults&)>;
+      Set set;
+      if (name == "--fault-code") {
+        const long v = static_cast<long>(num(0, 0xFFFF));
+        set = [v](DriveFaults& f) { f.faultCode = v; };
+      } else if (name == "--answer-on") {
+        const long v = static_cast<long>(num(1, 1000000));
+        set = [v](DriveFaults& f) { f.answerOn = v; };
+      } else if (name == "--silent-after-block") {
+        const long long v = num(0, 0x7FFFFFFF);
+        set = [v](DriveFaults& f) { f.silentAfterBlock = v; };
+      } else if (name == "--silent-from-block") {
+        const long long v = num(0, 0x7FFFFFFF);
+        set = [v](DriveFaults& f) { f.silentFromBlock = v; };
+      } else if (name == "--silent") {
+        flag();
+        set = [](DriveFaults& f) { f.silent = true; };
+      } else if (name == "--no-digest") {
+        flag();
+        set = [](DriveFaults& f) { f.noDigest = true; };
+      } else if (name == "--status") {
+        const long v = static_cast<long>(num(0, 255));
+        set = [v](DriveFaults& f) { f.status = v; };
+      } else if (name == "--wrong-code") {
+        const long v = static_cast<long>(num(0, 0xFFFF));
+        set = [v](DriveFaults& f) { f.wrongCode = v; };
+      } else if (name == "--delay-ms") {
+        const long v = static_cast<long>(num(0, 600000));
+        set = [v](DriveFaults& f) { f.delayMs = v; };
+      } else if (name == "--jitter-ms") {
+        const long v = static_cast<long>(num(0, 600000));
+        set = [v](DriveFaults& f) { f.jitterMs = v; };
+      } else if (name == "--seed") {
+        const auto v = static_cast<unsigned long>(num(0, 0xFFFFFFFF));
+        set = [v](DriveFaults& f) { f.seed = v; };
+      } else if (name == "--twice") {
+        flag();
+        set = [](DriveFaults& f) { f.twice = true; };
+      } else if (name == "--twice-gap-ms") {
+        const long v = static_cast<long>(num(0, 600000));
+        set = [v](DriveFaults& f) {
+          f.twice = true;
+          f.twiceGapMs = v;
+        };
+      } else if (name == "--stray-from") {
+        std::uint32_t from = 0;
+        if (!parseDottedQuad(take(), &from)) {
+          throw OptionError(name + " wants an IPv4 address A.B.C.D");
+        }
+        set = [from](DriveFaults& f) {
+          f.stray = true;
+          f.strayFrom = from;
+        };
+      } else if (name == "--drop-in") {
+        auto rules = dropRules(name, take());
+        set = [rules](DriveFaults& f) {
+          f.dropIn.insert(f.dropIn.end(), rules.begin(), rules.end());
+        };
+      } else if (name == "--drop-out") {
+        auto rules = dropRules(name, take());
+        set = [rules](DriveFaults& f) {
+          f.dropOut.insert(f.dropOut.end(), rules.begin(), rules.end());
+        };
+      } else {
+        throw OptionError("unknown option '" + std::string(argv[i]) + "'");
+      }
+      opts.push_back([set](DriveSettings& d) { set(d.faults); });
+    }
+  }
+
+  // Every address once, with the common options and then its group's.
+  std::map<std::uint32_t, std::size_t> index;
+  for (const Group& g : groups) {
+    for (std::uint32_t a : g.addresses) {
+      if (index.emplace(a, sim.drives.size()).second) {
+        DriveSettings d;
+        d.address = a;
+        for (const auto& apply : groups[0].options) {
+          apply(d);
+        }
+        sim.drives.push_back(d);
+      }
+    }
+  }
+  if (sim.drives.empty()) {
+    throw OptionError("--ip or --drive is required");
+  }
+  if (sim.drives.size() > MAX_DRIVES) {
+    throw OptionError("at most " + std::to_string(MAX_DRIVES) + " addresses");
+  }
+  for (std::size_t g = 1; g < groups.size(); ++g) {
+    for (std::uint32_t a : groups[g].addresses) {
+      for (const auto& apply : groups[g].options) {
+        apply(sim.drives[index[a]]);
+      }
+    }
+  }
+  std::set<std::string> imageFiles;
+  for (std::size_t n = 0; n < sim.drives.size(); ++n) {
+    DriveSettings& d = sim.drives[n];
+    if (!d.identityGiven) {
+      d.identity = defaultIdentity(n);
+    }
+    d.discoveryDelayMs = n < discoveryDelays.size() ? discoveryDelays[n] : 0;
+    if (!d.imageOut.empty() && !imageFiles.insert(imagePathFor(d.imageOut, d.address)).second) {
+      throw OptionError("--image-out: drives would share the file " +
+                        imagePathFor(d.imageOut, d.address) + "; put %a in its name");
+    }
+  }
+  return sim;
+}
+
+const char* simUsage() {
+  return "usage: drivesim --ip A[,B,...|A+N] [options] [--drive A[,B|A+N] [options]]...\n"
+         "  simulated drive boot monitors, one on UDP port 8995 of each address; each\n"
+         "  address is a drive of its own (state, image, faults). Options before the\n"
+         "  first --drive apply to every drive, options after --drive to its drives only.\n"
+         "process:\n"
+         "  --discovery              also answer broadcast discovery probes (binds 0.0.0.0:8995)\n"
+         "  --discovery-delays D,..  ms each drive (in address order) waits before its reply\n"
+         "  --idle-timeout S         end after S seconds without a datagram (120; 0 never)\n"
+         "  --quiet                  no log line per datagram\n"
+         "each drive:\n"
+         "  --discovery-reply HEX    bytes of a probe reply (default 000000006d)\n"
+         "  --image-out FILE         write the image held on verify and at exit; %a in FILE\n"
+         "                           stands for the drive's address\n"
+         "  --digest HEX32           digest reported before any image was programmed\n"
+         "  --identity-hex HEX224    the 112-byte unit identity (default: serial 123456 and\n"
+         "                           MAC 02:00:00:12:34:ab, both plus the drive's place in\n"
+         "                           the address order, 0 first)\n"
+         "  The verify command is answered with status 0 when the image held does not\n"
+         "  match the digest and length in its own header.\n"
+         "faults (answer faults for every command, or only for --fault-code C):\n"
+         "  --answer-on K            answer only from the K-th try of a command on\n"
+         "  --silent-after-block J   take in nothing after block J (target 0x8000+512*J)\n"
+         "  --silent-from-block J    take in nothing from block J on\n"
+         "  --silent                 answer no command\n"
+         "  --no-digest              identity answer without the digest (length 112)\n"
+         "  --status S               status byte S in answers\n"
+         "  --wrong-code C           code C in answers\n"
+         "  --delay-ms D             answer D ms late\n"
+         "  --jitter-ms J            and up to J ms later still, at random (--seed N)\n"
+         "  --twice                  send every answer two times\n"
+         "  --twice-gap-ms D         ... the second copy D ms after the first\n"
+         "  --stray-from ADDR        meet the first command with a stray datagram from ADDR\n"
+         "  --drop-in C:K[,C:K..]    lose the K-th incoming command of code C (or 'any')\n"
+         "  --drop-out C:K[,C:K..]   lose the K-th answer of code C (or 'any')\n";
+}
