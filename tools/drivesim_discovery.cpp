@@ -1,11 +1,11 @@
 #include "tools/drivesim_discovery.h"
 
-#include "tools/drivesim_wire.h"
+#include "protocol/probe.h"
 
 std::vector<ProbeReply> probeReplies(const std::vector<Drive>& drives, const std::uint8_t* data,
                                      std::size_t size) {
   std::vector<ProbeReply> replies;
-  if (!isDiscoveryProbe(data, size)) {
+  if (!isDiscoveryProbe({data, size})) {
     return replies;
   }
   for (std::size_t i = 0; i < drives.size(); ++i) {

@@ -1,6 +1,6 @@
 #include "tools/drivesim_drive.h"
 
-#include "tools/drivesim_wire.h"
+#include <span>
 
 Drive::Drive(const DriveSettings& settings, const SimLog& log)
     : settings_(settings),
@@ -12,7 +12,7 @@ Drive::Drive(const DriveSettings& settings, const SimLog& log)
 
 Reaction Drive::onDatagram(const std::uint8_t* data, std::size_t size, const std::string& src) {
   const char* at = name_.c_str();
-  const auto command = readCommand(data, size);
+  const auto command = decodeCommand({data, size});
   if (!command) {
     log_.datagram("junk %s -> %s size=%zu: not a command", src.c_str(), at, size);
     return {};
@@ -23,8 +23,8 @@ Reaction Drive::onDatagram(const std::uint8_t* data, std::size_t size, const std
                   unsigned{c.code}, unsigned{c.length}, static_cast<unsigned>(c.target), size);
     return {};
   }
-  log_.datagram("rx %s -> %s code=%u len=%u target=0x%x size=%zu", src.c_str(), at, unsigned{c.code},
-                unsigned{c.length}, static_cast<unsigned>(c.target), size);
+  log_.datagram("rx %s -> %s code=%u len=%u target=0x%x size=%zu", src.c_str(), at,
+                unsigned{c.code}, unsigned{c.length}, static_cast<unsigned>(c.target), size);
   // A silent drive is dead to these commands: it takes nothing in.
   if (faults_.silentFor(c.code, c.target)) {
     return {};
@@ -63,11 +63,11 @@ void Drive::store(const Command& c) {
   if (c.length > MAX_PAYLOAD) {
     log_.datagram("note: payload length %u is above %zu", unsigned{c.length}, MAX_PAYLOAD);
   }
-  if (c.payloadSize < c.length) {
-    log_.datagram("note: datagram holds %zu of %u payload bytes", c.payloadSize,
+  if (c.payload.size() < c.length) {
+    log_.datagram("note: datagram holds %zu of %u payload bytes", c.payload.size(),
                   unsigned{c.length});
   }
-  switch (image_.store(c.target, c.payload, c.payloadSize)) {
+  switch (image_.store(c.target, c.payload.data(), c.payload.size())) {
     case ImageStore::Stored::ok:
       break;
     case ImageStore::Stored::belowBase:
@@ -90,9 +90,16 @@ std::vector<std::uint8_t> Drive::answerTo(const Command& c, bool faulty) const {
     status = 0;
   }
   const auto code = static_cast<std::uint16_t>(faulty && f.wrongCode >= 0 ? f.wrongCode : c.code);
-  const auto digest = image_.digest(settings_.digest);
-  return buildAnswer(c.code, code, status, settings_.identity,
-                     faulty && f.noDigest ? nullptr : digest.data());
+  // The identity answer carries the identity and, unless left out, the digest.
+  std::vector<std::uint8_t> content;
+  if (c.code == CMD_ENTER_MONITOR) {
+    content.assign(settings_.identity.begin(), settings_.identity.end());
+    if (!(faulty && f.noDigest)) {
+      const Digest digest = image_.digest(settings_.digest);
+      content.insert(content.end(), digest.begin(), digest.end());
+    }
+  }
+  return encodeResponse(code, status, content);
 }
 
 void Drive::writeImage() const {

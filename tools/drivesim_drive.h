@@ -12,7 +12,6 @@
 #include "tools/drivesim_image.h"
 #include "tools/drivesim_log.h"
 #include "tools/drivesim_options.h"
-#include "tools/drivesim_wire.h"
 
 // An answer to send delayMs after the command came in.
 struct Outgoing {

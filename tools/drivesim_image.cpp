@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "image/image.h"
 #include "image/md5.h"
 #include "platform/coding.h"
 
 namespace {
 
-// The image header: digest (16), zero word (4), big-endian length of what
-// the digest covers (4), which starts at the length field.
-constexpr std::size_t HEADER_SIZE = 24;
+// The header's length field (image/image.h): big-endian, the number of bytes
+// the digest covers, from this field on.
 constexpr std::size_t LENGTH_OFFSET = 20;
 
 }  // namespace
@@ -38,18 +38,17 @@ ImageStore::Stored ImageStore::store(std::uint32_t target, const std::uint8_t* d
   return Stored::ok;
 }
 
-std::array<std::uint8_t, DIGEST_SIZE> ImageStore::digest(
-    const std::array<std::uint8_t, DIGEST_SIZE>& initial) const {
+Digest ImageStore::digest(const Digest& initial) const {
   if (!hasHeader_) {
     return initial;
   }
-  std::array<std::uint8_t, DIGEST_SIZE> out{};
+  Digest out{};
   std::copy_n(bytes_.begin(), std::min(bytes_.size(), DIGEST_SIZE), out.begin());
   return out;
 }
 
 bool ImageStore::matchesHeader() const {
-  if (!hasHeader_ || bytes_.size() < HEADER_SIZE) {
+  if (!hasHeader_ || bytes_.size() < IMAGE_HEADER_SIZE) {
     return false;
   }
   const std::uint32_t length = getBig32(bytes_.data() + LENGTH_OFFSET);

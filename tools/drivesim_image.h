@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "link/datagram.h"
+#include "protocol/loader.h"
 
 class ImageStore {
  public:
   // Drive memory address of image byte 0; a block lands at its target
   // minus this.
-  static constexpr std::uint32_t BASE = 0x8000;
+  static constexpr std::uint32_t BASE = IMAGE_LOAD_ADDRESS;
   // The largest image kept: firmware is far smaller; anything beyond is
   // hostile or broken input and is refused.
   static constexpr std::size_t LIMIT = (64u << 20) + (64u << 10);
@@ -28,8 +28,7 @@ class ImageStore {
 
   // The digest the drive reports: the one in the header of the image it
   // holds, or, before any image was programmed, initial.
-  std::array<std::uint8_t, DIGEST_SIZE> digest(
-      const std::array<std::uint8_t, DIGEST_SIZE>& initial) const;
+  Digest digest(const Digest& initial) const;
 
   // The drive's own check of what it received: the header's length covers
   // bytes the drive holds, and their MD5 is the header's digest.

@@ -6,7 +6,7 @@
 #include <map>
 #include <set>
 
-#include "tools/drivesim_wire.h"
+#include "cli/address.h"
 
 namespace {
 
@@ -32,6 +32,38 @@ long long number(const std::string& name, const std::string& text, long long low
   return v;
 }
 
+// An address as the loader reads one.
+bool readAddress(const std::string& text, std::uint32_t* out) {
+  *out = parseInetAddress(text.c_str());
+  return !text.empty() && *out != ADDRESS_NONE;
+}
+
+// The identity of the n-th simulated drive: serial number 123456 + n, MAC
+// 02:00:00:12:34:ab + n (in its last two bytes), the rest alike.
+IdentityBytes defaultIdentity(std::size_t n) {
+  UnitIdentity id;
+  id.monitorRevision = 5;
+  id.buildNumber = 1234;
+  id.currentCapability = 10.0f;
+  id.busSensorResolution = 16.5f;
+  id.currentSensorResolution = 204.8f;
+  id.serialNumber = static_cast<std::int32_t>(123456 + n);
+  id.manufacturingCode = 42;
+  id.hardwareRevision = {'1', '0', '2', ' '};
+  id.modelCode = {'K', 'V', '7', ' '};
+  const std::string vin = "KV720SIM0001";
+  std::copy(vin.begin(), vin.end(), id.vinNumber.begin());
+  const auto macTail = static_cast<std::uint16_t>(0x34AB + n);
+  id.macAddress = {0x02,
+                   0x00,
+                   0x00,
+                   0x12,
+                   static_cast<std::uint8_t>(macTail >> 8),
+                   static_cast<std::uint8_t>(macTail)};
+  id.checksum = 0x1F;
+  return encodeIdentity(id);
+}
+
 std::vector<std::string> splitCommas(const std::string& text) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -51,9 +83,8 @@ std::vector<std::uint32_t> addressList(const std::string& name, const std::strin
   for (const std::string& item : splitCommas(text)) {
     const std::size_t plus = item.find('+');
     std::uint32_t first = 0;
-    if (!parseDottedQuad(item.substr(0, plus), &first)) {
-      throw OptionError(name + ": '" + item +
-                        "' is not an IPv4 address A.B.C.D or a range A.B.C.D+N");
+    if (!readAddress(item.substr(0, plus), &first)) {
+      throw OptionError(name + ": '" + item + "' is not an IPv4 address or a range A+N");
     }
     long long count = 1;
     if (plus != std::string::npos) {
@@ -140,35 +171,6 @@ struct Group {
 };
 
 }  // namespace
-
-bool parseDottedQuad(const std::string& text, std::uint32_t* out) {
-  std::uint32_t address = 0;
-  std::size_t pos = 0;
-  for (int part = 0; part < 4; ++part) {
-    std::size_t digits = 0;
-    std::uint32_t v = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 3) {
-      v = v * 10 + static_cast<std::uint32_t>(text[pos] - '0');
-      ++pos;
-      ++digits;
-    }
-    if (digits == 0 || v > 255) {
-      return false;
-    }
-    address = (address << 8) | v;
-    if (part < 3) {
-      if (pos >= text.size() || text[pos] != '.') {
-        return false;
-      }
-      ++pos;
-    }
-  }
-  if (pos != text.size()) {
-    return false;
-  }
-  *out = address;
-  return true;
-}
 
 std::string dotted(std::uint32_t address) {
   return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
@@ -314,8 +316,8 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
         };
       } else if (name == "--stray-from") {
         std::uint32_t from = 0;
-        if (!parseDottedQuad(take(), &from)) {
-          throw OptionError(name + " wants an IPv4 address A.B.C.D");
+        if (!readAddress(take(), &from)) {
+          throw OptionError(name + " wants an IPv4 address");
         }
         set = [from](DriveFaults& f) {
           f.stray = true;

@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "link/datagram.h"
+#include "protocol/identity.h"
+#include "protocol/loader.h"
+#include "protocol/probe.h"
 
 // A command line the simulated drive can't run; its text says why.
 struct OptionError : std::runtime_error {
@@ -52,10 +54,10 @@ struct DriveFaults {
 struct DriveSettings {
   std::uint32_t address = 0;
   std::string imageOut;  // empty: no file; "%a" in it stands for the address
-  std::array<std::uint8_t, DIGEST_SIZE> digest{};
+  Digest digest{};
   bool identityGiven = false;
-  std::array<std::uint8_t, UNIT_IDENTITY_SIZE> identity{};
-  std::vector<std::uint8_t> discoveryReply = {0x00, 0x00, 0x00, 0x00, 0x6D};
+  IdentityBytes identity{};
+  std::vector<std::uint8_t> discoveryReply{DISCOVERY_REPLY.begin(), DISCOVERY_REPLY.end()};
   long discoveryDelayMs = 0;
   DriveFaults faults;
 };
@@ -73,9 +75,7 @@ inline constexpr std::size_t MAX_DRIVES = 1000;
 // Reads the command line (argv[0] is the program). Throws OptionError.
 SimSettings parseSimOptions(int argc, const char* const* argv);
 
-// Strict dotted quad, four decimal parts 0 to 255 (what the simulator's
-// own options take). False when text is not one.
-bool parseDottedQuad(const std::string& text, std::uint32_t* out);
+// An address as the log and the image file names show it: a.b.c.d.
 std::string dotted(std::uint32_t address);
 
 // The file a drive writes its image to: pattern with "%a" replaced by the
