@@ -7,3 +7,7 @@
 // switched on by this call; a console that refuses it (and output to a
 // file or a pipe anywhere) gives false, and the caller writes plain lines.
 bool enableTerminalControl();
+
+// True when command lines are read by the Windows rules (the C runtime's
+// double quotes and backslashes), false for a POSIX shell's.
+bool windowsCommandLine();

@@ -3,3 +3,4 @@
 #include "platform/terminal.h"
 
 bool enableTerminalControl() { return isatty(STDOUT_FILENO) == 1; }
+bool windowsCommandLine() { return false; }

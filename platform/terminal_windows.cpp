@@ -17,3 +17,5 @@ bool enableTerminalControl() {
   return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
          SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
+
+bool windowsCommandLine() { return true; }
