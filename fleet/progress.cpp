@@ -18,9 +18,8 @@ std::string bar(std::size_t done, std::size_t count) {
   const std::size_t marks = count == 0 ? BAR_CELLS : done * BAR_CELLS / count;
   const std::size_t percent = count == 0 ? 100 : done * 100 / count;
   std::string text = "[" + std::string(marks, '|') + std::string(BAR_CELLS - marks, ' ') + "]";
-  char figure[8];
-  std::snprintf(figure, sizeof figure, " %3zu%%", percent);
-  return text + figure;
+  const std::string figure = std::to_string(percent) + "%";
+  return text + std::string(5 - figure.size(), ' ') + figure;
 }
 
 }  // namespace
