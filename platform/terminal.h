@@ -1,5 +1,5 @@
 // Whether standard output is a terminal that the several-drives console may
-// redraw in place.
+// redraw in place, and how many lines it shows.
 #pragma once
 
 // True when standard output is a terminal that takes ANSI cursor movement
@@ -7,6 +7,11 @@
 // switched on by this call; a console that refuses it (and output to a
 // file or a pipe anywhere) gives false, and the caller writes plain lines.
 bool enableTerminalControl();
+
+// The number of lines the terminal on standard output shows, or 0 when that
+// is not known. Lines redrawn in place must fit: the cursor can't go back
+// above the top of the window.
+int terminalRows();
 
 // True when command lines are read by the Windows rules (the C runtime's
 // double quotes and backslashes), false for a POSIX shell's.

@@ -1,6 +1,13 @@
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/terminal.h"
 
 bool enableTerminalControl() { return isatty(STDOUT_FILENO) == 1; }
+
+int terminalRows() {
+  winsize size{};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_row : 0;
+}
+
 bool windowsCommandLine() { return false; }

@@ -18,4 +18,12 @@ bool enableTerminalControl() {
          SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+int terminalRows() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) {
+    return 0;
+  }
+  return info.srWindow.Bottom - info.srWindow.Top + 1;
+}
+
 bool windowsCommandLine() { return true; }
