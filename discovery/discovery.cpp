@@ -1,153 +1,170 @@
 #include "discovery/discovery.h"
 
-#include <atomic>
-#include <cstdio>
-#include <system_error>
-#include <thread>
+#include <algorithm>
 
-#include "link/link.h"
-#include "platform/net.h"
-#include "platform/pause.h"
 #include "protocol/loader.h"
 #include "protocol/probe.h"
 
-std::uint32_t discoveredAddrs[MAX_DISCOVERED] = {};
-
 namespace {
 
-// A receive waits at most this long, so that the collector sees doneFlag
-// soon after the end of the run even where shutting the socket down does not
-// wake a pending receive.
-constexpr int RECEIVE_WAKE_MS = 100;
-// A receive fails at once, again and again, on a socket that some socket
-// layers consider unusable (no local port yet, an error left by the
-// network); the collector waits this long before it tries again, so it never
-// spins. Datagrams wait in the socket meanwhile, so nothing is lost.
-constexpr int RECEIVE_RETRY_PAUSE_MS = 5;
-// How long the end of the run waits for the collector to let go of the
-// socket before the socket is closed anyway.
-constexpr int COLLECTOR_END_WAIT_MS = 300;
+// One adapter's part of the run: its socket and where its probes go.
+struct Prober {
+  NetSocket socket = NET_INVALID_SOCKET;
+  std::vector<std::uint32_t> destinations;
+};
 
-// True from the start of the collector thread until it has ended.
-std::atomic<bool> collectorRunning{false};
-
-void collectorThread() {
-  discoveryCollector();
-  collectorRunning = false;
-}
-
-// Ends the collector before the socket is closed: a receive still running on
-// a socket that another thread closes may pick up whatever the system opens
-// next under the same handle. doneFlag is set first, so the woken receive
-// finds it; the wait is bounded, so the end of the run never depends on the
-// collector.
-void stopCollector(NetSocket s) {
-  doneFlag = true;
-  netShutdown(s);
-  for (int waited = 0; collectorRunning && waited < COLLECTOR_END_WAIT_MS; ++waited) {
-    pauseMs(1);
-  }
-}
-
-// A drive is listed when its address is in the table. 0.0.0.0 counts as
-// listed always: it is no drive's address, and unfilled entries hold it.
-bool alreadyListed(std::uint32_t addr) {
-  if (addr == 0) {
-    return true;
-  }
-  for (const std::uint32_t listed : discoveredAddrs) {
-    if (listed == addr) {
-      return true;
+// The sockets of a run, closed when it ends however it ends.
+class Probers {
+ public:
+  explicit Probers(DiscoveryNetwork& network) : network_(network) {}
+  ~Probers() {
+    for (const Prober& p : list) {
+      network_.close(p.socket);
     }
   }
-  return false;
-}
+  Probers(const Probers&) = delete;
+  Probers& operator=(const Probers&) = delete;
 
-int octet(std::uint32_t addr, int shift) { return static_cast<int>((addr >> shift) & 0xFFu); }
+  std::vector<Prober> list;
 
-}  // namespace
+ private:
+  DiscoveryNetwork& network_;
+};
 
-bool sendDiscoveryProbe() {
-  if (!netSendTo(udpSocket, DISCOVERY_PROBE.data(), DISCOVERY_PROBE.size(), BROADCAST_ADDRESS,
-                 LOADER_PORT, true)) {
-    std::fputs("\nERROR: server sendto failed", stdout);
+// The drives found so far, and who is told of new ones.
+class Listing {
+ public:
+  explicit Listing(DiscoveryObserver& observer) : observer_(observer) {}
+
+  // Takes in one datagram from address from.
+  void take(std::span<const std::uint8_t> datagram, std::uint32_t from) {
+    // 0.0.0.0 is no drive's address.
+    if (!isDiscoveryReply(datagram) || from == 0 || drives.size() == MAX_DISCOVERED ||
+        std::find(drives.begin(), drives.end(), from) != drives.end()) {
+      return;
+    }
+    drives.push_back(from);
+    observer_.driveFound(from);
+  }
+
+  std::vector<std::uint32_t> drives;
+
+ private:
+  DiscoveryObserver& observer_;
+};
+
+// Opens one socket per adapter. An adapter whose socket can't be opened,
+// allowed to broadcast or bound to its address is left out; the others go
+// on. Returns the failure to report when adapters were there but none is
+// left because of the sockets themselves.
+bool openProbers(DiscoveryNetwork& network, Probers& probers, DiscoveryFailure* failure) {
+  const std::vector<NetAdapter> adapters = network.adapters();
+  bool anyOpened = false;
+  bool anyBroadcasts = false;
+  for (const NetAdapter& adapter : adapters) {
+    const NetSocket s = network.openUdp();
+    if (s == NET_INVALID_SOCKET) {
+      continue;
+    }
+    anyOpened = true;
+    if (!network.setBroadcast(s)) {
+      network.close(s);
+      continue;
+    }
+    anyBroadcasts = true;
+    if (!network.bind(s, adapter.address)) {
+      network.close(s);
+      continue;
+    }
+    probers.list.push_back({s, probeDestinations(adapter)});
+  }
+  // A bind that fails (the address went away meanwhile) is no fault of the
+  // sockets: such a PC has no usable adapter, and its rounds fail.
+  if (!adapters.empty() && !anyOpened) {
+    *failure = DiscoveryFailure::socketFailed;
+    return false;
+  }
+  if (!adapters.empty() && !anyBroadcasts) {
+    *failure = DiscoveryFailure::setsockoptFailed;
     return false;
   }
   return true;
 }
 
-int discoveryCollector() {
-  // Entries are filled from the first on and never cleared, so the first
-  // unfilled one is the next free entry.
-  std::size_t next = 0;
-  while (next < MAX_DISCOVERED && discoveredAddrs[next] != 0) {
-    ++next;
+// Sends one round of probes. True when at least one went out.
+bool sendRound(DiscoveryNetwork& network, const Probers& probers) {
+  bool sent = false;
+  for (const Prober& p : probers.list) {
+    for (const std::uint32_t destination : p.destinations) {
+      sent = network.sendTo(p.socket, DISCOVERY_PROBE, destination, LOADER_PORT) || sent;
+    }
   }
-  std::uint8_t area[MAX_PAYLOAD];
-  while (!doneFlag) {
-    std::size_t received = 0;
-    std::uint32_t from = 0;
-    const NetResult result =
-        netReceiveFrom(udpSocket, area, sizeof area, &received, &from, nullptr);
-    if (result != NetResult::ok) {
-      // Also how the end of the run arrives: doneFlag is set, then the
-      // socket is shut down, which makes the pending receive fail.
-      if (result == NetResult::failed && !doneFlag) {
-        pauseMs(RECEIVE_RETRY_PAUSE_MS);
-      }
-      continue;
-    }
-    if (!isDiscoveryReply({area, received}) || alreadyListed(from)) {
-      continue;
-    }
-    if (next == MAX_DISCOVERED) {
-      return 0;  // a new drive, but no room: listing ends here
-    }
-    discoveredAddrs[next++] = from;
-    std::printf("\n\t-->  %d.%d.%d.%d ", octet(from, 24), octet(from, 16), octet(from, 8),
-                octet(from, 0));
-  }
-  return 0;
+  return sent;
 }
 
-void runDiscovery() {
-  doneFlag = false;
-  std::fputs("\nRetrieving IP Address of all Drives on LAN, please wait....\n", stdout);
-  if (!netStartup()) {
-    return;
+// Hears answers on every socket until the clock reaches deadline. A socket
+// whose receive fails rests until then (what waits on it stays queued for
+// the next round), so a broken socket never makes the wait spin; a wait
+// that fails becomes a pause.
+void collectUntil(DiscoveryNetwork& network, const Probers& probers, Listing& listing,
+                  std::int64_t deadline) {
+  std::vector<NetSocket> live;
+  for (const Prober& p : probers.list) {
+    live.push_back(p.socket);
   }
-  const NetSocket s = netOpenUdp();
-  udpSocket = s;
-  if (s == NET_INVALID_SOCKET) {
-    std::fputs("\nERROR: server socket failed", stdout);
-    return;
+  std::vector<std::size_t> ready;
+  std::uint8_t area[MAX_PAYLOAD];
+  for (std::int64_t now = network.nowMs(); now < deadline; now = network.nowMs()) {
+    const int left = static_cast<int>(deadline - now);
+    const NetResult waited = network.waitAny(live, left, &ready);
+    if (waited == NetResult::failed) {
+      network.waitAny({}, left, &ready);
+      continue;
+    }
+    std::vector<NetSocket> resting;
+    for (const std::size_t i : ready) {
+      std::size_t received = 0;
+      std::uint32_t from = 0;
+      const NetResult r = network.receiveFrom(live[i], area, &received, &from);
+      if (r == NetResult::ok) {
+        listing.take({area, std::min(received, sizeof area)}, from);
+      } else if (r == NetResult::failed) {
+        resting.push_back(live[i]);
+      }
+    }
+    std::erase_if(live, [&](NetSocket s) {
+      return std::find(resting.begin(), resting.end(), s) != resting.end();
+    });
   }
-  if (!netSetBroadcast(s)) {
-    std::fputs("\nERROR: server setsockopt failed", stdout);
-    return;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> probeDestinations(const NetAdapter& adapter) {
+  std::vector<std::uint32_t> destinations = {BROADCAST_ADDRESS};
+  const std::uint32_t subnet = adapter.address | ~adapter.netmask;
+  if (subnet != BROADCAST_ADDRESS && subnet != adapter.address) {
+    destinations.push_back(subnet);
   }
-  // Any address, a port of the system's choosing: the same local endpoint
-  // the first probe would give the socket, taken now so that the collector
-  // has a port to receive on from its first receive. The probes go out from
-  // this port and the drives answer to it. Should this fail, the first send
-  // still gives the socket its port, so the run goes on.
-  netBind(s, 0, 0);
-  netSetReceiveTimeout(s, RECEIVE_WAKE_MS);
-  collectorRunning = true;
-  try {
-    // Nobody joins the collector: it ends on doneFlag, or with the process.
-    std::thread(collectorThread).detach();
-  } catch (const std::system_error&) {
-    collectorRunning = false;
-    std::fputs("\nERROR: CreateThread failed", stdout);
-    shutdownLink();
-    return;
+  return destinations;
+}
+
+std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer) {
+  Probers probers(network);
+  DiscoveryFailure failure = DiscoveryFailure::socketFailed;
+  if (!openProbers(network, probers, &failure)) {
+    observer.failed(failure);
+    return {};
   }
-  pauseMs(COLLECTOR_START_PAUSE_MS);
-  for (int i = 0; i < DISCOVERY_PROBES; ++i) {
-    sendDiscoveryProbe();  // a failed probe is reported and the run goes on
-    pauseMs(PROBE_INTERVAL_MS);
+  Listing listing(observer);
+  const std::int64_t start = network.nowMs();
+  for (int round = 0; round < DISCOVERY_ROUNDS; ++round) {
+    collectUntil(network, probers, listing, start + std::int64_t{round} * ROUND_INTERVAL_MS);
+    if (!sendRound(network, probers)) {
+      observer.failed(DiscoveryFailure::sendFailed);
+    }
   }
-  stopCollector(s);
-  shutdownLink();
+  collectUntil(network, probers, listing,
+               start + std::int64_t{DISCOVERY_ROUNDS} * ROUND_INTERVAL_MS);
+  return listing.drives;
 }

@@ -1,34 +1,97 @@
-// LAN discovery: broadcast probes (protocol/probe.h) to 255.255.255.255
-// without routing and list every drive that answers; at most the first
-// MAX_PAYLOAD bytes of a reply are taken in.
+// LAN discovery: probe from every adapter of the PC and list every drive
+// that answers.
+//
+// The probe and the reply are laid out in protocol/probe.h; at most the
+// first MAX_PAYLOAD bytes of a reply are taken in.
+//
+// A run is five rounds one second apart. Each round sends the probe from
+// every IPv4 adapter that is up and is not loopback, from a socket bound to
+// the adapter's address, to 255.255.255.255 and to the adapter's own subnet
+// broadcast address (address | ~mask), so that the probe leaves by every
+// adapter whatever the routes say. The answers are heard on all the run's
+// sockets in one wait, from the first round to the end of the run.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <vector>
 
+#include "platform/adapters.h"
+#include "platform/net.h"
 #include "protocol/probe.h"
 
 inline constexpr std::uint32_t BROADCAST_ADDRESS = 0xFFFFFFFFu;  // 255.255.255.255
-inline constexpr int DISCOVERY_PROBES = 5;
-inline constexpr int COLLECTOR_START_PAUSE_MS = 50;
-inline constexpr int PROBE_INTERVAL_MS = 1000;
-
-// The drives found, host byte order, in the order of their first answer.
-// Unfilled entries hold 0; entries are never cleared or reordered.
+inline constexpr int DISCOVERY_ROUNDS = 5;
+inline constexpr int ROUND_INTERVAL_MS = 1000;
+// At most this many drives are listed; later ones are not.
 inline constexpr std::size_t MAX_DISCOVERED = 100;
-extern std::uint32_t discoveredAddrs[MAX_DISCOVERED];
 
-// Runs one discovery of about five seconds: opens a broadcast socket in
-// udpSocket, starts the collector, sends the probes one second apart and
-// ends with shutdownLink. Prints the opening line, one line per drive
-// found, and a line for each failure.
+enum class DiscoveryFailure : std::uint8_t {
+  socketFailed,      // adapters were there, but no socket could be opened
+  setsockoptFailed,  // sockets opened, but none could be allowed to broadcast
+  sendFailed,        // no probe of a round could be sent
+};
+
+// Told what a run finds, as it finds it.
+class DiscoveryObserver {
+ public:
+  virtual ~DiscoveryObserver() = default;
+  // A drive answered for the first time in this run.
+  virtual void driveFound(std::uint32_t address) = 0;
+  virtual void failed(DiscoveryFailure failure) = 0;
+};
+
+// The network and the clock as discovery uses them: the platform's in a
+// run of the loader, a scripted one in tests.
+class DiscoveryNetwork {
+ public:
+  virtual ~DiscoveryNetwork() = default;
+  virtual std::vector<NetAdapter> adapters() = 0;
+  virtual NetSocket openUdp() = 0;
+  virtual bool setBroadcast(NetSocket s) = 0;
+  virtual bool bind(NetSocket s, std::uint32_t addr) = 0;  // on a port of the system's choosing
+  virtual bool sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+                      std::uint16_t port) = 0;
+  // As netWaitAny; with no sockets it is a pause of timeoutMs.
+  virtual NetResult waitAny(std::span<const NetSocket> sockets, int timeoutMs,
+                            std::vector<std::size_t>* ready) = 0;
+  virtual NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
+                                std::uint32_t* from) = 0;
+  virtual void close(NetSocket s) = 0;
+  // Milliseconds of a clock that only goes forward.
+  virtual std::int64_t nowMs() = 0;
+};
+
+// The platform's sockets, adapters and steady clock.
+class SystemNetwork final : public DiscoveryNetwork {
+ public:
+  std::vector<NetAdapter> adapters() override;
+  NetSocket openUdp() override;
+  bool setBroadcast(NetSocket s) override;
+  bool bind(NetSocket s, std::uint32_t addr) override;
+  bool sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+              std::uint16_t port) override;
+  NetResult waitAny(std::span<const NetSocket> sockets, int timeoutMs,
+                    std::vector<std::size_t>* ready) override;
+  NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
+                        std::uint32_t* from) override;
+  void close(NetSocket s) override;
+  std::int64_t nowMs() override;
+};
+
+// Runs one discovery of DISCOVERY_ROUNDS rounds ROUND_INTERVAL_MS apart
+// (about five seconds) and tells observer of each drive found and each
+// failure. A failure to open or set up the sockets ends the run at once;
+// a round whose probes all fail is told and the run goes on. Returns the
+// drives found, in the order of their first answer. Every socket it opened
+// is closed when it returns.
+std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer);
+
+// Where an adapter's probes go: 255.255.255.255, and its subnet broadcast
+// address unless that is the same or the adapter's own address (a /32).
+std::vector<std::uint32_t> probeDestinations(const NetAdapter& adapter);
+
+// `-d` on the console: the opening line, then one line per drive found and
+// one per failure, as they happen, over the platform's network.
 void runDiscovery();
-
-// Sends one probe on udpSocket. Prints "\nERROR: server sendto failed" and
-// returns false when the send fails.
-bool sendDiscoveryProbe();
-
-// The collector thread's body: receives on udpSocket, lists and prints every
-// new drive that answers, and ends once doneFlag is seen set or when a new
-// drive answers while the table is full. Returns 0.
-int discoveryCollector();

@@ -1,0 +1,37 @@
+#include <chrono>
+
+#include "discovery/discovery.h"
+
+std::vector<NetAdapter> SystemNetwork::adapters() { return netListAdapters(); }
+
+NetSocket SystemNetwork::openUdp() { return netOpenUdp(); }
+
+bool SystemNetwork::setBroadcast(NetSocket s) { return netSetBroadcast(s); }
+
+bool SystemNetwork::bind(NetSocket s, std::uint32_t addr) { return netBind(s, addr, 0); }
+
+bool SystemNetwork::sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+                           std::uint16_t port) {
+  // Routed as any datagram: the socket's bound address already picks the
+  // adapter for the limited broadcast, and a probe kept from routing is
+  // refused where the host's default route goes via a gateway.
+  return netSendTo(s, data.data(), data.size(), addr, port, false);
+}
+
+NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, int timeoutMs,
+                                 std::vector<std::size_t>* ready) {
+  return netWaitAny(sockets, timeoutMs, ready);
+}
+
+NetResult SystemNetwork::receiveFrom(NetSocket s, std::span<std::uint8_t> area,
+                                     std::size_t* received, std::uint32_t* from) {
+  return netReceiveFrom(s, area.data(), area.size(), received, from, nullptr);
+}
+
+void SystemNetwork::close(NetSocket s) { netClose(s); }
+
+std::int64_t SystemNetwork::nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}

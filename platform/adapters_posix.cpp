@@ -1,0 +1,65 @@
+// POSIX backend of the adapter list and the wait over several sockets.
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/adapters.h"
+
+namespace {
+
+std::uint32_t ipv4Of(const sockaddr* sa) {
+  sockaddr_in sin{};
+  std::copy_n(reinterpret_cast<const unsigned char*>(sa), sizeof sin,
+              reinterpret_cast<unsigned char*>(&sin));
+  return ntohl(sin.sin_addr.s_addr);
+}
+
+}  // namespace
+
+std::vector<NetAdapter> netListAdapters() {
+  std::vector<NetAdapter> adapters;
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) {
+    return adapters;
+  }
+  for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
+    if (a->ifa_addr == nullptr || a->ifa_netmask == nullptr || a->ifa_addr->sa_family != AF_INET ||
+        (a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_LOOPBACK) != 0) {
+      continue;
+    }
+    const NetAdapter adapter{ipv4Of(a->ifa_addr), ipv4Of(a->ifa_netmask)};
+    const bool listed = std::any_of(adapters.begin(), adapters.end(), [&](const NetAdapter& x) {
+      return x.address == adapter.address;
+    });
+    if (adapter.address != 0 && !listed) {
+      adapters.push_back(adapter);
+    }
+  }
+  freeifaddrs(list);
+  return adapters;
+}
+
+NetResult netWaitAny(std::span<const NetSocket> sockets, int timeoutMs,
+                     std::vector<std::size_t>* ready) {
+  ready->clear();
+  std::vector<pollfd> fds(sockets.size());
+  for (std::size_t i = 0; i < sockets.size(); ++i) {
+    fds[i].fd = static_cast<int>(sockets[i]);
+    fds[i].events = POLLIN;
+  }
+  const int n = poll(fds.data(), fds.size(), std::max(timeoutMs, 0));
+  if (n < 0) {
+    return errno == EINTR ? NetResult::timedOut : NetResult::failed;
+  }
+  for (std::size_t i = 0; i < fds.size(); ++i) {
+    if ((fds[i].revents & (POLLIN | POLLERR | POLLHUP | POLLNVAL)) != 0) {
+      ready->push_back(i);
+    }
+  }
+  return ready->empty() ? NetResult::timedOut : NetResult::ok;
+}
