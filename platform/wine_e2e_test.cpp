@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "testkit/expected.h"
+#include "testkit/netlab.h"
 #include "testkit/process.h"
 
 // CMakeLists.txt defines these four together, given a Windows build.
@@ -87,6 +88,54 @@ TEST(WindowsBuild, ProgramsVerifiesAndIdentifiesTheDriveUnderWine) {
   }
   stopProcess(drive, 1s);
   EXPECT_TRUE(readFile(dir.file("image.bin")) == image) << "the drive holds another image";
+}
+
+// Tovrin.exe lists the drives of both adapters of a PC on two LANs (the
+// default route on one of them): the adapters come from the Windows adapter
+// list, and each adapter probes its own LAN. The sandbox's namespace is the
+// host side of the lab.
+TEST(WindowsBuild, DiscoveryListsTheDrivesOnBothAdaptersUnderWine) {
+  if (std::string(TOVRIN_WINDOWS_EXE).empty()) {
+    GTEST_SKIP() << "no Windows build to test: configure with -DTOVRIN_WINDOWS_EXE=<Tovrin.exe>";
+  }
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "the Windows build's network runs need root for private namespaces";
+  }
+  setenv("TOVRIN_TEXT_MODE", "1", 1);
+  const std::string name = "disc-" + std::to_string(getpid());
+  const SandboxDown down{name};
+  const ProcessResult up = runProcess(sandbox({"up", name}), 150s);
+  ASSERT_EQ(up.exitCode, 0) << up.out << up.err;
+  ProcessResult ns = runProcess(sandbox({"exec", name, "--", "ip", "netns", "identify"}), 10s);
+  while (!ns.out.empty() && ns.out.back() == '\n') {
+    ns.out.pop_back();
+  }
+  ASSERT_FALSE(ns.out.empty()) << ns.err;
+  const auto lab =
+      makeNetLab({.requireIsolation = true, .shape = LabShape::twoLans, .hostNamespace = ns.out});
+  std::vector<BackgroundProcess> drives;
+  drives.push_back(startProcess(
+      lab->inDrive({drivesimPath(), "--discovery", "--idle-timeout", "60", "--ip", lab->driveIp})));
+  drives.push_back(
+      startProcess(lab->inSecondDrive({drivesimPath(), "--discovery", "--idle-timeout", "60",
+                                       "--ip", lab->secondDriveIp, "--discovery-delays", "200"})));
+  for (BackgroundProcess& drive : drives) {
+    ASSERT_TRUE(waitForOutput(drive, "ready", 15s)) << stopProcess(drive, 1s).out;
+  }
+
+  const ProcessResult r = runProcess(sandbox({"exec", name, TOVRIN_WINDOWS_EXE, "-d"}), 60s);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, asConsoleBytes(BANNER +
+                                  "\nRetrieving IP Address of all Drives on LAN, please wait....\n"
+                                  "\n\t-->  " +
+                                  lab->driveIp + " \n\t-->  " + lab->secondDriveIp + " "));
+  std::string logs;
+  for (BackgroundProcess& drive : drives) {
+    logs += stopProcess(drive, 1s).out;
+  }
+  EXPECT_NE(logs.find("probe " + lab->hostIp + ":"), std::string::npos) << logs;
+  EXPECT_NE(logs.find("probe " + lab->secondHostIp + ":"), std::string::npos) << logs;
 }
 
 }  // namespace

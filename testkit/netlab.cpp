@@ -79,7 +79,7 @@ bool canMakeNamespaces() {
 }
 
 NetLab::~NetLab() {
-  if (!hostNs.empty()) {
+  if (!hostNs.empty() && ownsHostNs) {
     runQuietly({"ip", "netns", "del", hostNs});
   }
   if (!driveNs.empty()) {
@@ -127,9 +127,14 @@ std::unique_ptr<NetLab> makeNetLab(const NetLabOptions& options) {
   const std::string id = std::to_string(getpid()) + "_" + std::to_string(counter++);
   const LabShape shape = options.shape;
   lab->isolated = true;
-  lab->hostNs = "tvh" + id;
   lab->hostIp = "192.168.124.10";
-  run({"ip", "netns", "add", lab->hostNs});
+  if (options.hostNamespace.empty()) {
+    lab->hostNs = "tvh" + id;
+    run({"ip", "netns", "add", lab->hostNs});
+  } else {
+    lab->hostNs = options.hostNamespace;
+    lab->ownsHostNs = false;
+  }
   run({"ip", "-n", lab->hostNs, "link", "set", "lo", "up"});
   if (shape == LabShape::loopbackOnly) {
     return lab;

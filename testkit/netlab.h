@@ -50,6 +50,7 @@ struct NetLab {
 
   bool isolated = false;                   // namespaces (true) or shared loopback
   std::string hostNs;                      // empty when not isolated
+  bool ownsHostNs = true;                  // false: hostNs was there before the lab and stays
   std::string driveNs;                     // empty when not isolated, or with loopback only
   std::string hostIp;                      // "192.168.124.10" or "127.0.0.1"
   std::string driveIp;                     // "192.168.124.120" or "127.0.0.2"
@@ -72,6 +73,9 @@ struct NetLabOptions {
   int extraDriveAddresses = 0;    // 192.168.124.130 on (127.0.0.3 on in fallback)
   bool requireIsolation = false;  // throw instead of falling back
   LabShape shape = LabShape::linkScopeRoute;
+  // An existing namespace to be the host side (for one that a sandbox made
+  // around the program under test); it is left in place when the lab goes.
+  std::string hostNamespace = {};
 };
 
 // True when this process may make network namespaces.
