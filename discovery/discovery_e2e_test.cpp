@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "testkit/expected.h"
 #include "testkit/netlab.h"
 #include "testkit/process.h"
 
@@ -187,6 +188,51 @@ TEST(DiscoveryRunTest, EveryRoundFailsWithoutAnAdapter) {
   for (std::size_t i = 1; i < seen.size(); ++i) {
     EXPECT_NEAR(seen[i] - seen[i - 1], 1.0, 0.25) << "between failures " << i << " and " << i + 1;
   }
+}
+
+// A drive that discovery lists on the LAN without the default route can be
+// programmed, verified and identified: the loader binds the address of the
+// adapter its route to the drive leaves by.
+TEST(DiscoveryRunTest, ADriveOnTheLanWithoutTheDefaultRouteCanBeProgrammed) {
+  const auto lab = makeNetLab({.shape = LabShape::twoLans});
+  if (!lab->isolated) {
+    GTEST_SKIP() << NO_NAMESPACES;
+  }
+  ScratchDir dir;
+  const std::string file = sampleFile(2 * 512 + 100);
+  const std::string image = expectedImage(file);
+  writeFile(dir.file("fw.bin"), file);
+  const std::string loaded = BANNER + fileLines(image);
+  const std::string digest = image.substr(0, 16);
+  const struct {
+    std::vector<std::string> args;
+    std::string prints;
+  } runs[] = {{{"-fp", dir.file("fw.bin")},
+               loaded + CONNECTING + COUNTDOWN + MONITOR + IDENTITY + PROGRAMMING +
+                   marks(image.size()) + VERIFYING + "DONE" + REBOOT + "DONE\n"},
+              {{"-fp", dir.file("fw.bin"), "-v"}, loaded + IDENTITY + verifyLines(digest, digest)},
+              {{"-u"}, BANNER + IDENTITY}};
+  BackgroundProcess drive =
+      startProcess(lab->inDrive({drivesimPath(), "--discovery", "--ip", lab->driveIp,
+                                 "--idle-timeout", "60", "--image-out", dir.file("image.bin")}));
+  ASSERT_TRUE(waitForOutput(drive, "ready", std::chrono::seconds(10)));
+  const ProcessResult found = runProcess(lab->inHost(tovrinDiscovery()), std::chrono::seconds(20));
+  EXPECT_NE(found.out.find(asConsoleBytes(PREFIX + lab->driveIp + " ")), std::string::npos)
+      << found.out;
+  for (const auto& run : runs) {
+    std::vector<std::string> argv = tovrinCommand();
+    argv.insert(argv.end(), {"-ip", lab->driveIp});
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
+    ProcessResult r = runProcess(lab->inHost(argv), std::chrono::seconds(60));
+    EXPECT_EQ(r.exitCode, 1) << argv.back();
+    EXPECT_EQ(takeCountdown(r.out) >= 1, run.prints.find(COUNTDOWN) != std::string::npos);
+    EXPECT_EQ(r.out, asConsoleBytes(run.prints)) << argv.back();
+  }
+  const std::string log = stopProcess(drive, std::chrono::seconds(1)).out;
+  EXPECT_TRUE(readFile(dir.file("image.bin")) == image) << "the drive holds another image";
+  // Every command came from the host's address on the drive's LAN.
+  EXPECT_NE(log.find("rx " + lab->hostIp + ":"), std::string::npos) << log;
+  EXPECT_EQ(log.find("rx " + lab->secondHostIp + ":"), std::string::npos) << log;
 }
 
 }  // namespace
