@@ -101,7 +101,7 @@ TEST(DiscoveryRunTest, DrivesAreFoundOnEveryAdapterWhateverTheRoutes) {
 }
 
 TEST(DiscoveryRunTest, NoDriveAnswering) {
-  const auto lab = makeNetLab({.shape = LabShape::gatewayRoute});
+  const auto lab = makeNetLab();
   if (!lab->isolated) {
     GTEST_SKIP() << NO_NAMESPACES;
   }
@@ -113,7 +113,7 @@ TEST(DiscoveryRunTest, NoDriveAnswering) {
 // 0x6D right behind a listed drive's answer, a 600-byte answer (cut, not
 // refused), and answers too late for the run, which does not wait for them.
 TEST(DiscoveryRunTest, DrivesAreListedOnceInTheOrderOfTheirFirstAnswers) {
-  const auto lab = makeNetLab({.extraDriveAddresses = 6, .shape = LabShape::gatewayRoute});
+  const auto lab = makeNetLab({.extraDriveAddresses = 6});
   if (!lab->isolated) {
     GTEST_SKIP() << NO_NAMESPACES;
   }
@@ -139,7 +139,7 @@ TEST(DiscoveryRunTest, DrivesAreListedOnceInTheOrderOfTheirFirstAnswers) {
 }
 
 TEST(DiscoveryRunTest, OfAHundredAndOneDrivesAHundredAreListed) {
-  const auto lab = makeNetLab({.extraDriveAddresses = 101, .shape = LabShape::gatewayRoute});
+  const auto lab = makeNetLab({.extraDriveAddresses = 101});
   if (!lab->isolated) {
     GTEST_SKIP() << NO_NAMESPACES;
   }

@@ -191,9 +191,6 @@ std::unique_ptr<NetLab> makeNetLab(const NetLabOptions& options) {
     run({"ip", "-n", lab->secondDriveNs, "route", "add", "default", "dev", "lan3"});
   }
   switch (shape) {
-    case LabShape::linkScopeRoute:
-      run({"ip", "-n", lab->hostNs, "route", "add", "default", "dev", "lan0"});
-      break;
     case LabShape::gatewayRoute:
     case LabShape::twoAdaptersOneLan:
       run({"ip", "-n", lab->hostNs, "route", "add", "default", "via", "192.168.124.1", "dev",

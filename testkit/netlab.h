@@ -4,8 +4,9 @@
 // a host namespace (the PC the loader runs on, 192.168.124.10/24 on its
 // adapter lan0) and a drive namespace (192.168.124.120/24 and any further
 // addresses asked for), joined by a veth pair. Its shape says how the host's
-// network looks (see LabShape): the routes of an office PC, of a PC cabled
-// straight to a machine, a second adapter, or no adapter at all. Nothing a
+// network looks (see LabShape): the routes of an office PC (unless asked
+// otherwise), of a PC cabled straight to a machine, a second adapter, or no
+// adapter at all. Nothing a
 // test sends leaves the lab, labs of tests that run side by side never see
 // each other (namespace names carry the process id and a counter), and the
 // lab's namespaces are removed with it.
@@ -22,9 +23,6 @@
 #include <vector>
 
 enum class LabShape : std::uint8_t {
-  // The default route goes straight onto the LAN's link, without a gateway:
-  // a lab artefact that no real PC has.
-  linkScopeRoute,
   // An office PC: the default route goes via a gateway, 192.168.124.1 (no
   // such host is in the lab).
   gatewayRoute,
@@ -72,7 +70,7 @@ struct NetLab {
 struct NetLabOptions {
   int extraDriveAddresses = 0;    // 192.168.124.130 on (127.0.0.3 on in fallback)
   bool requireIsolation = false;  // throw instead of falling back
-  LabShape shape = LabShape::linkScopeRoute;
+  LabShape shape = LabShape::gatewayRoute;
   // An existing namespace to be the host side (for one that a sandbox made
   // around the program under test); it is left in place when the lab goes.
   std::string hostNamespace = {};

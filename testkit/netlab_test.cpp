@@ -23,7 +23,6 @@ TEST(NetLabTest, EachShapeRoutesAsItSaysAndIsRemoved) {
     const char* defaultRoute;   // in `ip route show default`, "" for none
   };
   const Case cases[] = {
-      {LabShape::linkScopeRoute, "dev lan0 src 192.168.124.10", "", "default dev lan0"},
       {LabShape::gatewayRoute, "dev lan0 src 192.168.124.10", "",
        "default via 192.168.124.1 dev lan0"},
       {LabShape::noDefaultRoute, "dev lan0 src 192.168.124.10", "", ""},
