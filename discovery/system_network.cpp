@@ -2,9 +2,23 @@
 
 #include "discovery/discovery.h"
 
+namespace {
+
+constexpr int RECEIVE_GUARD_MS = 50;
+
+}  // namespace
+
 std::vector<NetAdapter> SystemNetwork::adapters() { return netListAdapters(); }
 
-NetSocket SystemNetwork::openUdp() { return netOpenUdp(); }
+NetSocket SystemNetwork::openUdp() {
+  const NetSocket s = netOpenUdp();
+  // The wait says when a datagram is there; this bound only keeps a receive
+  // from blocking should the datagram be gone by then (a bad checksum).
+  if (s != NET_INVALID_SOCKET) {
+    netSetReceiveTimeout(s, RECEIVE_GUARD_MS);
+  }
+  return s;
+}
 
 bool SystemNetwork::setBroadcast(NetSocket s) { return netSetBroadcast(s); }
 
