@@ -130,8 +130,11 @@ void Simulator::openSockets() {
   }
   for (const Drive& d : drives_) {
     const DriveFaults& f = d.settings().faults;
-    if (f.stray && socketFor(f.strayFrom) == NET_INVALID_SOCKET) {
-      endpoints_.push_back({f.strayFrom, bindUdp(f.strayFrom), SocketRole::strayOnly, 0});
+    for (const auto& [wanted, address] :
+         {std::pair{f.stray, f.strayFrom}, std::pair{f.answerElsewhere, f.answerFrom}}) {
+      if (wanted && socketFor(address) == NET_INVALID_SOCKET) {
+        endpoints_.push_back({address, bindUdp(address), SocketRole::strayOnly, 0});
+      }
     }
   }
   for (const Endpoint& e : endpoints_) {
@@ -210,9 +213,12 @@ void Simulator::onDatagram(const Endpoint& e, const std::uint8_t* data, std::siz
     const std::uint32_t strayFrom = drive.settings().faults.strayFrom;
     sendNow({socketFor(strayFrom), strayFrom, from, fromPort, SendKind::stray, {0, 0, 0, 0, 0}});
   }
+  const std::uint32_t elsewhere = drive.settings().faults.answerFrom;
   for (const Outgoing& answer : reaction.answers) {
     queue(now + std::chrono::milliseconds(answer.delayMs),
-          {e.sock, e.address, from, fromPort, SendKind::answer, answer.bytes});
+          {answer.fromElsewhere ? socketFor(elsewhere) : e.sock,
+           answer.fromElsewhere ? elsewhere : e.address, from, fromPort, SendKind::answer,
+           answer.bytes});
   }
 }
 

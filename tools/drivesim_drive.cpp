@@ -44,9 +44,10 @@ Reaction Drive::onDatagram(const std::uint8_t* data, std::size_t size, const std
     faults_.answered(c.code, c.target);
     const auto answer = answerTo(c, true);
     const long delay = faults_.answerDelayMs();
-    r.answers.push_back({delay, answer});
+    const bool elsewhere = settings_.faults.answerElsewhere;
+    r.answers.push_back({delay, answer, elsewhere});
     if (settings_.faults.twice) {
-      r.answers.push_back({delay + settings_.faults.twiceGapMs, answer});
+      r.answers.push_back({delay + settings_.faults.twiceGapMs, answer, elsewhere});
     }
   }
   std::erase_if(r.answers, [&](const Outgoing&) {

@@ -17,6 +17,7 @@
 struct Outgoing {
   long delayMs = 0;
   std::vector<std::uint8_t> bytes;
+  bool fromElsewhere = false;  // from --answer-from, not the drive's address
 };
 
 struct Reaction {

@@ -323,6 +323,15 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
           f.stray = true;
           f.strayFrom = from;
         };
+      } else if (name == "--answer-from") {
+        std::uint32_t from = 0;
+        if (!readAddress(take(), &from)) {
+          throw OptionError(name + " wants an IPv4 address");
+        }
+        set = [from](DriveFaults& f) {
+          f.answerElsewhere = true;
+          f.answerFrom = from;
+        };
       } else if (name == "--drop-in") {
         auto rules = dropRules(name, take());
         set = [rules](DriveFaults& f) {
@@ -415,6 +424,7 @@ const char* simUsage() {
          "  --twice                  send every answer two times\n"
          "  --twice-gap-ms D         ... the second copy D ms after the first\n"
          "  --stray-from ADDR        meet the first command with a stray datagram from ADDR\n"
+         "  --answer-from ADDR       send the answers from ADDR instead of the drive's address\n"
          "  --drop-in C:K[,C:K..]    lose the K-th incoming command of code C (or 'any')\n"
          "  --drop-out C:K[,C:K..]   lose the K-th answer of code C (or 'any')\n";
 }

@@ -47,6 +47,8 @@ struct DriveFaults {
   long twiceGapMs = 0;  // the second copy goes this long after the first
   bool stray = false;   // meet the first command with a stray datagram instead
   std::uint32_t strayFrom = 0;
+  bool answerElsewhere = false;  // answers go out from answerFrom, not the drive's address
+  std::uint32_t answerFrom = 0;
   std::vector<DropRule> dropIn;   // incoming commands lost before the drive sees them
   std::vector<DropRule> dropOut;  // answers lost on their way
 };
