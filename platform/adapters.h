@@ -17,6 +17,7 @@
 struct NetAdapter {
   std::uint32_t address = 0;  // the adapter's IPv4 address
   std::uint32_t netmask = 0;  // its subnet mask, e.g. 0xFFFFFF00 for a /24
+  friend bool operator==(const NetAdapter&, const NetAdapter&) = default;
 };
 
 // Every IPv4 address of every adapter that is up and is not loopback, each

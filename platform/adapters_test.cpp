@@ -1,0 +1,69 @@
+// The adapter list and the wait over several sockets, in a network namespace
+// of the test's own.
+#include "platform/adapters.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "testkit/netlab.h"
+#include "testkit/process.h"
+
+namespace {
+
+// Up adapters' IPv4 addresses with their masks, a second address of one
+// adapter too; no loopback address (127.0.0.9 on lo neither), and nothing of
+// an adapter that is down.
+TEST(AdapterListTest, ListsEveryAddressOfTheUpAdaptersButLoopback) {
+  if (!enterPrivateNetwork()) {
+    GTEST_SKIP() << "not root: no network namespace of the test's own to shape";
+  }
+  const ProcessResult r =
+      runProcess({"sh", "-c",
+                  "ip link add a0 type veth peer name a1 && ip addr add 10.9.8.7/20 dev a0 && "
+                  "ip addr add 10.9.9.9/32 dev a0 && ip addr add 10.1.1.1/24 dev a1 && "
+                  "ip addr add 127.0.0.9/8 dev lo && ip link set a0 up"},
+                 std::chrono::seconds(10));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  EXPECT_EQ(netListAdapters(),
+            (std::vector<NetAdapter>{{0x0A090807u, 0xFFFFF000u}, {0x0A090909u, 0xFFFFFFFFu}}));
+}
+
+// One wait tells which of several sockets have a datagram, and runs out
+// when none has.
+TEST(WaitAnyTest, TellsWhichSocketsHaveADatagram) {
+  enterPrivateNetwork();
+  // 127.0.0.1 to 127.0.0.3, port 8995: the namespace (or the loopback
+  // lock) is the test's own.
+  NetSocket sockets[3];
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    sockets[i] = netOpenUdp();
+    ASSERT_TRUE(netBind(sockets[i], 0x7F000001u + i, 8995));
+  }
+  const std::uint8_t datagram[1] = {1};
+  std::vector<std::size_t> ready;
+  for (const std::vector<std::size_t>& to : {std::vector<std::size_t>{2}, {0, 2}}) {
+    for (const std::size_t i : to) {
+      ASSERT_TRUE(netSendTo(sockets[0], datagram, 1, 0x7F000001u + static_cast<std::uint32_t>(i),
+                            8995, false));
+    }
+    ASSERT_EQ(netWaitAny(sockets, 1000, &ready), NetResult::ok);
+    EXPECT_EQ(ready, to);
+    for (const std::size_t i : to) {
+      std::uint8_t area[4];
+      std::size_t received = 0;
+      ASSERT_EQ(netReceiveFrom(sockets[i], area, sizeof area, &received, nullptr, nullptr),
+                NetResult::ok);
+    }
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(netWaitAny(sockets, 100, &ready), NetResult::timedOut);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
+  EXPECT_TRUE(ready.empty());
+  for (const NetSocket s : sockets) {
+    netClose(s);
+  }
+}
+
+}  // namespace
