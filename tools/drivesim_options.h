@@ -84,4 +84,5 @@ std::string dotted(std::uint32_t address);
 // drive's address.
 std::string imagePathFor(const std::string& pattern, std::uint32_t address);
 
+// The usage text, one option a line.
 const char* simUsage();
