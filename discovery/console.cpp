@@ -31,14 +31,15 @@ class ConsoleReport final : public DiscoveryObserver {
 
 }  // namespace
 
-void runDiscovery() {
+std::vector<std::uint32_t> runDiscovery() {
   std::fputs("\nRetrieving IP Address of all Drives on LAN, please wait....\n", stdout);
   std::fflush(stdout);
   if (!netStartup()) {
-    return;
+    return {};
   }
   SystemNetwork network;
   ConsoleReport report;
-  discoverDrives(network, report);
+  std::vector<std::uint32_t> found = discoverDrives(network, report);
   netCleanup();
+  return found;
 }

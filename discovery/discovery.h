@@ -93,5 +93,6 @@ std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryOb
 std::vector<std::uint32_t> probeDestinations(const NetAdapter& adapter);
 
 // `-d` on the console: the opening line, then one line per drive found and
-// one per failure, as they happen, over the platform's network.
-void runDiscovery();
+// one per failure, as they happen, over the platform's network. Returns the
+// drives found, in the order of their first answer (-a runs them all).
+std::vector<std::uint32_t> runDiscovery();
