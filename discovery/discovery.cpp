@@ -53,10 +53,22 @@ class Listing {
   DiscoveryObserver& observer_;
 };
 
+// Where an adapter's probes go: 255.255.255.255, and its subnet broadcast
+// address unless that is the same (a /0 mask) or the adapter's own address
+// (a /32).
+std::vector<std::uint32_t> probeDestinations(const NetAdapter& adapter) {
+  std::vector<std::uint32_t> destinations = {BROADCAST_ADDRESS};
+  const std::uint32_t subnet = adapter.address | ~adapter.netmask;
+  if (subnet != BROADCAST_ADDRESS && subnet != adapter.address) {
+    destinations.push_back(subnet);
+  }
+  return destinations;
+}
+
 // Opens one socket per adapter. An adapter whose socket can't be opened,
 // allowed to broadcast or bound to its address is left out; the others go
-// on. Returns the failure to report when adapters were there but none is
-// left because of the sockets themselves.
+// on. False, with the failure to report, when adapters were there but not
+// one socket could be opened, or not one allowed to broadcast.
 bool openProbers(DiscoveryNetwork& network, Probers& probers, DiscoveryFailure* failure) {
   const std::vector<NetAdapter> adapters = network.adapters();
   bool anyOpened = false;
@@ -139,15 +151,6 @@ void collectUntil(DiscoveryNetwork& network, const Probers& probers, Listing& li
 }
 
 }  // namespace
-
-std::vector<std::uint32_t> probeDestinations(const NetAdapter& adapter) {
-  std::vector<std::uint32_t> destinations = {BROADCAST_ADDRESS};
-  const std::uint32_t subnet = adapter.address | ~adapter.netmask;
-  if (subnet != BROADCAST_ADDRESS && subnet != adapter.address) {
-    destinations.push_back(subnet);
-  }
-  return destinations;
-}
 
 std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer) {
   Probers probers(network);

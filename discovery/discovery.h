@@ -82,15 +82,12 @@ class SystemNetwork final : public DiscoveryNetwork {
 
 // Runs one discovery of DISCOVERY_ROUNDS rounds ROUND_INTERVAL_MS apart
 // (about five seconds) and tells observer of each drive found and each
-// failure. A failure to open or set up the sockets ends the run at once;
-// a round whose probes all fail is told and the run goes on. Returns the
+// failure. Adapters without a single socket that opens and may broadcast
+// end the run at once with that failure; a round whose probes all fail is
+// told and the run goes on. Returns the
 // drives found, in the order of their first answer. Every socket it opened
 // is closed when it returns.
 std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer);
-
-// Where an adapter's probes go: 255.255.255.255, and its subnet broadcast
-// address unless that is the same or the adapter's own address (a /32).
-std::vector<std::uint32_t> probeDestinations(const NetAdapter& adapter);
 
 // `-d` on the console: the opening line, then one line per drive found and
 // one per failure, as they happen, over the platform's network. Returns the
