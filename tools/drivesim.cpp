@@ -296,7 +296,7 @@ int main(int argc, char** argv) {
     std::fputs(simUsage(), stdout);
     return 0;
   }
-  const SimLog log(settings.quiet);
+  const SimLog log(settings.quiet, settings.timestamps);
   Simulator sim(settings, log);
   try {
     sim.openSockets();

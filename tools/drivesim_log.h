@@ -2,9 +2,14 @@
 // at once, so that tests can follow along.
 #pragma once
 
+#include <chrono>
+
 class SimLog {
  public:
-  explicit SimLog(bool quiet) : quiet_(quiet) {}
+  // quiet: no lines about single datagrams; timestamps: those lines end with
+  // " t=S.mmm", the seconds since the log was made.
+  SimLog(bool quiet, bool timestamps)
+      : quiet_(quiet), timestamps_(timestamps), start_(std::chrono::steady_clock::now()) {}
   // A line that is always written (start, image files, errors).
   void line(const char* format, ...) const __attribute__((format(printf, 2, 3)));
   // A line about one datagram; --quiet leaves these out.
@@ -12,4 +17,6 @@ class SimLog {
 
  private:
   bool quiet_;
+  bool timestamps_;
+  std::chrono::steady_clock::time_point start_;
 };

@@ -247,6 +247,10 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
       flag();
       processWide();
       sim.quiet = true;
+    } else if (name == "--timestamps") {
+      flag();
+      processWide();
+      sim.timestamps = true;
     } else if (name == "--discovery-reply") {
       auto bytes = hexBytes(name, take());
       if (bytes.size() > 1400) {

@@ -68,7 +68,8 @@ struct SimSettings {
   std::vector<DriveSettings> drives;  // in the order their addresses were given
   bool discovery = false;
   long idleTimeoutS = 120;
-  bool quiet = false;  // log no line per datagram
+  bool quiet = false;       // log no line per datagram
+  bool timestamps = false;  // end each datagram's line with its time
   bool help = false;
 };
 

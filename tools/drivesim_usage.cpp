@@ -10,6 +10,7 @@ const char* simUsage() {
          "  --discovery-delays D,..  ms each drive (in address order) waits before its reply\n"
          "  --idle-timeout S         end after S seconds without a datagram (120; 0 never)\n"
          "  --quiet                  no log line per datagram\n"
+         "  --timestamps             end each datagram's log line with t=SECONDS since start\n"
          "each drive:\n"
          "  --discovery-reply HEX    bytes of a probe reply (default 000000006d)\n"
          "  --image-out FILE         write the image held on verify and at exit; %a in FILE\n"
