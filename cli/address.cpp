@@ -43,12 +43,13 @@ bool readPart(const char* text, std::size_t& pos, std::uint64_t& value) {
       ++pos;
     }
   } else if (text[pos] == '0') {
-    // A leading 0 makes the part octal; "0x" without a hexadecimal digit
-    // after it is the part 0 followed by the letter, which then fails.
-    while (text[pos] >= '0' && text[pos] <= '7') {
-      accumulate(8, text[pos] - '0');
-      ++pos;
-    }
+    // A part of a leading 0 and more digits would be octal by the classic
+    // rules, but drives show their addresses zero-padded ("192.168.001.010"),
+    // and reading that as octal names another drive: such a part is refused.
+    // "0x" without a hexadecimal digit after it is the part 0 followed by the
+    // letter, which then fails.
+    ++pos;
+    return !isDecimal(text[pos]);
   } else {
     while (isDecimal(text[pos])) {
       accumulate(10, text[pos] - '0');

@@ -8,6 +8,7 @@
 
 #include "testkit/expected.h"
 #include "testkit/process.h"
+#include "testkit/terminal.h"
 #include "tovrin_version.h"
 
 namespace {
@@ -72,7 +73,7 @@ TEST(CliTest, Usage) {
   expectRun({""}, usage("192.168.124.120"));
   expectRun(words("-ip 10.1.2.3 -h"), usage("10.1.2.3"));
   expectRun(words("-ip 10.0.0.7 -u -bogus"), usage("10.0.0.7"));
-  expectRun(words("-ip 0x0a.010.0.1 -h"), usage("10.8.0.1"));
+  expectRun(words("-ip 0x0a.0.0.1 -h"), usage("10.0.0.1"));
   expectRun(words("-ip 1.2.3.4 -ip 5.6.7.8 -h"), usage("5.6.7.8"));
 }
 
@@ -82,7 +83,9 @@ TEST(CliTest, ManualAndOptionErrors) {
     expectRun(words(args), MANUAL);
   }
   for (const char* args : {"-ip", "-u -ip", "-ip 300.1.1.1 -h", "-ip 255.255.255.255",
-                           "-ip -fp fw.bin", "-ip bad -ip 10.0.0.1"}) {
+                           "-ip -fp fw.bin", "-ip bad -ip 10.0.0.1",
+                           // zero-padded parts are refused, not read as octal
+                           "-ip 192.168.001.010 -h", "-ip 010.0.0.1 -u"}) {
     expectRun(words(args), "\nERROR : Check ip address");
   }
   for (const char* args : {"-fp", "-ip 10.0.0.1 -fp"}) {
@@ -105,6 +108,19 @@ TEST(CliTest, Version) {
     EXPECT_EQ(r.err, "") << args;
   }
   expectRun(words("-h --version"), usage("192.168.124.120"));
+}
+
+// On a terminal, a run whose last text does not end its line gets a line
+// feed, so that the prompt starts on a line of its own; a text that ends its
+// line gets none. (Files and pipes get the bytes as written, above.)
+TEST(CliTerminal, ThePromptStartsOnALineOfItsOwn) {
+  std::vector<std::string> argv = tovrinCommand();
+  argv.insert(argv.end(), {"-ip", "300.1.1.1"});
+  EXPECT_TRUE(runInTerminal(argv, std::chrono::seconds(20))
+                  .out.ends_with("\r\nERROR : Check ip address\r\n"));
+  argv.back() = "-h";
+  argv.erase(argv.end() - 2);
+  EXPECT_TRUE(runInTerminal(argv, std::chrono::seconds(20)).out.ends_with("[OPTIONAL]\r\n"));
 }
 
 }  // namespace

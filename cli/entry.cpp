@@ -1,14 +1,16 @@
 #include "cli/entry.h"
 
 #include <cstdio>
-#include <cstring>
 
-#include "cli/address.h"
+#include "cli/console_out.h"
+#include "cli/reporter.h"
+#include "cli/settings.h"
 #include "cli/texts.h"
 #include "discovery/discovery.h"
+#include "image/image.h"
 #include "link/link.h"
 #include "platform/console.h"
-#include "session/session.h"
+#include "session/runner.h"
 #include "tovrin_version.h"
 
 namespace {
@@ -19,90 +21,64 @@ constexpr int EXIT_STATUS = 1;
 // The one exception: asking for the version is no run.
 constexpr int VERSION_EXIT_STATUS = 0;
 
-bool is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
+// The sessions of a run: the link, the image, then one session per drive.
+// Each failure before the sessions ends the run at once with its line.
+void runSessions(const RunSettings& settings, ConsoleOut& out) {
+  ConsoleReporter reporter(out, settings.mode);
+  Link link;
+  const LinkError linkError = link.open(settings.driveAddresses.front());
+  if (linkError != LinkError::none) {
+    reporter.linkFailed(linkError);
+    return;
+  }
+  ImageLoad load;
+  if (settings.mode != MODE_IDENTITY) {
+    const char* path = settings.firmwarePath ? settings.firmwarePath->c_str() : nullptr;
+    load = loadFirmwareImage(path);
+    if (load.error != ImageError::none) {
+      reporter.imageFailed(load.error, path);
+      return;
+    }
+    reporter.imageLoaded(load.image);
+  }
+  runDrives(settings.driveAddresses, settings.mode,
+            settings.mode == MODE_IDENTITY ? nullptr : &load.image, reporter, link);
+}
 
 }  // namespace
 
-EntryAction readCommandLine(int argc, char** argv) {
-  if (argc < 2) {
-    return EntryAction::bareUsage;
-  }
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (is(arg, "-h")) {
-      return EntryAction::usage;
-    }
-    if (is(arg, "--version")) {
-      return EntryAction::version;
-    }
-    if (is(arg, "-m")) {
-      return EntryAction::manual;
-    }
-    if (is(arg, "-d")) {
-      return EntryAction::discovery;
-    }
-    if (is(arg, "-ip")) {
-      if (++i >= argc) {
-        return EntryAction::addressError;
-      }
-      const std::uint32_t address = parseInetAddress(argv[i]);
-      if (address == ADDRESS_NONE) {
-        return EntryAction::addressError;
-      }
-      driveIp = address;
-    } else if (is(arg, "-fp")) {
-      if (++i >= argc) {
-        return EntryAction::fileNameError;
-      }
-      firmwarePath = argv[i];
-    } else if (is(arg, "-u")) {
-      runMode = MODE_IDENTITY;
-      doneFlag = false;
-    } else if (is(arg, "-v")) {
-      runMode = MODE_VERIFY;
-      doneFlag = false;
-    } else {
-      return EntryAction::usage;
-    }
-  }
-  return EntryAction::session;
-}
-
-void runEntry(int argc, char** argv) {
-  const EntryAction action = readCommandLine(argc, argv);
-  if (action == EntryAction::version) {
+int runEntry(int argc, char** argv) {
+  const CommandLine line = readCommandLine(argc, argv);
+  if (line.action == EntryAction::version) {
     std::printf("tovrin %s\n", TOVRIN_VERSION);
-    endProcess(VERSION_EXIT_STATUS);
+    return VERSION_EXIT_STATUS;
   }
   consoleInit();
-  printBanner();
-  switch (action) {
+  ConsoleOut out(stdout);
+  printBanner(out);
+  switch (line.action) {
     case EntryAction::bareUsage:
-      printUsage();
-      shutdownLink();
-      break;
     case EntryAction::usage:
-      printUsage();
+      printUsage(out, line.settings.driveAddresses.front());
       break;
     case EntryAction::manual:
-      printManual();
+      printManual(out);
       break;
     case EntryAction::discovery:
       runDiscovery();
-      shutdownLink();
       break;
     case EntryAction::addressError:
-      std::fputs("\nERROR : Check ip address", stdout);
+      out.write("\nERROR : Check ip address");
       break;
     case EntryAction::fileNameError:
-      std::fputs("\nERROR: You must specify file name", stdout);
+      out.write("\nERROR: You must specify file name");
       break;
     case EntryAction::session:
-      runSession();
-      shutdownLink();
+      runSessions(line.settings, out);
       break;
     case EntryAction::version:
-      break;  // ended above, before the banner
+      break;  // returned above, before the banner
   }
-  endProcess(EXIT_STATUS);
+  out.endRun(consoleIsTerminal());
+  return EXIT_STATUS;
 }

@@ -18,10 +18,9 @@
 #include <vector>
 
 #include "cli/address.h"
-#include "cli/entry.h"
+#include "cli/console_out.h"
+#include "cli/settings.h"
 #include "cli/texts.h"
-#include "link/link.h"
-#include "session/session.h"
 
 namespace {
 
@@ -63,21 +62,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   argv.push_back(nullptr);
 
-  driveIp = DEFAULT_DRIVE_IP;
-  firmwarePath = nullptr;
-  runMode = MODE_PROGRAM;
-  doneFlag = false;
-  const EntryAction action = readCommandLine(static_cast<int>(storage.size()), argv.data());
-  switch (action) {
+  const CommandLine line = readCommandLine(static_cast<int>(storage.size()), argv.data());
+  ConsoleOut out(stdout);
+  switch (line.action) {
     case EntryAction::bareUsage:
     case EntryAction::usage:
-      printUsage();
+      printUsage(out, line.settings.driveAddresses.front());
       break;
     case EntryAction::manual:
-      printManual();
+      printManual(out);
       break;
     case EntryAction::session:
-      if (driveIp == ADDRESS_NONE || runMode > MODE_VERIFY) {
+      if (line.settings.driveAddresses.empty() ||
+          line.settings.driveAddresses.front() == ADDRESS_NONE ||
+          line.settings.mode > MODE_VERIFY) {
         std::abort();
       }
       break;
@@ -87,9 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case EntryAction::version:
       break;
   }
-  if (action == EntryAction::bareUsage && size != 0) {
+  if (line.action == EntryAction::bareUsage && size != 0) {
     std::abort();  // only the empty command line is bare
   }
-  firmwarePath = nullptr;  // points into this input's arguments
   return 0;
 }

@@ -1,3 +1,5 @@
 #include "cli/entry.h"
+#include "platform/console.h"
 
-int main(int argc, char** argv) { runEntry(argc, argv); }
+// The one place the process ends.
+int main(int argc, char** argv) { endProcess(runEntry(argc, argv)); }

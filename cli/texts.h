@@ -1,12 +1,16 @@
 // The fixed console texts of the front end.
 #pragma once
 
+#include <cstdint>
+
+#include "cli/console_out.h"
+
 // The banner that opens every run: a rule, the family line, the loader line
 // and the rule again, each 63 characters wide.
-void printBanner();
+void printBanner(ConsoleOut& out);
 
-// The usage text, showing the drive address that driveIp holds now.
-void printUsage();
+// The usage text, showing ip (host byte order) as the drive's address.
+void printUsage(ConsoleOut& out, std::uint32_t ip);
 
 // The manual shown on -m.
-void printManual();
+void printManual(ConsoleOut& out);

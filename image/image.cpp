@@ -1,17 +1,11 @@
 #include "image/image.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+#include <new>
 
 #include "image/md5.h"
 #include "platform/coding.h"
-#include "platform/console.h"
-
-std::uint8_t fileDigest[16];
+#include "platform/read_file.h"
 
 namespace {
 
@@ -22,98 +16,83 @@ constexpr std::size_t IMAGE_LENGTH_OFFSET = 20;
 
 // The smallest file that leaves room for the header once rounded up: 21
 // bytes round up to 24.
-constexpr std::uintmax_t MIN_FILE_SIZE = IMAGE_HEADER_SIZE - 3;
+constexpr std::uint64_t MIN_FILE_SIZE = IMAGE_HEADER_SIZE - 3;
 // The largest file the digest can cover exactly: its bit count must fit in
 // 32 bits, so the covered length stays below 2^29 bytes (512 MiB).
-constexpr std::uintmax_t MAX_FILE_SIZE = 512UL * 1024 * 1024;
+constexpr std::uint64_t MAX_FILE_SIZE = 512ULL * 1024 * 1024;
 
-constexpr int EXIT_STATUS = 1;
+// The open file, closed on every way out of the load.
+class FileHandle {
+ public:
+  explicit FileHandle(const char* path) : opened_(openRegularFile(path)) {}
+  ~FileHandle() { closeReadFile(opened_.handle); }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  const OpenedFile& operator*() const { return opened_; }
 
-// A file beyond MAX_FILE_SIZE, or one whose image can't be allocated.
-constexpr const char* TOO_LARGE = "\nERROR: File is too large for the loader.\r\n";
+ private:
+  OpenedFile opened_;
+};
 
-// The firmware file's messages end the process.
-[[noreturn]] void fail(const char* message) {
-  std::fputs(message, stdout);
-  endProcess(EXIT_STATUS);
-}
+ImageLoad failure(ImageError error) { return ImageLoad{error, {}}; }
 
-// "Can't open" and "Can't read" name the file: its path, or "(null)" when
-// no file was named.
-[[noreturn]] void failOnFile(const char* action, const char* shownPath) {
-  std::printf("\nERROR: Can't %s file %s\r\n", action, shownPath);
-  endProcess(EXIT_STATUS);
+std::size_t roundedSize(std::size_t size) { return (size + 3) & ~std::size_t{3}; }
+
+// Zeroes the bytes the rounding adds, so that every load of the same file
+// gives the same image and digest, and writes the header.
+void stamp(FirmwareImage& image, std::size_t fileSize) {
+  std::uint8_t* bytes = image.data.get();
+  std::memset(bytes + fileSize, 0, image.size - fileSize);
+  const auto covered = static_cast<std::uint32_t>(image.size - IMAGE_LENGTH_OFFSET);
+  putBig32(bytes + IMAGE_ZERO_OFFSET, 0);
+  putBig32(bytes + IMAGE_LENGTH_OFFSET, covered);
+  md5Digest(image.digest.data(), bytes + IMAGE_LENGTH_OFFSET, static_cast<std::int32_t>(covered));
+  std::memcpy(bytes + IMAGE_DIGEST_OFFSET, image.digest.data(), image.digest.size());
 }
 
 }  // namespace
 
-FirmwareImage loadFirmwareImage(const char* path) {
+ImageLoad loadFirmwareImage(const char* path) {
   if (path == nullptr) {
-    failOnFile("open", "(null)");
+    return failure(ImageError::cantOpen);
   }
-  // Only a regular file has a size to take: a directory, a device or a pipe
-  // may open, but would report a meaningless size or none. The size comes
-  // from the file system in 64 bits, so a file of several GiB is "too large"
-  // on every platform.
-  std::error_code error;
-  const bool regular = std::filesystem::is_regular_file(path, error);
-  const std::uintmax_t fileSize = regular ? std::filesystem::file_size(path, error) : 0;
-  if (!regular || error) {
-    failOnFile("open", path);
+  const FileHandle file(path);
+  const OpenedFile& opened = *file;
+  if (opened.handle == READ_FILE_NONE) {
+    return failure(ImageError::cantOpen);
   }
-  if (fileSize == 0) {
-    fail("\nERROR: File is empty. Nothing to load.\r\n");
+  if (opened.size == 0) {
+    return failure(ImageError::empty);
   }
-  if (fileSize < MIN_FILE_SIZE) {
-    fail("\nERROR: File is too small for a firmware header.\r\n");
+  if (opened.size < MIN_FILE_SIZE) {
+    return failure(ImageError::tooSmall);
   }
-  if (fileSize > MAX_FILE_SIZE) {
-    fail(TOO_LARGE);
+  if (opened.size > MAX_FILE_SIZE) {
+    return failure(ImageError::tooLarge);
   }
-
-  std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    failOnFile("open", path);
+  const auto size = static_cast<std::size_t>(opened.size);
+  ImageLoad load;
+  load.image.size = roundedSize(size);
+  try {
+    // Left unset: every byte is read or zeroed below.
+    load.image.data = std::make_unique_for_overwrite<std::uint8_t[]>(load.image.size);
+  } catch (const std::bad_alloc&) {
+    return failure(ImageError::tooLarge);
   }
-  const auto size = static_cast<std::size_t>(fileSize);
-  const std::size_t roundedSize = (size + 3) & ~std::size_t{3};
-  auto* bytes = static_cast<std::uint8_t*>(std::malloc(roundedSize));
-  if (bytes == nullptr) {
-    std::fclose(file);
-    fail(TOO_LARGE);
+  // Exactly the bytes the size promised; anything less (the file shrank, a
+  // read error) would send unread memory to the drive.
+  if (!readWholeFile(opened.handle, load.image.data.get(), size)) {
+    return failure(ImageError::cantRead);
   }
-  // Exactly the bytes the size promised, in one read; anything less (the
-  // file shrank, a read error) would send unread memory to the drive.
-  const bool whole = std::fread(bytes, 1, size, file) == size;
-  std::fclose(file);
-  if (!whole) {
-    failOnFile("read", path);
-  }
-  // The bytes the rounding adds are zero, so every load of the same file
-  // gives the same image and digest.
-  std::memset(bytes + size, 0, roundedSize - size);
-
-  stampImageHeader(bytes, roundedSize);
-  return FirmwareImage{bytes, roundedSize};
+  stamp(load.image, size);
+  return load;
 }
 
-void stampImageHeader(std::uint8_t* image, std::size_t size) {
-  const auto covered = static_cast<std::uint32_t>(size - IMAGE_LENGTH_OFFSET);
-  putBig32(image + IMAGE_ZERO_OFFSET, 0);
-  putBig32(image + IMAGE_LENGTH_OFFSET, covered);
-
-  std::uint8_t digest[MD5_DIGEST_SIZE];
-  md5Digest(digest, image + IMAGE_LENGTH_OFFSET, static_cast<std::int32_t>(covered));
-
-  static constexpr char HEX_DIGITS[] = "0123456789abcdef";
-  char hex[2 * MD5_DIGEST_SIZE + 1];
-  for (std::size_t i = 0; i < MD5_DIGEST_SIZE; ++i) {
-    image[IMAGE_DIGEST_OFFSET + i] = digest[i];
-    fileDigest[i] = digest[i];
-    hex[2 * i] = HEX_DIGITS[digest[i] >> 4];
-    hex[2 * i + 1] = HEX_DIGITS[digest[i] & 0x0f];
-  }
-  hex[2 * MD5_DIGEST_SIZE] = '\0';
-  std::printf("File Firmware MD5  : \t%s", hex);
-  std::printf("\nFile Firmware Size : \t%d", static_cast<int>(covered));
+FirmwareImage makeImage(std::span<const std::uint8_t> file) {
+  FirmwareImage image;
+  image.size = roundedSize(file.size());
+  image.data = std::make_unique_for_overwrite<std::uint8_t[]>(image.size);
+  std::memcpy(image.data.get(), file.data(), file.size());
+  stamp(image, file.size());
+  return image;
 }

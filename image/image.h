@@ -10,25 +10,42 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
+
+#include "protocol/loader.h"
 
 inline constexpr std::size_t IMAGE_HEADER_SIZE = 24;
 
+// A value owned by the run and shared read-only by its sessions.
 struct FirmwareImage {
-  std::uint8_t* bytes = nullptr;  // allocated once, kept to the end of the process
-  std::size_t size = 0;           // N, a multiple of 4
+  std::unique_ptr<std::uint8_t[]> data;  // N bytes, header first
+  std::size_t size = 0;                  // N
+  Digest digest{};                       // the same 16 bytes as the header's first
+
+  std::span<const std::uint8_t> bytes() const { return {data.get(), size}; }
 };
 
-// The digest in the header of the image last loaded.
-extern std::uint8_t fileDigest[16];
+enum class ImageError : std::uint8_t {
+  none,
+  cantOpen,  // no path, no such file, no regular file, or refused
+  empty,
+  tooSmall,  // 1 to 20 bytes: no room for the header
+  tooLarge,  // over 512 MiB, or no memory for it
+  cantRead,  // the file gave fewer bytes than its size
+};
 
-// Reads the file at path (which may be null) into a new image and stamps its
-// header. Accepts files of 21 bytes to 512 MiB; the bytes the rounding adds
-// are zero. The buffer comes from std::malloc and is meant to be kept to the
-// end of the process. On any failure (no path, can't open, not a regular
-// file, empty, too small, too large or no memory, can't read whole) prints
-// the message and ends the process with status 1.
-FirmwareImage loadFirmwareImage(const char* path);
+struct ImageLoad {
+  ImageError error = ImageError::none;
+  FirmwareImage image;  // empty unless error is none
+};
 
-// Writes the header over the first 24 bytes of image (size bytes, a multiple
-// of 4, at least 24), fills fileDigest and prints the digest and size lines.
-void stampImageHeader(std::uint8_t* image, std::size_t size);
+// Reads the file at path (null: no -fp was given) into a new image and
+// stamps its header. Accepts files of 21 bytes to 512 MiB; the bytes the
+// rounding adds are zero. Prints nothing.
+ImageLoad loadFirmwareImage(const char* path);
+
+// Makes an image of a file's bytes: rounds them up to a multiple of 4 with
+// zeros and writes the header over the first 24 bytes. file holds at least
+// 21 bytes.
+FirmwareImage makeImage(std::span<const std::uint8_t> file);

@@ -5,14 +5,14 @@
 // independent MD5 (OpenSSL's). The input is then written to a file and
 // loaded as the session loads it; the image must be the file rounded up to
 // a multiple of 4 with zeros, stamped with the header: the digest of bytes
-// 20 onward (also in fileDigest), a zero word and the length N - 20.
-// Files of 0 to 20 bytes end the process with a message by design, so they
-// are not loaded here.
+// 20 onward (also the image's digest), a zero word and the length N - 20.
+// Files of 0 to 20 bytes are refused as empty or too small.
 //
 // fuzz-options: -max_len=4096
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -57,30 +57,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   opensslMd5(data, size, theirs);
   check(std::memcmp(ours, theirs, sizeof ours) == 0);
 
-  if (size < SMALLEST_LOADABLE) {
-    return 0;
-  }
   std::FILE* file = std::fopen(scratchPath.c_str(), "wb");
   check(file != nullptr);
-  check(std::fwrite(data, 1, size, file) == size);
+  check(size == 0 || std::fwrite(data, 1, size, file) == size);
   check(std::fclose(file) == 0);
 
-  const FirmwareImage image = loadFirmwareImage(scratchPath.c_str());
+  const ImageLoad load = loadFirmwareImage(scratchPath.c_str());
   std::remove(scratchPath.c_str());
-  const std::size_t rounded = (size + 3) / 4 * 4;
-  check(image.bytes != nullptr && image.size == rounded);
-  check(getBig32(image.bytes + 16) == 0);
-  check(getBig32(image.bytes + 20) == rounded - 20);
-  const std::size_t content = size > IMAGE_HEADER_SIZE ? size - IMAGE_HEADER_SIZE : 0;
-  check(std::memcmp(image.bytes + IMAGE_HEADER_SIZE, data + IMAGE_HEADER_SIZE, content) == 0);
-  for (std::size_t i = IMAGE_HEADER_SIZE + content; i < rounded; ++i) {
-    check(image.bytes[i] == 0);
+  if (size < SMALLEST_LOADABLE) {
+    check(load.error == (size == 0 ? ImageError::empty : ImageError::tooSmall));
+    return 0;
   }
-  opensslMd5(image.bytes + 20, rounded - 20, theirs);
-  check(std::memcmp(image.bytes, theirs, sizeof theirs) == 0);
-  check(std::memcmp(fileDigest, theirs, sizeof theirs) == 0);
-  // The session keeps its one image to the end of the process; here every
-  // input loads one, so each is released.
-  std::free(image.bytes);
+  check(load.error == ImageError::none);
+  const FirmwareImage& image = load.image;
+  const std::uint8_t* bytes = image.data.get();
+  const std::size_t rounded = (size + 3) / 4 * 4;
+  const std::size_t content = size > IMAGE_HEADER_SIZE ? size - IMAGE_HEADER_SIZE : 0;
+  check(image.size == rounded);
+  check(getBig32(bytes + 16) == 0);
+  check(getBig32(bytes + 20) == rounded - 20);
+  check(std::memcmp(bytes + IMAGE_HEADER_SIZE, data + IMAGE_HEADER_SIZE, content) == 0);
+  for (std::size_t i = std::max(size, IMAGE_HEADER_SIZE); i < rounded; ++i) {
+    check(bytes[i] == 0);
+  }
+  opensslMd5(bytes + 20, rounded - 20, theirs);
+  check(std::memcmp(bytes, theirs, sizeof theirs) == 0);
+  check(std::memcmp(image.digest.data(), theirs, sizeof theirs) == 0);
   return 0;
 }

@@ -6,19 +6,17 @@
 
 #include "platform/coding.h"
 
-// The working state of the digest: the four chaining words A, B, C, D. One
-// record for the whole process; every digest starts it afresh, so nothing of
-// one call reaches the next. Only md5Digest and the block transform touch it.
+namespace {
+
+// The working state of the digest: the four chaining words A, B, C, D. Each
+// call of md5Digest keeps its own on its stack, so digests may run at the
+// same time on several threads.
 struct Md5State {
   std::uint32_t a;
   std::uint32_t b;
   std::uint32_t c;
   std::uint32_t d;
 };
-
-Md5State md5State;
-
-namespace {
 
 constexpr Md5State MD5_INITIAL_STATE = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
 
@@ -84,13 +82,13 @@ inline std::uint32_t stepI(std::uint32_t a, std::uint32_t b, std::uint32_t c, st
 }
 
 // The MD5 compression function over count consecutive 64-byte blocks, each
-// result added into md5State. The state is kept in registers from block to
+// result added into state. The state is kept in registers from block to
 // block and stored after each one.
-void md5Blocks(const std::uint8_t* blocks, std::size_t count) {
-  std::uint32_t a = md5State.a;
-  std::uint32_t b = md5State.b;
-  std::uint32_t c = md5State.c;
-  std::uint32_t d = md5State.d;
+void md5Blocks(Md5State& state, const std::uint8_t* blocks, std::size_t count) {
+  std::uint32_t a = state.a;
+  std::uint32_t b = state.b;
+  std::uint32_t c = state.c;
+  std::uint32_t d = state.d;
   for (; count > 0; --count, blocks += MD5_BLOCK_SIZE) {
     const std::uint8_t* p = blocks;
     const std::uint32_t m0 = word(p, 0), m1 = word(p, 1), m2 = word(p, 2), m3 = word(p, 3);
@@ -171,7 +169,7 @@ void md5Blocks(const std::uint8_t* blocks, std::size_t count) {
     b += b0;
     c += c0;
     d += d0;
-    md5State = {a, b, c, d};
+    state = {a, b, c, d};
   }
 }
 
@@ -183,7 +181,7 @@ void md5Blocks(const std::uint8_t* blocks, std::size_t count) {
 // the zero fill and the 8-byte bit count, and is digested as one or two
 // blocks.
 std::uint8_t* md5Digest(std::uint8_t* out, const std::uint8_t* input, std::int32_t length) {
-  md5State = MD5_INITIAL_STATE;
+  Md5State state = MD5_INITIAL_STATE;
 
   const auto wholeBlocks = static_cast<std::size_t>(length / MD5_BLOCK_SIZE);
   const std::int32_t tailLength = length % MD5_BLOCK_SIZE;
@@ -198,12 +196,12 @@ std::uint8_t* md5Digest(std::uint8_t* out, const std::uint8_t* input, std::int32
   // upper four bytes of the field stay zero.
   putLittle32(tail + lengthOffset, static_cast<std::uint32_t>(length) * 8U);
 
-  md5Blocks(input, wholeBlocks);
-  md5Blocks(tail, lengthOffset == MD5_LENGTH_OFFSET ? 1 : 2);
+  md5Blocks(state, input, wholeBlocks);
+  md5Blocks(state, tail, lengthOffset == MD5_LENGTH_OFFSET ? 1 : 2);
 
-  putLittle32(out, md5State.a);
-  putLittle32(out + 4, md5State.b);
-  putLittle32(out + 8, md5State.c);
-  putLittle32(out + 12, md5State.d);
+  putLittle32(out, state.a);
+  putLittle32(out + 4, state.b);
+  putLittle32(out + 8, state.c);
+  putLittle32(out + 12, state.d);
   return out;
 }

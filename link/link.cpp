@@ -1,9 +1,95 @@
-// The link's process-wide values.
 #include "link/link.h"
 
-std::uint32_t driveIp = DEFAULT_DRIVE_IP;
-RunMode runMode = MODE_PROGRAM;
+#include <chrono>
 
-std::atomic<NetSocket> udpSocket{0};
-std::atomic<bool> ackReceived{false};
-std::atomic<bool> doneFlag{false};
+#include "platform/pause.h"
+#include "protocol/loader.h"
+
+namespace {
+
+// Longest a receive may block once the socket said a datagram waits (the
+// system may drop it in between): a bound, not a pause.
+constexpr int RECEIVE_GUARD_MS = 50;
+// After a wait or a receive that failed, before the next: a socket that
+// fails at once must not spin the processor.
+constexpr int FAILED_RECEIVE_PAUSE_MS = 1;
+
+// Whole milliseconds from now to deadline, rounded up, so that a wait never
+// ends before its deadline.
+int millisecondsUntil(TimePoint deadline, TimePoint now) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+  constexpr long long LONGEST = 60'000;  // a wait is cut in slices of a minute
+  return static_cast<int>(left < LONGEST ? left : LONGEST);
+}
+
+}  // namespace
+
+Link::~Link() {
+  if (socket_ != NET_INVALID_SOCKET) {
+    netClose(socket_);
+  }
+  if (started_) {
+    netCleanup();
+  }
+}
+
+LinkError Link::open(std::uint32_t towards) {
+  started_ = netStartup();
+  if (!started_) {
+    return LinkError::socketFailed;
+  }
+  if (!netSourceAddressFor(towards, &local_) && !netHostNameAddress(&local_)) {
+    return LinkError::hostAddressFailed;
+  }
+  socket_ = netOpenUdp();
+  if (socket_ == NET_INVALID_SOCKET) {
+    return LinkError::socketFailed;
+  }
+  if (!netSetExclusiveAddress(socket_)) {
+    return LinkError::optionFailed;
+  }
+  if (!netBind(socket_, local_, LOADER_PORT)) {
+    return LinkError::bindFailed;
+  }
+  netSetReceiveTimeout(socket_, RECEIVE_GUARD_MS);
+  return LinkError::none;
+}
+
+SendResult Link::send(std::uint32_t to, std::span<const std::uint8_t> datagram) {
+  // The do-not-route flag keeps commands to directly attached networks, as
+  // the drive's boot monitor is always on the PC's own LAN.
+  switch (netSend(socket_, datagram.data(), datagram.size(), to, LOADER_PORT, true)) {
+    case NetSend::sent:
+      return SendResult::sent;
+    case NetSend::unreachable:
+      return SendResult::unreachable;
+    case NetSend::failed:
+      break;
+  }
+  return SendResult::failed;
+}
+
+std::optional<Received> Link::receive(std::span<std::uint8_t> area, TimePoint deadline) {
+  for (TimePoint t = now(); t < deadline; t = now()) {
+    const NetResult ready = netWaitReadable(socket_, millisecondsUntil(deadline, t));
+    if (ready == NetResult::timedOut) {
+      continue;
+    }
+    Received got;
+    if (ready == NetResult::ok && netReceiveFrom(socket_, area.data(), area.size(), &got.size,
+                                                 &got.from, nullptr) == NetResult::ok) {
+      return got;
+    }
+    pauseMs(FAILED_RECEIVE_PAUSE_MS);
+  }
+  return std::nullopt;
+}
+
+TimePoint Link::now() const { return Clock::now(); }
+
+bool Link::isOwnAddress(std::uint32_t to) const {
+  // The routing leads back to the host itself only for its own addresses;
+  // 127.0.0.2 and the like are reached from 127.0.0.1.
+  std::uint32_t from = 0;
+  return to == 0 || to == local_ || (netSourceAddressFor(to, &from) && from == to);
+}

@@ -1,42 +1,40 @@
-// The loader link: process-wide values shared by the front end, the session,
-// discovery and the link threads, and the link's entry points.
+// The loader link: the one UDP socket of a run on LOADER_PORT, through which
+// every drive session sends its commands and takes in its answers.
+//
+// The socket is bound to the address the host's routing uses to reach the
+// first drive (else the first address of the host's name), for this process
+// alone: a second loader on the same PC can't bind the port as well, and so
+// can never take this one's answers.
 #pragma once
 
-#include <atomic>
-#include <cstddef>
 #include <cstdint>
 
+#include "link/transport.h"
 #include "platform/net.h"
 
-// Which kind of run the session makes.
-enum RunMode : std::uint8_t {
-  MODE_PROGRAM = 0,   // program the firmware file (initial)
-  MODE_IDENTITY = 1,  // -u: show the unit identity
-  MODE_VERIFY = 2,    // -v: compare the file's digest with the drive's
+enum class LinkError : std::uint8_t {
+  none,
+  socketFailed,       // the socket library or the socket could not be had
+  optionFailed,       // the socket could not be made exclusive
+  hostAddressFailed,  // the host has no address to bind
+  bindFailed,         // another program holds the port on that address
 };
 
-// Settings written by the command line before any thread starts.
-inline constexpr std::uint32_t DEFAULT_DRIVE_IP = 0xC0A87C78u;  // 192.168.124.120
-extern std::uint32_t driveIp;                                   // host byte order
-extern RunMode runMode;
+class Link final : public Transport {
+ public:
+  Link() = default;
+  ~Link() override;
 
-// Shared between the main thread and the link threads (or the discovery
-// collector). A store on one thread is seen by the other thread's next test.
-extern std::atomic<NetSocket> udpSocket;  // 0 while no socket was opened
-extern std::atomic<bool> ackReceived;     // any datagram arrived since cleared
-extern std::atomic<bool> doneFlag;        // report done, or link shut down
+  // Opens and binds the socket; towards is the first drive's address.
+  LinkError open(std::uint32_t towards);
 
-// Sends one command datagram to driveIp:LOADER_PORT from udpSocket. The
-// payload is length bytes of source from offset (source is not read when
-// length is 0). Prints "ERROR: server sendto failed\n" and returns false
-// when the send fails.
-bool sendCommand(std::uint8_t code, std::uint32_t target, const std::uint8_t* source,
-                 std::size_t offset, std::size_t length);
+  SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) override;
+  std::optional<Received> receive(std::span<std::uint8_t> area, TimePoint deadline) override;
+  TimePoint now() const override;
+  bool isOwnAddress(std::uint32_t to) const override;
 
-// Starts comthread, which opens udpSocket, binds it to the host's address on
-// LOADER_PORT and starts rxthread. False when the thread can't be created.
-bool startLink();
-
-// Ends the link: sets doneFlag, stops rxthread, closes udpSocket. Harmless
-// at any time and more than once; prints nothing when nothing runs.
-void shutdownLink();
+ private:
+  bool started_ = false;  // the socket library was started
+  NetSocket socket_ = NET_INVALID_SOCKET;
+  std::uint32_t local_ = 0;  // the bound address
+};

@@ -3,8 +3,13 @@
 
 // Makes standard output unbuffered, so that every text reaches the terminal
 // the moment it is written (the countdown and the progress marks rely on
-// it). Called once, first thing in the process entry.
+// it), and keeps a reader that goes away (a pipe closed by `head` or a
+// pager) from ending the process: the writes then fail and the run goes on.
+// Called once, first thing in the process entry.
 void consoleInit();
+
+// True when standard output is a terminal (not a file or a pipe).
+bool consoleIsTerminal();
 
 // Ends the process with the given status at once: flushes standard output,
 // then leaves without running static destructors, so threads that are still

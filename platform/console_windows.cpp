@@ -54,6 +54,8 @@ void consoleInit() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
+bool consoleIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
 void endProcess(int status) {
   std::fflush(stdout);
   if (aloneOnConsole()) {

@@ -31,6 +31,11 @@ void netCleanup();
 NetSocket netOpenUdp();
 
 bool netSetReuseAddress(NetSocket s);
+// Makes a later bind take the address and port for this socket alone, so
+// that no other socket can bind them as well, with or without address
+// reuse (SO_EXCLUSIVEADDRUSE on Windows; on POSIX a socket without
+// SO_REUSEADDR already binds so, and this does nothing).
+bool netSetExclusiveAddress(NetSocket s);
 bool netSetBroadcast(NetSocket s);
 // A receive that waits longer than ms milliseconds returns timedOut.
 bool netSetReceiveTimeout(NetSocket s, int ms);
@@ -40,6 +45,20 @@ bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port);
 // Sends one datagram. dontRoute keeps it to directly attached networks.
 bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
                std::uint16_t port, bool dontRoute);
+
+// How a send ended: sent; failed this time (a full queue, an address not
+// yet resolved on the LAN, a host that does not answer there); or
+// unreachable, when no network this host is attached to leads to the
+// address, or it is a broadcast address the socket may not send to, so no
+// later send can go out either.
+enum class NetSend : std::uint8_t { sent, failed, unreachable };
+NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
+                std::uint16_t port, bool dontRoute);
+
+// Waits at most timeoutMs (0: not at all) until a datagram waits on s, or a
+// receive on it would fail at once: ok. timedOut when the time ran out first
+// or a signal cut the wait short; failed when the system can't wait on s.
+NetResult netWaitReadable(NetSocket s, int timeoutMs);
 
 // Receives one datagram into buf. A datagram longer than capacity is cut to
 // capacity bytes and counts as received. fromAddr/fromPort may be null.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -55,6 +56,8 @@ NetSocket netOpenUdp() {
 
 bool netSetReuseAddress(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
 
+bool netSetExclusiveAddress(NetSocket /*s*/) { return true; }
+
 bool netSetBroadcast(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
 
 bool netSetReceiveTimeout(NetSocket s, int ms) {
@@ -71,13 +74,37 @@ bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
 
 bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
                std::uint16_t port, bool dontRoute) {
+  return netSend(s, data, size, addr, port, dontRoute) == NetSend::sent;
+}
+
+NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
+                std::uint16_t port, bool dontRoute) {
   const sockaddr_in sa = endpoint(addr, port);
   const int flags = MSG_NOSIGNAL | (dontRoute ? MSG_DONTROUTE : 0);
   ssize_t sent = 0;
   do {
     sent = sendto(fdOf(s), data, size, flags, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   } while (sent < 0 && errno == EINTR);
-  return sent == static_cast<ssize_t>(size);
+  if (sent == static_cast<ssize_t>(size)) {
+    return NetSend::sent;
+  }
+  // No directly attached network holds the address (the do-not-route flag
+  // keeps sends off gateways), it is a broadcast address, or the socket's
+  // address can't reach it (bound to loopback for want of a route). A host
+  // that does not answer address resolution (EHOSTUNREACH) may yet come up.
+  const bool never = errno == ENETUNREACH || errno == EACCES || errno == EINVAL;
+  return sent < 0 && never ? NetSend::unreachable : NetSend::failed;
+}
+
+NetResult netWaitReadable(NetSocket s, int timeoutMs) {
+  pollfd p{};
+  p.fd = fdOf(s);
+  p.events = POLLIN;
+  const int n = poll(&p, 1, timeoutMs);
+  if (n > 0) {
+    return NetResult::ok;
+  }
+  return n == 0 || errno == EINTR ? NetResult::timedOut : NetResult::failed;
 }
 
 NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,

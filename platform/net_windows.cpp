@@ -187,6 +187,10 @@ NetSocket netOpenUdp() {
 
 bool netSetReuseAddress(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
 
+bool netSetExclusiveAddress(NetSocket s) {
+  return setIntOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, 1);
+}
+
 bool netSetBroadcast(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
 
 bool netSetReceiveTimeout(NetSocket s, int ms) {
@@ -205,15 +209,39 @@ bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
 
 bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
                std::uint16_t port, bool dontRoute) {
+  return netSend(s, data, size, addr, port, dontRoute) == NetSend::sent;
+}
+
+NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
+                std::uint16_t port, bool dontRoute) {
   if (size > INT_MAX) {
-    return false;
+    return NetSend::failed;
   }
   const sockaddr_in sa = endpoint(addr, port);
   const int length = static_cast<int>(size);
   const int sent =
       sendto(sockOf(s), reinterpret_cast<const char*>(data), length, dontRoute ? MSG_DONTROUTE : 0,
              reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
-  return sent == length;
+  if (sent == length) {
+    return NetSend::sent;
+  }
+  const int error = sent == SOCKET_ERROR ? WSAGetLastError() : 0;
+  const bool never = error == WSAENETUNREACH || error == WSAEACCES || error == WSAEADDRNOTAVAIL;
+  return never ? NetSend::unreachable : NetSend::failed;
+}
+
+NetResult netWaitReadable(NetSocket s, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(sockOf(s), &readable);
+  timeval tv{};
+  tv.tv_sec = timeoutMs / 1000;
+  tv.tv_usec = (timeoutMs % 1000) * 1000;
+  const int n = select(0, &readable, nullptr, nullptr, &tv);
+  if (n > 0) {
+    return NetResult::ok;
+  }
+  return n == 0 ? NetResult::timedOut : NetResult::failed;
 }
 
 NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,

@@ -61,10 +61,11 @@ void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 // A programming run: every exchange after the connection is answered on try
 // tries and shows its part of the console (the monitor state; the blocks at
 // 0x8000 + 512 j, a mark after blocks 0, 16, 32, ... and after a partial
-// last block; verify; reboot), up to silentAt, which is sent five times
-// unanswered before the run ends without a word.
+// last block; verify; reboot), up to silentAt, which is sent silentSends
+// times (unanswered, or refused) before the run ends with silentLine.
 RunCase programRun(const char* name, std::size_t fileSize, const std::string& driveArgs = "",
-                   int tries = 1, const std::string& silentAt = "") {
+                   int tries = 1, const std::string& silentAt = "",
+                   const std::string& silentLine = "", int silentSends = 5) {
   const std::string image = expectedImage(sampleFile(fileSize));
   RunCase c{name, "-fp fw.bin", driveArgs,
             BANNER + fileLines(image) + CONNECTING + COUNTDOWN + MONITOR, codes("16x*")};
@@ -72,8 +73,11 @@ RunCase programRun(const char* name, std::size_t fileSize, const std::string& dr
   const auto exchange = [&](const std::string& sent, const std::string& shown) {
     if (!silent) {
       silent = sent == silentAt;
-      c.sends.emplace_back(sent, silent ? 5 : tries);
+      c.sends.emplace_back(sent, silent ? silentSends : tries);
       c.console += silent ? "" : shown;
+      if (silent) {
+        c.console += silentLine;
+      }
     }
   };
   exchange(command(20), IDENTITY + PROGRAMMING);
@@ -164,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Five probes and 1000 connects go unanswered and the run ends without
         // a word; the drive answers the 1000th connect too late.
-        RunCase{"NoDriveAnswersInTime", "-u", "--answer-on 1000", BANNER + CONNECTING + COUNTDOWN,
+        RunCase{"NoDriveAnswersInTime", "-u", "--answer-on 1000",
+                BANNER + CONNECTING + COUNTDOWN + "\nERROR: No answer from the drive (connection)",
                 codes("20x5 16x1000"), 150 + 5 * 150},
         // A drive in its monitor state answers the probe: no file is read (the
         // path does not exist), no connection is made.
@@ -178,23 +183,36 @@ INSTANTIATE_TEST_SUITE_P(
         // The drive comes up after the probe went unanswered.
         RunCase{"IdentityFallsThroughToTheConnection", "-u", "",
                 BANNER + CONNECTING + COUNTDOWN + MONITOR + IDENTITY, codes("16x* 20"), 0, true},
-        // A datagram from another address ends the probe as an answer would;
-        // no digest comes, so the bounded wait ends with its message.
-        RunCase{"AStrayDatagramEndsTheIdentityProbe", "-u", "--stray-from EXTRA",
-                BANNER + NO_DIGEST, codes("20"), 150 + 150 + 5000},
+        // A datagram from another address is no answer: the probe goes on
+        // until the drive itself answers.
+        RunCase{"AStrayDatagramIsNoAnswer", "-u", "--stray-from EXTRA", BANNER + IDENTITY,
+                codes("20x2"), 150 + 2 * 150},
+        // Only the answer to the identity command counts: without the digest
+        // in it, the run ends at the end of its pause.
         RunCase{"AnAnswerWithoutDigest", "-u", "--no-digest", BANNER + IDENTITY + NO_DIGEST,
-                codes("20"), 150 + 150 + 5000},
+                codes("20"), 150 + 150},
         programRun("OnePartialBlock", 300),
         programRun("WholeBlocksOnly", 512 * 32),   // marks after blocks 0 and 16
         programRun("LastBlockOfFourBytes", 8706),  // 17 blocks and 4 bytes at 0xA200
         programRun("AnsweredOnThirdTry", 1100, "--answer-on 3", 3),
         programRun("AnsweredOnFifthTry", 1100, "--answer-on 5", 5),
         programRun("SilentInTheMiddle", 512 * 20, "--silent-after-block 17", 1,
-                   command(17, 512, 0x8000 + 18 * 512)),
-        programRun("SilentAtTheMonitorState", 1100, "--answer-on 6 --fault-code 20", 1,
-                   command(20)),
-        programRun("SilentAtVerify", 1100, "--answer-on 6 --fault-code 18", 1, command(18)),
-        programRun("SilentAtReboot", 1100, "--answer-on 6 --fault-code 19", 1, command(19))),
+                   command(17, 512, 0x8000 + 18 * 512),
+                   "\nERROR: No answer from the drive (block 19 of 20)"),
+        programRun("SilentAtTheMonitorState", 1100, "--answer-on 6 --fault-code 20", 1, command(20),
+                   "\nERROR: No answer from the drive (monitor state)"),
+        programRun("SilentAtVerify", 1100, "--answer-on 6 --fault-code 18", 1, command(18),
+                   "\nERROR: No answer from the drive (verify)"),
+        // A refusal ends the run at once with its line: nothing more is sent.
+        programRun("RefusedAtVerify", 1100, "--status 0 --fault-code 18", 1, command(18),
+                   "\nERROR: The drive refused verify (status 0)", 1),
+        programRun("RefusedInTheMiddle", 512 * 20, "--status 2 --fault-code 17", 1,
+                   command(17, 512, 0x8000), "\nERROR: The drive refused block 1 of 20 (status 2)",
+                   1),
+        RunCase{"RefusedIdentity", "-u", "--status 0 --fault-code 20",
+                BANNER + "\nERROR: The drive refused monitor state (status 0)", codes("20"), 150},
+        programRun("SilentAtReboot", 1100, "--answer-on 6 --fault-code 19", 1, command(19),
+                   "\nERROR: No answer from the drive (reboot)")),
     testing::PrintToStringParamName());
 
 }  // namespace

@@ -1,0 +1,236 @@
+#include "cli/reporter.h"
+
+namespace {
+
+// A mark follows every MARK_EVERY-th block, the first one included, and a
+// partial last block.
+constexpr std::size_t MARK_EVERY = 16;
+
+const char* stageLabel(Stage stage) {
+  switch (stage) {
+    case Stage::connection:
+      return "\nEstablishing connection with selected device :\t";
+    case Stage::monitorPause:
+      return "\nEnter Monitor State :\t\t";
+    case Stage::programming:
+      return "\nProgramming Firmware :\t\t";
+    case Stage::verify:
+      return "\nVerifing Firmware :\t\t";
+    case Stage::reboot:
+      return "\nReboot :\t\t\t";
+    case Stage::identityProbe:
+    case Stage::monitor:
+      break;
+  }
+  return "";
+}
+
+// What a failure line calls the exchange that failed.
+const char* exchangeName(Stage stage) {
+  switch (stage) {
+    case Stage::identityProbe:
+    case Stage::monitorPause:
+    case Stage::monitor:
+      return "monitor state";
+    case Stage::connection:
+      return "connection";
+    case Stage::programming:
+      return "block";
+    case Stage::verify:
+      return "verify";
+    case Stage::reboot:
+      return "reboot";
+  }
+  return "";
+}
+
+}  // namespace
+
+void ConsoleReporter::clearCount() {
+  if (countShown_) {
+    out_.write("\b\b\b\b");
+    countShown_ = false;
+  }
+}
+
+void ConsoleReporter::writeDigest(const Digest& digest) {
+  for (const std::uint8_t b : digest) {
+    out_.format("%02x", static_cast<unsigned>(b));
+  }
+}
+
+void ConsoleReporter::writeAddress(std::uint32_t address) {
+  out_.format("%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
+              (address >> 8) & 0xFFu, address & 0xFFu);
+}
+
+void ConsoleReporter::imageLoaded(const FirmwareImage& image) {
+  imageSize_ = image.size;
+  out_.write("File Firmware MD5  : \t");
+  writeDigest(image.digest);
+  // The size shown is the length field: the rounded size less 20.
+  out_.format("\nFile Firmware Size : \t%d", static_cast<int>(imageSize_ - 20));
+}
+
+void ConsoleReporter::imageFailed(ImageError error, const char* path) {
+  const char* shown = path != nullptr ? path : "(null)";
+  switch (error) {
+    case ImageError::cantOpen:
+    case ImageError::cantRead:
+      out_.write(error == ImageError::cantOpen ? "\nERROR: Can't open file "
+                                               : "\nERROR: Can't read file ");
+      out_.write(shown);
+      out_.write("\r\n");
+      break;
+    case ImageError::empty:
+      out_.write("\nERROR: File is empty. Nothing to load.\r\n");
+      break;
+    case ImageError::tooSmall:
+      out_.write("\nERROR: File is too small for a firmware header.\r\n");
+      break;
+    case ImageError::tooLarge:
+      out_.write("\nERROR: File is too large for the loader.\r\n");
+      break;
+    case ImageError::none:
+      break;
+  }
+}
+
+void ConsoleReporter::linkFailed(LinkError error) {
+  switch (error) {
+    case LinkError::socketFailed:
+      out_.write("\nERROR: server socket failed");
+      break;
+    case LinkError::optionFailed:
+      out_.write("\nERROR: server setsockopt failed");
+      break;
+    case LinkError::hostAddressFailed:
+      out_.write("\nERROR: host address lookup failed");
+      break;
+    case LinkError::bindFailed:
+      out_.write("\nERROR: udpSocket bind failed");
+      out_.write(
+          "\nERROR: Another program (another loader?) holds UDP port 8995; close it and try again");
+      break;
+    case LinkError::none:
+      break;
+  }
+}
+
+void ConsoleReporter::stageStarted(std::uint32_t /*drive*/, Stage stage) {
+  clearCount();
+  out_.write(stageLabel(stage));
+}
+
+void ConsoleReporter::stageCompleted(std::uint32_t /*drive*/, Stage stage) {
+  clearCount();
+  if (stage == Stage::connection) {
+    out_.write("\n");
+  } else if (stage == Stage::monitorPause || stage == Stage::verify) {
+    out_.write("DONE");
+  }
+}
+
+void ConsoleReporter::countdown(std::uint32_t /*drive*/, int count) {
+  clearCount();
+  out_.format("%4d", count);
+  countShown_ = true;
+}
+
+void ConsoleReporter::sendFailed(std::uint32_t /*drive*/) {
+  clearCount();
+  out_.write("ERROR: server sendto failed\n");
+}
+
+void ConsoleReporter::blockConfirmed(std::uint32_t /*drive*/, std::size_t index,
+                                     std::size_t count) {
+  const bool partialLast = index + 1 == count && imageSize_ % BLOCK_SIZE != 0;
+  if (index % MARK_EVERY == 0 || partialLast) {
+    out_.write("|");
+  }
+}
+
+void ConsoleReporter::identityReceived(std::uint32_t /*drive*/, const UnitIdentity& id) {
+  clearCount();
+  const auto& mac = id.macAddress;
+  out_.write("\n\n\t----- Unit Identity -----");
+  out_.format("\nMonitor Revision              %d", static_cast<int>(id.monitorRevision));
+  out_.format("\nBuild Number                  %d", static_cast<int>(id.buildNumber));
+  out_.format("\nDrive Current Capability      %.2f Amp",
+              static_cast<double>(id.currentCapability));
+  out_.format("\nBus Sensor Resolution         %.2f Counts/V",
+              static_cast<double>(id.busSensorResolution));
+  out_.format("\nCurrent Sensor Resolution     %.2f Counts/Amp",
+              static_cast<double>(id.currentSensorResolution));
+  out_.format("\nSerial Number                 %d", static_cast<int>(id.serialNumber));
+  out_.format("\nManufacturing Code            %d", static_cast<int>(id.manufacturingCode));
+  out_.format("\nHardware Revision             %c.%c%c", id.hardwareRevision[0],
+              id.hardwareRevision[1], id.hardwareRevision[2]);
+  out_.format("\nModel Code                    %c%c%c", id.modelCode[0], id.modelCode[1],
+              id.modelCode[2]);
+  // The precision stops the text at the field's end when no zero byte ends
+  // it earlier.
+  out_.format("\nVin Number                    %.*s", static_cast<int>(id.vinNumber.size()),
+              reinterpret_cast<const char*>(id.vinNumber.data()));
+  out_.format("\nMac Address                   %02x %02x %02x %02x %02x %02x",
+              static_cast<unsigned>(mac[0]), static_cast<unsigned>(mac[1]),
+              static_cast<unsigned>(mac[2]), static_cast<unsigned>(mac[3]),
+              static_cast<unsigned>(mac[4]), static_cast<unsigned>(mac[5]));
+  out_.format("\nChecksum                      %04lx", static_cast<unsigned long>(id.checksum));
+  out_.write("\n\t-------------------------\n");
+}
+
+void ConsoleReporter::digestVerdict(std::uint32_t /*drive*/, const Digest& fileDigest,
+                                    const Digest& driveDigest, bool equal) {
+  out_.write("\nDrive Firmware MD5 : ");
+  writeDigest(driveDigest);
+  out_.write("\nFile  Firmware MD5 : ");
+  writeDigest(fileDigest);
+  out_.write(
+      equal ? "\nFile Firmware matches with Drive Firmware - Verifyed Successfully"
+            : "\nFile Firmware in the DOES NOT match with Drive Firmware - Verification Failed");
+}
+
+void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
+  clearCount();
+  switch (failure.reason) {
+    case FailureReason::noAnswer:
+    case FailureReason::refused:
+      out_.write(failure.reason == FailureReason::noAnswer ? "\nERROR: No answer from the drive ("
+                                                           : "\nERROR: The drive refused ");
+      out_.write(exchangeName(failure.stage));
+      if (failure.block) {
+        out_.format(" %lu of %lu", static_cast<unsigned long>(*failure.block + 1),
+                    static_cast<unsigned long>((imageSize_ + BLOCK_SIZE - 1) / BLOCK_SIZE));
+      }
+      if (failure.reason == FailureReason::noAnswer) {
+        out_.write(")");
+      } else {
+        out_.format(" (status %u)", static_cast<unsigned>(failure.status));
+      }
+      break;
+    case FailureReason::unreachable:
+      out_.write("ERROR: server sendto failed\nERROR: ");
+      writeAddress(drive);
+      out_.write(" is not on a network this PC is attached to");
+      break;
+    case FailureReason::ownAddress:
+      out_.write("\nERROR: ");
+      writeAddress(drive);
+      out_.write(" is an address of this PC, not of a drive");
+      break;
+    case FailureReason::noIdentity:
+      out_.write("\nERROR: Drive did not report its identity");
+      break;
+    case FailureReason::noDigest:
+      out_.write("\nERROR: Drive did not report its firmware digest");
+      break;
+  }
+}
+
+void ConsoleReporter::finished(std::uint32_t /*drive*/, SessionResult result) {
+  clearCount();
+  if (result == SessionResult::completed && mode_ == MODE_PROGRAM) {
+    out_.write("DONE\n");
+  }
+}

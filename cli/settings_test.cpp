@@ -1,0 +1,54 @@
+// What the command line sets for the run, which the console texts alone
+// don't show (those are checked byte for byte in cli_e2e_test.cpp).
+#include "cli/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "testkit/process.h"
+
+namespace {
+
+TEST(SettingsTest, SettingsAndActions) {
+  const std::uint32_t defaultIp = DEFAULT_DRIVE_IP;
+  const struct {
+    const char* args;
+    EntryAction action;
+    std::uint32_t ip;
+    const char* path;  // "" when no -fp was read
+    RunMode mode;
+  } cases[] = {
+      {"", EntryAction::bareUsage, defaultIp, "", MODE_PROGRAM},
+      // later settings replace earlier ones
+      {"-ip 10.0.0.1 -fp a.bin -ip 10.0.0.2 -fp b.bin", EntryAction::session, 0x0A000002u, "b.bin",
+       MODE_PROGRAM},
+      {"-u -v", EntryAction::session, defaultIp, "", MODE_VERIFY},
+      {"-v -u", EntryAction::session, defaultIp, "", MODE_IDENTITY},
+      // an argument taken by an option is never an option
+      {"-fp -v", EntryAction::session, defaultIp, "-v", MODE_PROGRAM},
+      {"-fp -h", EntryAction::session, defaultIp, "-h", MODE_PROGRAM},
+      // -d acts where it stands, with what was set before it
+      {"-ip 10.1.2.3 -d -bogus", EntryAction::discovery, 0x0A010203u, "", MODE_PROGRAM},
+      {"-u -d -ip 10.0.0.1", EntryAction::discovery, defaultIp, "", MODE_IDENTITY},
+      // zero-padded parts would be octal: refused; hexadecimal and 0 stay
+      {"-ip 192.168.001.010", EntryAction::addressError, defaultIp, "", MODE_PROGRAM},
+      {"-ip 0x0a.0.0.1 -u", EntryAction::session, 0x0A000001u, "", MODE_IDENTITY},
+      {"-ip 0.0.0.0", EntryAction::session, 0, "", MODE_PROGRAM},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = words(std::string("tovrin ") + c.args);
+    std::vector<char*> argv;
+    for (auto& a : args) {
+      argv.push_back(a.data());
+    }
+    const CommandLine line = readCommandLine(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(line.action, c.action) << c.args;
+    EXPECT_EQ(line.settings.driveAddresses, std::vector<std::uint32_t>{c.ip}) << c.args;
+    EXPECT_EQ(line.settings.firmwarePath.value_or(""), c.path) << c.args;
+    EXPECT_EQ(line.settings.mode, c.mode) << c.args;
+  }
+}
+
+}  // namespace

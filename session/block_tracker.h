@@ -1,0 +1,92 @@
+// Which block an answer to CMD_PROGRAM_BLOCK confirms.
+//
+// The drive's answers carry no block number, and a drive may answer later
+// than the pause after a send: a late answer to block j's retry must never
+// be taken for the answer to block j + 1, or a block that was lost on the way
+// would leave a hole in the drive's image while the run goes on. So:
+//
+// - Answers are matched to sends first-in-first-out. Every send goes into a
+//   queue of outstanding sends (block, time sent); an answer with status 1
+//   takes the oldest. The current block is confirmed only when the send taken
+//   was one of the current block. Sends go out in the order of their blocks,
+//   so when the oldest outstanding send is of the current block, every send
+//   the answer can belong to is of the current block.
+// - Before the next block's first send, the queue is drained: every send of
+//   the blocks before is answered, or old enough to count as lost (older than
+//   the horizon). The next block then starts with nothing outstanding that
+//   its answers could be mistaken for. A good run (each block answered
+//   within its pause) has nothing to drain, so its pacing is the same.
+// - The horizon is twice the longest answer time seen (the drive's answer to
+//   CMD_ENTER_MONITOR, then every block answer that could belong to one send
+//   only), at least the pause after a send and at most MAX_HORIZON. An
+//   answer slower than that may still be taken for a later send; the drive's
+//   own check of the whole image at CMD_VERIFY is the last guard.
+// - An answer with nothing outstanding (a drive that answers twice) is a
+//   surplus, and a sign that an earlier answer may have been matched to the
+//   wrong send. Rewriting a block is harmless (the same bytes at the same
+//   address), so the blocks confirmed within the last horizon are sent again,
+//   from the earliest of them. Each block is the start of such a re-send at
+//   most once, so a drive that always answers twice costs at most one extra
+//   round per block and the run still ends.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <optional>
+
+#include "link/transport.h"
+
+class BlockTracker {
+ public:
+  using Duration = Clock::duration;
+  static constexpr Duration MAX_HORIZON = std::chrono::milliseconds(1000);
+  // Sends kept at most; a send beyond is taken as lost, the oldest first.
+  static constexpr std::size_t CAPACITY = 32;
+
+  explicit BlockTracker(Duration pause) : pause_(pause) {}
+
+  // An answer time seen outside programming (the drive's answer to
+  // CMD_ENTER_MONITOR).
+  void noteAnswerTime(Duration taken);
+
+  // A send of block went out at time at.
+  void sent(std::size_t block, TimePoint at);
+
+  struct Verdict {
+    bool confirms = false;                  // the current block is confirmed
+    std::optional<std::size_t> resendFrom;  // in doubt: send again from here
+  };
+  // An answer with status 1 to CMD_PROGRAM_BLOCK arrived while current is the
+  // block being sent.
+  Verdict answered(std::size_t current, TimePoint now);
+
+  // Drops sends older than the horizon; true when nothing is outstanding.
+  bool drained(TimePoint now);
+  // When the oldest outstanding send turns lost. Only when !drained(now).
+  TimePoint drainDeadline() const;
+
+  Duration horizon() const;
+
+ private:
+  struct Send {
+    std::size_t block = 0;
+    TimePoint at;
+  };
+  struct Confirmation {
+    std::size_t block = 0;
+    TimePoint at;
+  };
+
+  void dropOldest();
+
+  Duration pause_;
+  Duration longestAnswer_{0};
+  std::array<Send, CAPACITY> sends_{};
+  std::size_t head_ = 0;
+  std::size_t count_ = 0;
+  std::array<Confirmation, CAPACITY> confirmations_{};  // the latest, a ring
+  std::size_t confirmationsNext_ = 0;
+  std::size_t confirmationsCount_ = 0;
+  std::optional<std::size_t> lastResendFrom_;
+};

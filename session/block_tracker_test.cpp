@@ -1,0 +1,75 @@
+// Which block an answer confirms, as sequences of sends and answers in time.
+#include "session/block_tracker.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+const TimePoint T0 = TimePoint{} + std::chrono::hours(1);
+TimePoint at(int ms) { return T0 + milliseconds(ms); }
+
+// A 70 ms drive with a 60 ms pause: block 0 is sent twice; the answer to its
+// retry comes while block 1 is under way and is taken for block 0's, so block
+// 1 is confirmed only by an answer to its own send. (The drive's answer
+// time is known from its answer to CMD_ENTER_MONITOR.)
+TEST(BlockTracker, ALateAnswerToAnEarlierBlockConfirmsNothing) {
+  BlockTracker t(milliseconds(60));
+  t.noteAnswerTime(milliseconds(70));
+  t.sent(0, at(0));
+  t.sent(0, at(60));
+  EXPECT_TRUE(t.answered(0, at(70)).confirms);
+  t.sent(1, at(120));
+  EXPECT_FALSE(t.answered(1, at(130)).confirms);
+  EXPECT_TRUE(t.answered(1, at(190)).confirms);
+  EXPECT_TRUE(t.drained(at(190)));
+}
+
+// Outstanding sends count as lost once older than the horizon: twice the
+// longest answer time, at least the pause, at most MAX_HORIZON.
+TEST(BlockTracker, TheHorizonFollowsTheDrivesAnswerTime) {
+  BlockTracker t(milliseconds(60));
+  EXPECT_EQ(t.horizon(), milliseconds(60));
+  t.noteAnswerTime(milliseconds(70));
+  EXPECT_EQ(t.horizon(), milliseconds(140));
+  t.sent(3, at(0));
+  EXPECT_FALSE(t.drained(at(139)));
+  EXPECT_EQ(t.drainDeadline(), at(140));
+  EXPECT_TRUE(t.drained(at(140)));
+  t.noteAnswerTime(milliseconds(5000));
+  EXPECT_EQ(t.horizon(), BlockTracker::MAX_HORIZON);
+  // An answer that can belong to one send only tells its time too.
+  BlockTracker u(milliseconds(60));
+  u.sent(0, at(0));
+  EXPECT_TRUE(u.answered(0, at(45)).confirms);
+  EXPECT_EQ(u.horizon(), milliseconds(90));
+}
+
+// An answer with nothing outstanding casts doubt on the blocks confirmed
+// within the horizon: they are sent again from the earliest, once.
+TEST(BlockTracker, ASurplusAnswerSendsTheRecentBlocksAgainOnce) {
+  BlockTracker t(milliseconds(60));
+  t.sent(4, at(0));
+  EXPECT_TRUE(t.answered(4, at(10)).confirms);
+  t.sent(5, at(60));
+  EXPECT_TRUE(t.answered(5, at(70)).confirms);
+  const BlockTracker::Verdict doubt = t.answered(5, at(75));
+  EXPECT_FALSE(doubt.confirms);
+  EXPECT_EQ(doubt.resendFrom, 5u);  // block 4 was confirmed 65 ms ago
+  EXPECT_FALSE(t.answered(5, at(76)).resendFrom.has_value());
+  t.sent(6, at(130));
+  EXPECT_TRUE(t.answered(6, at(131)).confirms);
+  EXPECT_EQ(t.answered(6, at(132)).resendFrom, 6u);
+}
+
+TEST(BlockTracker, SendsBeyondItsCapacityDropTheOldest) {
+  BlockTracker t(milliseconds(1000));
+  t.sent(0, at(0));
+  for (std::size_t i = 0; i < BlockTracker::CAPACITY; ++i) {
+    t.sent(1, at(1));
+  }
+  EXPECT_TRUE(t.answered(1, at(2)).confirms);  // block 0's send is gone
+}
+
+}  // namespace

@@ -1,0 +1,402 @@
+#include "session/drive_session.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "protocol/identity.h"
+#include "protocol/loader.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr int EXCHANGE_TRIES = 5;    // sends at most per exchange
+constexpr int CONNECT_TRIES = 1000;  // sends at most of CMD_CONNECT
+
+// Pauses.
+constexpr milliseconds LINK_START_PAUSE{150};
+constexpr milliseconds MONITOR_PAUSE{2500};
+constexpr milliseconds REBOOT_PAUSE{5000};
+// The pause after each send, by command.
+constexpr milliseconds CONNECT_PAUSE{30};
+constexpr milliseconds ENTER_MONITOR_PAUSE{150};
+constexpr milliseconds PROGRAM_BLOCK_PAUSE{60};
+constexpr milliseconds VERIFY_PAUSE{120};
+constexpr milliseconds REBOOT_SEND_PAUSE{30};
+
+}  // namespace
+
+DriveSession::DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImage* image,
+                           Transport& transport, SessionObserver& observer)
+    : drive_(drive),
+      mode_(mode),
+      image_(image),
+      transport_(transport),
+      observer_(observer),
+      tracker_(PROGRAM_BLOCK_PAUSE) {
+  if (image_ != nullptr) {
+    blockCount_ = (image_->size + BLOCK_SIZE - 1) / BLOCK_SIZE;
+  }
+}
+
+Stage DriveSession::stageOf(Phase phase) {
+  switch (phase) {
+    case Phase::identityProbe:
+      return Stage::identityProbe;
+    case Phase::linkStart:
+    case Phase::connection:
+      return Stage::connection;
+    case Phase::monitorPause:
+      return Stage::monitorPause;
+    case Phase::monitor:
+      return Stage::monitor;
+    case Phase::programming:
+    case Phase::draining:
+      return Stage::programming;
+    case Phase::verify:
+      return Stage::verify;
+    case Phase::reboot:
+    case Phase::rebootPause:
+    case Phase::done:
+      break;
+  }
+  return Stage::reboot;
+}
+
+std::optional<std::uint8_t> DriveSession::codeInFlight() const {
+  switch (phase_) {
+    case Phase::identityProbe:
+    case Phase::monitor:
+      return CMD_ENTER_MONITOR;
+    case Phase::connection:
+      return CMD_CONNECT;
+    case Phase::programming:
+    case Phase::draining:
+      return CMD_PROGRAM_BLOCK;
+    case Phase::verify:
+      return CMD_VERIFY;
+    case Phase::reboot:
+      return CMD_REBOOT;
+    case Phase::linkStart:
+    case Phase::monitorPause:
+    case Phase::rebootPause:
+    case Phase::done:
+      break;
+  }
+  return std::nullopt;
+}
+
+void DriveSession::start(TimePoint now) {
+  if (transport_.isOwnAddress(drive_)) {
+    fail(FailureReason::ownAddress);
+    return;
+  }
+  // The pause the link had to start in; kept so that a run's timing is the
+  // same as it always was.
+  deadline_ = now + LINK_START_PAUSE;
+}
+
+// ---- sending ------------------------------------------------------------------
+
+// A failed send is a try without an answer; after an unreachable one the
+// session has ended.
+SendResult DriveSession::sendCommand(std::uint16_t code, std::uint32_t target,
+                                     std::span<const std::uint8_t> payload) {
+  const CommandBytes datagram = encodeCommand(code, target, payload);
+  const SendResult result = transport_.send(drive_, datagram);
+  if (result == SendResult::unreachable) {
+    fail(FailureReason::unreachable);
+  } else if (result == SendResult::failed) {
+    observer_.sendFailed(drive_);
+  }
+  return result;
+}
+
+void DriveSession::beginExchange(Phase phase, TimePoint now) {
+  phase_ = phase;
+  tries_ = 0;
+  answered_ = false;
+  sendTry(now);
+}
+
+// One send of the exchange under way, then its pause.
+void DriveSession::sendTry(TimePoint now) {
+  ++tries_;
+  lastSend_ = now;
+  SendResult sent = SendResult::sent;
+  milliseconds pause{};
+  switch (phase_) {
+    case Phase::identityProbe:
+    case Phase::monitor:
+      sent = sendCommand(CMD_ENTER_MONITOR, 0, {});
+      pause = ENTER_MONITOR_PAUSE;
+      break;
+    case Phase::programming: {
+      const std::size_t offset = block_ * BLOCK_SIZE;
+      const std::size_t length = std::min(BLOCK_SIZE, image_->size - offset);
+      sent = sendCommand(CMD_PROGRAM_BLOCK, IMAGE_LOAD_ADDRESS + static_cast<std::uint32_t>(offset),
+                         image_->bytes().subspan(offset, length));
+      // Only a send that went out can be answered.
+      if (sent == SendResult::sent) {
+        tracker_.sent(block_, now);
+      }
+      pause = PROGRAM_BLOCK_PAUSE;
+      break;
+    }
+    case Phase::verify:
+      sent = sendCommand(CMD_VERIFY, 0, {});
+      pause = VERIFY_PAUSE;
+      break;
+    case Phase::reboot:
+      sent = sendCommand(CMD_REBOOT, 0, {});
+      pause = REBOOT_SEND_PAUSE;
+      break;
+    default:
+      return;
+  }
+  if (sent != SendResult::unreachable) {
+    deadline_ = now + pause;
+  }
+}
+
+void DriveSession::retryOrFail(TimePoint now) {
+  if (tries_ < EXCHANGE_TRIES) {
+    sendTry(now);
+  } else if (phase_ == Phase::identityProbe) {
+    beginConnection(now);  // not in its monitor state yet: connect as to program
+  } else {
+    fail(FailureReason::noAnswer);
+  }
+}
+
+// ---- the stages -----------------------------------------------------------------
+
+void DriveSession::beginConnection(TimePoint now) {
+  phase_ = Phase::connection;
+  answered_ = false;
+  countdown_ = CONNECT_TRIES;
+  observer_.stageStarted(drive_, Stage::connection);
+  sendConnect(now);
+}
+
+void DriveSession::sendConnect(TimePoint now) {
+  lastSend_ = now;
+  if (sendCommand(CMD_CONNECT, 0, {}) == SendResult::unreachable) {
+    return;
+  }
+  observer_.countdown(drive_, countdown_--);
+  deadline_ = now + CONNECT_PAUSE;
+}
+
+void DriveSession::beginBlock(TimePoint now) {
+  answered_ = false;
+  beginExchange(Phase::programming, now);
+}
+
+void DriveSession::nextBlock(TimePoint now) {
+  ++block_;
+  if (block_ < blockCount_) {
+    beginBlock(now);
+    return;
+  }
+  observer_.stageCompleted(drive_, Stage::programming);
+  observer_.stageStarted(drive_, Stage::verify);
+  beginExchange(Phase::verify, now);
+}
+
+// The pause after a block's send has run out.
+void DriveSession::afterBlockPause(TimePoint now) {
+  if (!answered_) {
+    retryOrFail(now);
+    return;
+  }
+  if (block_ == blocksReported_) {
+    observer_.blockConfirmed(drive_, block_, blockCount_);
+    ++blocksReported_;
+  }
+  if (tracker_.drained(now)) {
+    nextBlock(now);
+  } else {
+    phase_ = Phase::draining;
+    deadline_ = tracker_.drainDeadline();
+  }
+}
+
+void DriveSession::onDeadline(TimePoint now) {
+  switch (phase_) {
+    case Phase::linkStart:
+      if (mode_ == MODE_PROGRAM) {
+        beginConnection(now);
+      } else {
+        observer_.stageStarted(drive_, Stage::identityProbe);
+        beginExchange(Phase::identityProbe, now);
+      }
+      break;
+    case Phase::connection:
+      // An answer in the pause after the last send comes too late.
+      if (countdown_ == 0) {
+        fail(FailureReason::noAnswer);
+      } else if (answered_) {
+        observer_.stageCompleted(drive_, Stage::connection);
+        phase_ = Phase::monitorPause;
+        observer_.stageStarted(drive_, Stage::monitorPause);
+        deadline_ = now + MONITOR_PAUSE;
+      } else {
+        sendConnect(now);
+      }
+      break;
+    case Phase::monitorPause:
+      observer_.stageCompleted(drive_, Stage::monitorPause);
+      observer_.stageStarted(drive_, Stage::monitor);
+      beginExchange(Phase::monitor, now);
+      break;
+    case Phase::identityProbe:
+    case Phase::monitor:
+      if (!answered_) {
+        retryOrFail(now);
+      } else if (mode_ != MODE_PROGRAM) {
+        finishReport();
+      } else {
+        observer_.stageCompleted(drive_, Stage::monitor);
+        block_ = 0;
+        observer_.stageStarted(drive_, Stage::programming);
+        beginBlock(now);
+      }
+      break;
+    case Phase::programming:
+      afterBlockPause(now);
+      break;
+    case Phase::draining:
+      if (tracker_.drained(now)) {
+        nextBlock(now);
+      } else {
+        deadline_ = tracker_.drainDeadline();
+      }
+      break;
+    case Phase::verify:
+      if (!answered_) {
+        retryOrFail(now);
+      } else {
+        observer_.stageCompleted(drive_, Stage::verify);
+        observer_.stageStarted(drive_, Stage::reboot);
+        beginExchange(Phase::reboot, now);
+      }
+      break;
+    case Phase::reboot:
+      if (!answered_) {
+        retryOrFail(now);
+      } else {
+        observer_.stageCompleted(drive_, Stage::reboot);
+        phase_ = Phase::rebootPause;
+        deadline_ = now + REBOOT_PAUSE;
+      }
+      break;
+    case Phase::rebootPause:
+      finish(SessionResult::completed);
+      break;
+    case Phase::done:
+      break;
+  }
+}
+
+// ---- answers ----------------------------------------------------------------------
+
+void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> datagram,
+                              TimePoint now) {
+  const std::optional<std::uint8_t> code = codeInFlight();
+  const std::optional<Response> response = decodeResponse(datagram);
+  if (from != drive_ || !code || !response || response->code != *code) {
+    return;  // not an answer to the command in flight
+  }
+  if (response->status != STATUS_SUCCESS) {
+    fail(FailureReason::refused, response->status);
+    return;
+  }
+  switch (phase_) {
+    case Phase::identityProbe:
+    case Phase::monitor:
+      takeIdentityAnswer(*response, now);
+      break;
+    case Phase::programming:
+    case Phase::draining:
+      takeBlockAnswer(now);
+      break;
+    default:
+      answered_ = true;
+      break;
+  }
+}
+
+void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
+  if (answered_) {
+    return;  // the first answer counts; a drive that answers twice is heard once
+  }
+  answered_ = true;
+  tracker_.noteAnswerTime(now - lastSend_);
+  const std::optional<UnitIdentity> identity = responseIdentity(response);
+  identityComplete_ = identity.has_value();
+  driveDigest_ = responseDigest(response);
+  if (identity) {
+    observer_.identityReceived(drive_, *identity);
+  }
+}
+
+void DriveSession::takeBlockAnswer(TimePoint now) {
+  const BlockTracker::Verdict verdict = tracker_.answered(block_, now);
+  if (verdict.resendFrom) {
+    // Sent again once the pause after the last send has run out.
+    block_ = *verdict.resendFrom;
+    phase_ = Phase::programming;
+    answered_ = false;
+    tries_ = 0;
+    deadline_ = std::max(now, lastSend_ + PROGRAM_BLOCK_PAUSE);
+    return;
+  }
+  if (!verdict.confirms) {
+    if (phase_ == Phase::draining && tracker_.drained(now)) {
+      nextBlock(now);
+    }
+    return;
+  }
+  answered_ = true;
+  if (phase_ == Phase::draining && tracker_.drained(now)) {
+    nextBlock(now);
+  }
+}
+
+void DriveSession::finishReport() {
+  if (!identityComplete_) {
+    fail(FailureReason::noIdentity);
+    return;
+  }
+  if (!driveDigest_) {
+    fail(FailureReason::noDigest);
+    return;
+  }
+  if (mode_ == MODE_VERIFY) {
+    const Digest& fileDigest = image_->digest;
+    observer_.digestVerdict(drive_, fileDigest, *driveDigest_, fileDigest == *driveDigest_);
+  } else {
+    observer_.digestReceived(drive_, *driveDigest_);
+  }
+  finish(SessionResult::completed);
+}
+
+void DriveSession::fail(FailureReason reason, std::uint8_t status) {
+  Failure failure;
+  failure.stage = stageOf(phase_);
+  failure.reason = reason;
+  failure.status = status;
+  if (phase_ == Phase::programming || phase_ == Phase::draining) {
+    failure.block = block_;
+  }
+  observer_.failed(drive_, failure);
+  finish(SessionResult::failed);
+}
+
+void DriveSession::finish(SessionResult result) {
+  phase_ = Phase::done;
+  deadline_.reset();
+  result_ = result;
+  observer_.finished(drive_, result);
+}

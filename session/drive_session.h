@@ -1,0 +1,103 @@
+// One drive's session: a state machine driven by deadlines and arriving
+// datagrams, that leads the drive's boot monitor through the fixed series of
+// command exchanges: connect, enter the monitor state, program block by
+// block, verify, reboot; in the identity and verify runs it stops at the
+// drive's identity and digest.
+//
+// It never waits itself: whoever runs it (session/runner.h) calls start
+// once, then onDatagram for every datagram from the drive and onDeadline
+// once nextDeadline has come, on one thread.
+//
+// Only the drive's own answer counts: a datagram answers the command in
+// flight when it comes from the drive's address, is at least 5 bytes long
+// and carries that command's code. Anything else is ignored. An answer with
+// a status other than 1 is a refusal and ends the session at once, with
+// nothing more sent.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "image/image.h"
+#include "link/transport.h"
+#include "session/block_tracker.h"
+#include "session/observer.h"
+
+class DriveSession {
+ public:
+  // image is the run's firmware image (null in MODE_IDENTITY); it, the
+  // transport and the observer outlive the session.
+  DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImage* image, Transport& transport,
+               SessionObserver& observer);
+
+  std::uint32_t drive() const { return drive_; }
+
+  void start(TimePoint now);
+  void onDatagram(std::uint32_t from, std::span<const std::uint8_t> datagram, TimePoint now);
+  void onDeadline(TimePoint now);
+
+  // When onDeadline is due; empty once the session has finished.
+  std::optional<TimePoint> nextDeadline() const { return deadline_; }
+  bool finished() const { return phase_ == Phase::done; }
+  SessionResult result() const { return result_; }
+
+ private:
+  enum class Phase : std::uint8_t {
+    linkStart,
+    identityProbe,
+    connection,
+    monitorPause,
+    monitor,
+    programming,
+    draining,  // a block is confirmed; earlier sends may still be answered
+    verify,
+    reboot,
+    rebootPause,
+    done,
+  };
+
+  static Stage stageOf(Phase phase);
+  std::optional<std::uint8_t> codeInFlight() const;
+
+  void beginExchange(Phase phase, TimePoint now);
+  void sendTry(TimePoint now);
+  void sendConnect(TimePoint now);
+  SendResult sendCommand(std::uint16_t code, std::uint32_t target,
+                         std::span<const std::uint8_t> payload);
+  void retryOrFail(TimePoint now);
+
+  void beginConnection(TimePoint now);
+  void beginBlock(TimePoint now);
+  void nextBlock(TimePoint now);
+  void afterBlockPause(TimePoint now);
+  void takeBlockAnswer(TimePoint now);
+  void takeIdentityAnswer(const Response& response, TimePoint now);
+  void finishReport();
+
+  void fail(FailureReason reason, std::uint8_t status = 0);
+  void finish(SessionResult result);
+
+  std::uint32_t drive_;
+  RunMode mode_;
+  const FirmwareImage* image_;
+  Transport& transport_;
+  SessionObserver& observer_;
+
+  Phase phase_ = Phase::linkStart;
+  std::optional<TimePoint> deadline_;
+  SessionResult result_ = SessionResult::failed;
+  TimePoint lastSend_{};
+  int tries_ = 0;
+  int countdown_ = 0;
+  bool answered_ = false;
+
+  std::size_t block_ = 0;
+  std::size_t blockCount_ = 0;
+  std::size_t blocksReported_ = 0;
+  BlockTracker tracker_;
+
+  bool identityComplete_ = false;
+  std::optional<Digest> driveDigest_;
+};
