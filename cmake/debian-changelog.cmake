@@ -1,0 +1,77 @@
+# Reads CHANGELOG.md (Keep a Changelog) and writes its released sections in
+# the form of a Debian changelog:
+#
+#   ## [1.0.0] - 2026-12-07          tovrin (1.0.0-1) unstable; urgency=medium
+#   ### Added                  ->
+#   - The loader ...                   * Added:
+#     continued                          - The loader ...
+#                                          continued
+#
+#                                     -- MAINTAINER  Mon, 07 Dec 2026 00:00:00 +0000
+#
+# Sets <prefix>_DATE to the ISO date of the section for <version>, and stops
+# the configuration when there is none: every version the packages carry is
+# in the changelog. The changelog's lines hold no semicolon (CMake lists).
+#   tovrin_debian_changelog(MARKDOWN OUTPUT PACKAGE VERSION REVISION MAINTAINER PREFIX)
+
+# The RFC 2822 date of an ISO date, at midnight UTC (Zeller's congruence for
+# the day of the week).
+function(tovrin_rfc2822_date year month day out)
+  set(y ${year})
+  math(EXPR m "${month}")
+  math(EXPR d "${day}")
+  if(m LESS 3)
+    math(EXPR m "${m} + 12")
+    math(EXPR y "${y} - 1")
+  endif()
+  math(EXPR k "${y} % 100")
+  math(EXPR j "${y} / 100")
+  math(EXPR h "(${d} + (13 * (${m} + 1)) / 5 + ${k} + ${k} / 4 + ${j} / 4 + 5 * ${j}) % 7")
+  set(weekdays Sat Sun Mon Tue Wed Thu Fri)
+  set(months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+  list(GET weekdays ${h} weekday)
+  math(EXPR month_index "${month} - 1")
+  list(GET months ${month_index} month_name)
+  set(${out} "${weekday}, ${day} ${month_name} ${year} 00:00:00 +0000" PARENT_SCOPE)
+endfunction()
+
+function(tovrin_debian_changelog markdown output package version revision maintainer prefix)
+  file(STRINGS ${markdown} lines)
+  set(text "")
+  set(trailer "")
+  set(in_release OFF)
+  set(found_date "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^## \\[([0-9]+\\.[0-9]+\\.[0-9]+)\\] - (([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9]))$")
+      string(APPEND text "${trailer}")
+      set(in_release ON)
+      if(CMAKE_MATCH_1 STREQUAL version)
+        set(found_date ${CMAKE_MATCH_2})
+      endif()
+      tovrin_rfc2822_date(${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5} date)
+      string(APPEND text "${package} (${CMAKE_MATCH_1}-${revision}) unstable; urgency=medium\n\n")
+      set(trailer "\n -- ${maintainer}  ${date}\n\n")
+    elseif(line MATCHES "^## ")
+      string(APPEND text "${trailer}")
+      set(trailer "")
+      set(in_release OFF)
+    elseif(in_release)
+      if(line MATCHES "^### (.+)$")
+        string(APPEND text "  * ${CMAKE_MATCH_1}:\n")
+      elseif(line MATCHES "^- (.+)$")
+        string(APPEND text "    - ${CMAKE_MATCH_1}\n")
+      elseif(line MATCHES "^  +(.+)$")
+        string(APPEND text "      ${CMAKE_MATCH_1}\n")
+      endif()
+    endif()
+  endforeach()
+  string(APPEND text "${trailer}")
+  string(REGEX REPLACE "\n\n$" "\n" text "${text}")
+  if(NOT found_date)
+    message(FATAL_ERROR "${markdown} has no section \"## [${version}] - YYYY-MM-DD\" "
+                        "for the project version ${version}")
+  endif()
+  file(WRITE ${output} "${text}")
+  set(${prefix}_DATE ${found_date} PARENT_SCOPE)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${markdown})
+endfunction()
