@@ -13,67 +13,30 @@
 # (the 1 MiB image alone needs 2048 blocks x 60 ms). Needs valgrind for the
 # allocation count.
 #
-# Environment: BUILD_DIR (default build); SIZES (default "65536 1048576",
+# Environment: BUILD_DIR (default build/default); SIZES (default "65536 1048576",
 # file sizes in bytes of the timed runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
-build=${BUILD_DIR:-build}
-case $build in /*) ;; *) build=$root/$build ;; esac
+BUILD=${BUILD_DIR:-build/default}
+case $BUILD in /*) ;; *) BUILD=$PWD/$BUILD ;; esac
 sizes=${SIZES:-65536 1048576}
-
 DRIVE_IP=127.0.0.2
-LOCK=/tmp/tovrin-loopback-8995.lock
+source scripts/lib/drive-stage.sh
 
 # The drive logs every datagram; on a memory file system a busy disk can't
 # stall it (a drive that stalls for 300 ms ends a run).
 scratch=/tmp
 [ -d /dev/shm ] && [ -w /dev/shm ] && scratch=/dev/shm
 work=$(mktemp -d "$scratch/tovrin-bench.XXXXXX")
-netns=""
-drive_pid=""
-# shellcheck disable=SC2317  # run by the trap
-cleanup() {
-  if [ -n "$drive_pid" ]; then
-    kill "$drive_pid" 2>/dev/null || true
-    wait "$drive_pid" 2>/dev/null || true
-  fi
-  if [ -n "$netns" ]; then
-    ip netns del "$netns" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stageDown; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
-if ! { cmake -S . -B "$build" -G Ninja && cmake --build "$build" --target tovrin drivesim; } \
+if ! { cmake --preset default -B "$BUILD" && cmake --build "$BUILD" --target tovrin drivesim; } \
   >"$work/build.log" 2>&1; then
   cat "$work/build.log"
   exit 1
 fi
-
-run=()
-if [ "$(id -u)" = 0 ] && ip netns add "tvbench$$" 2>/dev/null; then
-  netns="tvbench$$"
-  ip netns exec "$netns" ip link set lo up
-  run=(ip netns exec "$netns")
-else
-  if [ -e "$LOCK" ]; then exec 9<"$LOCK"; else exec 9>"$LOCK"; chmod 0666 "$LOCK" 2>/dev/null || true; fi
-  flock -n 9 || { echo "Port 8995 on loopback is in use by a test run; try later."; exit 1; }
-  if ss -Hlun 2>/dev/null | awk '{print $4}' |
-    grep -Eq '^(127\.0\.0\.1|127\.0\.0\.2|0\.0\.0\.0|\*|\[::\]):8995$'; then
-    echo "UDP port 8995 on 127.0.0.1 or 127.0.0.2 is busy; stop what holds it and try again."
-    exit 1
-  fi
-fi
-
-"${run[@]}" "$build/drivesim" --ip "$DRIVE_IP" --idle-timeout 60 >"$work/drive.log" 2>&1 &
-drive_pid=$!
-for _ in $(seq 100); do
-  grep -q '^ready' "$work/drive.log" && break
-  sleep 0.1
-done
-grep -q '^ready' "$work/drive.log" || { cat "$work/drive.log"; echo "drivesim did not start"; exit 1; }
+stageUp "$work" "$DRIVE_IP" >/dev/null || exit 1
 
 # The least time a complete programming run can take: the pauses that the
 # session makes when every command is answered at its first send, given the
@@ -96,7 +59,7 @@ for size in $sizes; do
   head -c "$size" /dev/urandom >"$work/fw.bin"
   before=$(connects_so_far)
   TIMEFORMAT='%3R %3U %3S'
-  { time "${run[@]}" "$build/tovrin" -ip "$DRIVE_IP" -fp "$work/fw.bin" >"$work/console.txt" || true; } \
+  { time inStage "$BUILD/tovrin" -ip "$DRIVE_IP" -fp "$work/fw.bin" >"$work/console.txt" || true; } \
     2>"$work/time.txt"
   read -r real user sys <"$work/time.txt"
   if ! grep -q $'Reboot :\t\t\tDONE' "$work/console.txt"; then
@@ -124,7 +87,7 @@ done
 if command -v valgrind >/dev/null; then
   allocations() {
     head -c "$1" /dev/urandom >"$work/fw.bin"
-    "${run[@]}" valgrind --log-file="$work/valgrind.txt" "$build/tovrin" -ip "$DRIVE_IP" \
+    inStage valgrind --log-file="$work/valgrind.txt" "$BUILD/tovrin" -ip "$DRIVE_IP" \
       -fp "$work/fw.bin" >"$work/console.txt" || true
     grep -q $'Reboot :\t\t\tDONE' "$work/console.txt" || { echo "run under valgrind did not complete" >&2; exit 1; }
     sed -n 's/.*total heap usage: \([0-9,]*\) allocs.*/\1/p' "$work/valgrind.txt" | tr -d ,

@@ -71,7 +71,10 @@ function(tovrin_debian_changelog markdown output package version revision mainta
     message(FATAL_ERROR "${markdown} has no section \"## [${version}] - YYYY-MM-DD\" "
                         "for the project version ${version}")
   endif()
-  file(WRITE ${output} "${text}")
+  # Written only when it changes, so that a new configuration rebuilds
+  # nothing.
+  file(WRITE ${output}.new "${text}")
+  configure_file(${output}.new ${output} COPYONLY)
   set(${prefix}_DATE ${found_date} PARENT_SCOPE)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${markdown})
 endfunction()

@@ -1,16 +1,21 @@
 # Shared by the gate scripts (sourced, not run). Each gate works from the
-# repository root, in build directories of its own:
-#   TOVRIN_BUILD_PREFIX  prefix of the gates' build directories (default
-#                        "build": build-asan, build-tsan, build-tidy; the
-#                        valgrind gate uses the plain "build" itself)
-#   TOVRIN_JOBS          parallel compile and test jobs (default 2)
+# repository root, in the build directories of the presets
+# (CMakePresets.json: build/default, build/asan, build/tsan) and in
+# build/cppcheck and build/tidy. Warnings are errors in every gate's build.
+#   TOVRIN_JOBS   parallel compile and test jobs (default 2)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
 
-BUILD_PREFIX="${TOVRIN_BUILD_PREFIX:-build}"
 JOBS="${TOVRIN_JOBS:-2}"
 GATE_NAME="$(basename "$0")"
 GATE_STARTED=$SECONDS
+
+# Configures a preset's build with warnings as errors: configure PRESET [cmake args...]
+configure() {
+  local preset=$1
+  shift
+  cmake --preset "$preset" -DTOVRIN_WERROR=ON "$@" >/dev/null
+}
 
 # The C++ sources of the tree, tracked or new (never build output).
 cxxSources() {
@@ -18,17 +23,8 @@ cxxSources() {
     git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h' |
       while read -r f; do [ -f "$f" ] && echo "$f"; done | sort -u
   else
-    find cli link discovery image session platform tools testkit bench \
-      -name '*.cpp' -o -name '*.h' 2>/dev/null | sort
+    find . -path ./build -prune -o \( -name '*.cpp' -o -name '*.h' \) -print | sed 's|^\./||' | sort
   fi
-}
-
-# Configures and builds a clang tree: clangBuild DIR [cmake args...]
-clangBuild() {
-  local dir=$1
-  shift
-  CXX=clang++ cmake -S . -B "$dir" -G Ninja -DTOVRIN_BENCH=OFF "$@" >/dev/null
-  cmake --build "$dir" -j "$JOBS"
 }
 
 gatePassed() {
