@@ -65,9 +65,6 @@ NetResult netWaitReadable(NetSocket s, int timeoutMs);
 NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
                          std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort);
 
-// Wakes any receive pending on s in another thread (it returns failed) and
-// stops further receives; the handle stays valid until netClose.
-void netShutdown(NetSocket s);
 void netClose(NetSocket s);
 
 // The local address that the host's routing uses to reach dest (found with a

@@ -135,8 +135,6 @@ NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
   return NetResult::ok;
 }
 
-void netShutdown(NetSocket s) { shutdown(fdOf(s), SHUT_RDWR); }
-
 void netClose(NetSocket s) { close(fdOf(s)); }
 
 bool netSourceAddressFor(std::uint32_t dest, std::uint32_t* local) {

@@ -15,23 +15,15 @@
 //   Windows but blocks under Wine; here it always fails at once,
 //   so a collector that receives before its first send does not wait or
 //   spin (callers pause briefly after a failed receive).
-// - shutdown does not wake a receive pending in another thread, and closing
-//   the socket would free the handle while that thread may still use it.
-//   So a receive waits with select in short slices and looks between them
-//   whether netShutdown was called for its socket; a shut-down socket fails
-//   every receive at once. The wake-up thus comes within one slice.
-//
-// Every socket opened here has a slot in a small process-wide table that
-// holds its receive time-out and its shut-down mark.
+// - A receive waits with select, for the time-out kept in the socket itself
+//   (SO_RCVTIMEO, read back before each receive), so that a waiting receive
+//   ends when the time is up whatever the system's own time-out does.
+
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <array>
-#include <atomic>
-#include <chrono>
 #include <climits>
 #include <cstring>
-#include <mutex>
 
 #include "platform/net.h"
 
@@ -44,57 +36,9 @@ namespace {
 // Requested Winsock version: 1.1.
 constexpr WORD WINSOCK_VERSION_1_1 = 0x0101;
 
-// Longest wait of one select call inside a receive: how soon a receive
-// notices that its socket was shut down.
-constexpr int RECEIVE_SLICE_MS = 20;
-
-// Sockets that may be open at one time. The loader holds one, a test a few.
-constexpr std::size_t MAX_SOCKETS = 32;
-
-struct SocketSlot {
-  std::atomic<NetSocket> handle{0};      // 0 while the slot is free
-  std::atomic<int> receiveTimeoutMs{0};  // 0 = wait without limit
-  std::atomic<bool> shutDown{false};
-};
-
-std::array<SocketSlot, MAX_SOCKETS> slots;
-std::mutex slotsLock;  // taken only to claim or free a slot
-
 SOCKET sockOf(NetSocket s) { return static_cast<SOCKET>(s); }
 
 NetSocket handleOf(SOCKET s) { return static_cast<NetSocket>(s); }
-
-SocketSlot* slotOf(NetSocket s) {
-  if (s == 0 || s == NET_INVALID_SOCKET) {
-    return nullptr;
-  }
-  for (SocketSlot& slot : slots) {
-    if (slot.handle == s) {
-      return &slot;
-    }
-  }
-  return nullptr;
-}
-
-SocketSlot* claimSlot(NetSocket s) {
-  const std::lock_guard<std::mutex> guard(slotsLock);
-  for (SocketSlot& slot : slots) {
-    if (slot.handle == 0) {
-      slot.receiveTimeoutMs = 0;
-      slot.shutDown = false;
-      slot.handle = s;
-      return &slot;
-    }
-  }
-  return nullptr;
-}
-
-void freeSlot(NetSocket s) {
-  const std::lock_guard<std::mutex> guard(slotsLock);
-  if (SocketSlot* slot = slotOf(s)) {
-    slot->handle = 0;
-  }
-}
 
 sockaddr_in endpoint(std::uint32_t addr, std::uint16_t port) {
   sockaddr_in sa{};
@@ -118,42 +62,30 @@ bool hasLocalPort(NetSocket s) {
          mine.sin_port != 0;
 }
 
-// Waits until a datagram is ready on s. ok when one is, timedOut when the
-// socket's receive time-out ran out first, failed when the socket was shut
-// down (or select failed).
-NetResult waitReadable(NetSocket s, const SocketSlot& slot) {
-  using Clock = std::chrono::steady_clock;
-  const int timeoutMs = slot.receiveTimeoutMs;
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (slot.shutDown) {
-      return NetResult::failed;
-    }
-    long waitMs = RECEIVE_SLICE_MS;
-    if (timeoutMs > 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0) {
-        return NetResult::timedOut;
-      }
-      if (left < waitMs) {
-        waitMs = static_cast<long>(left);
-      }
-    }
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(sockOf(s), &readable);
-    timeval tv{};
-    tv.tv_sec = 0;
-    tv.tv_usec = waitMs * 1000;
-    const int n = select(0, &readable, nullptr, nullptr, &tv);
-    if (n == SOCKET_ERROR) {
-      return NetResult::failed;
-    }
-    if (n > 0) {
-      return slot.shutDown ? NetResult::failed : NetResult::ok;
-    }
+// The receive time-out kept in the socket; 0: wait without limit.
+int receiveTimeoutMs(NetSocket s) {
+  DWORD ms = 0;
+  int size = sizeof ms;
+  if (getsockopt(sockOf(s), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<char*>(&ms), &size) != 0) {
+    return 0;
   }
+  return static_cast<int>(ms);
+}
+
+// Waits until a datagram is ready on s: ok; timedOut when the time ran out
+// first; failed when select failed.
+NetResult waitReadable(NetSocket s, int timeoutMs) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(sockOf(s), &readable);
+  timeval tv{};
+  tv.tv_sec = timeoutMs / 1000;
+  tv.tv_usec = (timeoutMs % 1000) * 1000;
+  const int n = select(0, &readable, nullptr, nullptr, timeoutMs > 0 ? &tv : nullptr);
+  if (n == SOCKET_ERROR) {
+    return NetResult::failed;
+  }
+  return n > 0 ? NetResult::ok : NetResult::timedOut;
 }
 
 }  // namespace
@@ -171,7 +103,7 @@ NetSocket netOpenUdp() {
     return NET_INVALID_SOCKET;
   }
   const NetSocket s = handleOf(sock);
-  if (s == 0 || s == NET_INVALID_SOCKET || claimSlot(s) == nullptr) {
+  if (s == 0 || s == NET_INVALID_SOCKET) {
     closesocket(sock);
     return NET_INVALID_SOCKET;
   }
@@ -194,12 +126,9 @@ bool netSetExclusiveAddress(NetSocket s) {
 bool netSetBroadcast(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
 
 bool netSetReceiveTimeout(NetSocket s, int ms) {
-  SocketSlot* slot = slotOf(s);
-  if (slot == nullptr || ms < 0) {
-    return false;
-  }
-  slot->receiveTimeoutMs = ms;
-  return true;
+  const DWORD value = ms < 0 ? 0 : static_cast<DWORD>(ms);
+  return ms >= 0 && setsockopt(sockOf(s), SOL_SOCKET, SO_RCVTIMEO,
+                               reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
 bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
@@ -247,11 +176,10 @@ NetResult netWaitReadable(NetSocket s, int timeoutMs) {
 NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
                          std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort) {
   *received = 0;
-  const SocketSlot* slot = slotOf(s);
-  if (slot == nullptr || capacity > INT_MAX || !hasLocalPort(s)) {
+  if (capacity > INT_MAX || !hasLocalPort(s)) {
     return NetResult::failed;
   }
-  const NetResult ready = waitReadable(s, *slot);
+  const NetResult ready = waitReadable(s, receiveTimeoutMs(s));
   if (ready != NetResult::ok) {
     return ready;
   }
@@ -283,17 +211,7 @@ NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
   return NetResult::ok;
 }
 
-void netShutdown(NetSocket s) {
-  if (SocketSlot* slot = slotOf(s)) {
-    slot->shutDown = true;
-  }
-  shutdown(sockOf(s), SD_BOTH);
-}
-
-void netClose(NetSocket s) {
-  freeSlot(s);
-  closesocket(sockOf(s));
-}
+void netClose(NetSocket s) { closesocket(sockOf(s)); }
 
 bool netSourceAddressFor(std::uint32_t dest, std::uint32_t* local) {
   const SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

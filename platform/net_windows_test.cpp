@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <thread>
@@ -87,15 +86,29 @@ TEST_F(Net, ACollectorSocketFailsAtOnceUntilItSendsAndIgnoresResets) {
   EXPECT_GE(reset.seconds, 0.29);
 }
 
-TEST_F(Net, ShutdownWakesAPendingReceive) {
-  const NetSocket rx = openSocket(PORT_A, 0);  // only the shutdown can end the wait
-  std::atomic<int> result{-1};
-  std::thread receiver([&] { result = static_cast<int>(receive(rx).result); });
-  std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(result, -1) << "the receive must still be waiting";
-  netShutdown(rx);
-  receiver.join();
-  EXPECT_EQ(result, static_cast<int>(NetResult::failed));
+// A port bound for one socket alone can't be bound again, with address
+// reuse or without: a second loader on the PC is refused.
+TEST_F(Net, AnExclusiveBindKeepsThePortToItself) {
+  const NetSocket first = netOpenUdp();
+  opened.push_back(first);
+  ASSERT_TRUE(netSetExclusiveAddress(first) && netBind(first, LOOPBACK, PORT_A));
+  for (const bool reuse : {false, true}) {
+    const NetSocket second = netOpenUdp();
+    opened.push_back(second);
+    EXPECT_TRUE(!reuse || netSetReuseAddress(second));
+    EXPECT_FALSE(netBind(second, LOOPBACK, PORT_A)) << reuse;
+  }
+}
+
+// The loader's wait: at once when a datagram waits, else after its time.
+TEST_F(Net, AWaitEndsWithTheDatagramOrItsTime) {
+  const NetSocket rx = openSocket(PORT_A, 0);
+  const auto start = Clock::now();
+  EXPECT_EQ(netWaitReadable(rx, 200), NetResult::timedOut);
+  EXPECT_GE(Clock::now() - start, 190ms);
+  const std::uint8_t ping = 1;
+  ASSERT_TRUE(netSendTo(openSocket(PORT_B, 0), &ping, 1, LOOPBACK, PORT_A, true));
+  EXPECT_EQ(netWaitReadable(rx, 2000), NetResult::ok);
 }
 
 }  // namespace
