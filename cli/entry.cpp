@@ -3,14 +3,11 @@
 #include <cstdio>
 
 #include "cli/console_out.h"
-#include "cli/reporter.h"
 #include "cli/settings.h"
+#include "cli/several.h"
 #include "cli/texts.h"
 #include "discovery/discovery.h"
-#include "image/image.h"
-#include "link/link.h"
 #include "platform/console.h"
-#include "session/runner.h"
 #include "tovrin_version.h"
 
 namespace {
@@ -20,30 +17,6 @@ namespace {
 constexpr int EXIT_STATUS = 1;
 // The one exception: asking for the version is no run.
 constexpr int VERSION_EXIT_STATUS = 0;
-
-// The sessions of a run: the link, the image, then one session per drive.
-// Each failure before the sessions ends the run at once with its line.
-void runSessions(const RunSettings& settings, ConsoleOut& out) {
-  ConsoleReporter reporter(out, settings.mode);
-  Link link;
-  const LinkError linkError = link.open(settings.driveAddresses.front());
-  if (linkError != LinkError::none) {
-    reporter.linkFailed(linkError);
-    return;
-  }
-  ImageLoad load;
-  if (settings.mode != MODE_IDENTITY) {
-    const char* path = settings.firmwarePath ? settings.firmwarePath->c_str() : nullptr;
-    load = loadFirmwareImage(path);
-    if (load.error != ImageError::none) {
-      reporter.imageFailed(load.error, path);
-      return;
-    }
-    reporter.imageLoaded(load.image);
-  }
-  runDrives(settings.driveAddresses, settings.mode,
-            settings.mode == MODE_IDENTITY ? nullptr : &load.image, reporter, link);
-}
 
 }  // namespace
 
@@ -56,6 +29,7 @@ int runEntry(int argc, char** argv) {
   consoleInit();
   ConsoleOut out(stdout);
   printBanner(out);
+  int status = EXIT_STATUS;
   switch (line.action) {
     case EntryAction::bareUsage:
     case EntryAction::usage:
@@ -73,12 +47,15 @@ int runEntry(int argc, char** argv) {
     case EntryAction::fileNameError:
       out.write("\nERROR: You must specify file name");
       break;
+    case EntryAction::recordNameError:
+      out.write("\nERROR: You must specify record file name");
+      break;
     case EntryAction::session:
-      runSessions(line.settings, out);
+      status = runSessions(line.settings, out, argc, argv);
       break;
     case EntryAction::version:
       break;  // returned above, before the banner
   }
   out.endRun(consoleIsTerminal());
-  return EXIT_STATUS;
+  return status;
 }

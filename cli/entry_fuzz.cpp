@@ -9,6 +9,7 @@
 // one the reader can produce.
 //
 // fuzz-options: -max_len=512
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "cli/address.h"
+#include "cli/address_list.h"
 #include "cli/console_out.h"
 #include "cli/settings.h"
 #include "cli/texts.h"
@@ -72,16 +74,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case EntryAction::manual:
       printManual(out);
       break;
-    case EntryAction::session:
-      if (line.settings.driveAddresses.empty() ||
-          line.settings.driveAddresses.front() == ADDRESS_NONE ||
+    case EntryAction::session: {
+      // Every drive once, none of them "not an address", at most the bound.
+      const auto& drives = line.settings.driveAddresses;
+      std::vector<std::uint32_t> sorted(drives.begin(), drives.end());
+      std::sort(sorted.begin(), sorted.end());
+      if (drives.empty() || drives.size() > MAX_DRIVES ||
+          std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end() ||
+          std::find(drives.begin(), drives.end(), ADDRESS_NONE) != drives.end() ||
           line.settings.mode > MODE_VERIFY) {
         std::abort();
       }
       break;
+    }
     case EntryAction::discovery:
     case EntryAction::addressError:
     case EntryAction::fileNameError:
+    case EntryAction::recordNameError:
     case EntryAction::version:
       break;
   }

@@ -1,8 +1,9 @@
 #include "cli/settings.h"
 
 #include <cstring>
+#include <utility>
 
-#include "cli/address.h"
+#include "cli/address_list.h"
 
 namespace {
 
@@ -36,12 +37,21 @@ CommandLine readCommandLine(int argc, char** argv) {
       return line;
     }
     if (is(arg, "-ip")) {
-      const std::uint32_t address = ++i < argc ? parseInetAddress(argv[i]) : ADDRESS_NONE;
-      if (address == ADDRESS_NONE) {
+      auto addresses = ++i < argc ? parseAddressList(argv[i]) : std::nullopt;
+      if (!addresses) {
         line.action = EntryAction::addressError;
         return line;
       }
-      settings.driveAddresses = {address};
+      settings.driveAddresses = std::move(*addresses);
+      settings.everyDiscovered = false;
+    } else if (is(arg, "-a")) {
+      settings.everyDiscovered = true;
+    } else if (is(arg, "-r")) {
+      if (++i >= argc) {
+        line.action = EntryAction::recordNameError;
+        return line;
+      }
+      settings.recordPath = argv[i];
     } else if (is(arg, "-fp")) {
       if (++i >= argc) {
         line.action = EntryAction::fileNameError;

@@ -15,18 +15,23 @@ struct RunSettings {
   std::vector<std::uint32_t> driveAddresses{DEFAULT_DRIVE_IP};
   RunMode mode = MODE_PROGRAM;
   std::optional<std::string> firmwarePath;  // the text after -fp
+  // -a: every drive that discovery finds, in place of driveAddresses. Of
+  // -ip and -a the last one counts.
+  bool everyDiscovered = false;
+  std::optional<std::string> recordPath;  // -r: the run record file
 };
 
 // What the command line asks for, once the options have been read.
 enum class EntryAction : std::uint8_t {
-  session,        // every argument read: run the sessions
-  bareUsage,      // no argument at all
-  usage,          // -h, or an argument that is no option
-  version,        // --version
-  manual,         // -m
-  discovery,      // -d
-  addressError,   // -ip without a valid address
-  fileNameError,  // -fp as the last argument
+  session,          // every argument read: run the sessions
+  bareUsage,        // no argument at all
+  usage,            // -h, or an argument that is no option
+  version,          // --version
+  manual,           // -m
+  discovery,        // -d
+  addressError,     // -ip without a valid address
+  fileNameError,    // -fp as the last argument
+  recordNameError,  // -r as the last argument
 };
 
 struct CommandLine {

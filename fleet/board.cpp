@@ -34,7 +34,7 @@ std::optional<std::size_t> DriveBoard::touch(std::uint32_t drive) {
 
 void DriveBoard::changed(std::size_t index, bool newStage) const {
   if (listener_.changed) {
-    listener_.changed(index, newStage);
+    listener_.changed(drives_, index, newStage);
   }
 }
 
@@ -114,6 +114,6 @@ void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
   state.finishedAt = std::chrono::system_clock::now();
   changed(*i, true);
   if (listener_.ended) {
-    listener_.ended(*i);
+    listener_.ended(state);
   }
 }

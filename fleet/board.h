@@ -16,11 +16,13 @@
 
 class DriveBoard : public SessionObserver {
  public:
-  // Told after a drive's state changed (newStage: it entered a stage with
-  // another name, or finished) and once more when its session ended.
+  // Told after drive number `drive` changed (newStage: it entered a stage
+  // with another name, or finished), with every drive's state, and once
+  // more when its session ended.
   struct Listener {
-    std::function<void(std::size_t drive, bool newStage)> changed;
-    std::function<void(std::size_t drive)> ended;
+    std::function<void(const std::vector<DriveState>& drives, std::size_t drive, bool newStage)>
+        changed;
+    std::function<void(const DriveState& drive)> ended;
   };
 
   // One drive per address, in the order given; now tells the time of each

@@ -19,11 +19,13 @@ const std::vector<std::uint32_t> TWO = {FIRST, SECOND};
 struct Fixture {
   explicit Fixture(RunMode mode, const std::vector<std::uint32_t>& addresses = TWO)
       : board(addresses, mode, [this] { return TimePoint{} + milliseconds(clock); },
-              {[this](std::size_t i, bool newStage) {
+              {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
                  log.push_back(std::to_string(i) + (newStage ? " stage " : " ") +
-                               stageName(board.drives()[i].stage));
+                               stageName(drives[i].stage));
                },
-               [this](std::size_t i) { log.push_back(std::to_string(i) + " ended"); }}) {}
+               [this](const DriveState& d) {
+                 log.push_back(std::to_string(d.address & 0xFF) + " ended");
+               }}) {}
   int clock = 0;
   std::vector<std::string> log;
   DriveBoard board;
@@ -93,7 +95,7 @@ TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
   const std::vector<std::string> expected = {
       "0 stage connect", "1 stage connect", "0 connect", "1 connect", "0 stage monitor",
       "0 monitor",       "0 stage program", "0 program", "0 program", "1 stage connect",
-      "1 ended",         "0 stage program", "0 ended",
+      "6 ended",         "0 stage program", "5 ended",
   };
   EXPECT_EQ(f.log, expected);
   const DriveState& first = f.board.drives()[0];

@@ -22,8 +22,8 @@ struct ConsoleRun {
   explicit ConsoleRun(bool terminal, std::vector<std::uint32_t> addresses = {FIRST, SECOND})
       : console(terminal, [this](std::string_view text) { writes.emplace_back(text); }),
         board(addresses, MODE_PROGRAM, [this] { return now(); },
-              {[this](std::size_t i, bool newStage) {
-                 console.changed(board.drives(), i, newStage, now());
+              {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
+                 console.changed(drives, i, newStage, now());
                },
                {}}) {}
   TimePoint now() const { return TimePoint{} + milliseconds(clock); }

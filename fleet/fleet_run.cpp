@@ -1,0 +1,51 @@
+#include "fleet/fleet_run.h"
+
+#include "fleet/board.h"
+#include "fleet/texts.h"
+#include "session/runner.h"
+
+namespace {
+
+std::string opening(const FleetRun& run) {
+  const std::size_t n = run.drives.size();
+  const std::string count = std::to_string(n) + (n == 1 ? " drive" : " drives");
+  switch (run.info.mode) {
+    case MODE_VERIFY:
+      return "\nVerifying the firmware of " + count + "\n";
+    case MODE_IDENTITY:
+      return "\nReading the unit identity of " + count + "\n";
+    case MODE_PROGRAM:
+      break;
+  }
+  return "\nProgramming " + count + "\n";
+}
+
+}  // namespace
+
+bool runFleet(const FleetRun& run, Transport& transport, bool terminal,
+              const FleetConsole::Sink& sink) {
+  sink(opening(run));
+  FleetConsole console(terminal, sink);
+  bool recordsLost = false;
+  DriveBoard board(run.drives, run.info.mode, [&transport] { return transport.now(); },
+                   {[&](const std::vector<DriveState>& drives, std::size_t drive, bool newStage) {
+                      console.changed(drives, drive, newStage, transport.now());
+                    },
+                    [&](const DriveState& drive) {
+                      // Each record is written the moment its drive ends, so
+                      // that an interrupted run keeps those before.
+                      if (run.records != nullptr && !run.records->append(run.info, drive)) {
+                        recordsLost = true;
+                      }
+                    }});
+  runDrives(run.drives, run.info.mode, run.image, board, transport);
+  console.close(board.drives());
+  const auto& drives = board.drives();
+  std::string end = "\n" + summaryTable(drives) + countLine(drives) +
+                    retryLine(run.program, run.retryOptions, drives, run.quoteStyle);
+  if (recordsLost) {
+    end += "ERROR: Run records could not all be written\n";
+  }
+  sink(end);
+  return allSucceeded(drives);
+}

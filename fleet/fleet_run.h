@@ -1,0 +1,33 @@
+// A run of several drives side by side: the sessions over one transport,
+// the console while they run, the summary at the end, the run records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "fleet/console.h"
+#include "fleet/drive_state.h"
+#include "fleet/summary.h"
+#include "image/image.h"
+#include "link/transport.h"
+#include "record/record.h"
+
+struct FleetRun {
+  std::vector<std::uint32_t> drives;     // each once, in the order given
+  RunInfo info;                          // mode, file and its digest
+  const FirmwareImage* image = nullptr;  // null in the identity run
+  // For the retry line: the program as it was called and the run's other
+  // options.
+  std::string program;
+  std::vector<std::string> retryOptions;
+  QuoteStyle quoteStyle = QuoteStyle::posix;
+  RecordFile* records = nullptr;  // -r: a record per drive as it ends
+};
+
+// Runs every drive's session, showing their progress (redrawn in place
+// when terminal, else a line per stage change) and then the summary table,
+// the count line and, when some failed, the retry line, all through sink.
+// True when every drive did all that the run asked.
+bool runFleet(const FleetRun& run, Transport& transport, bool terminal,
+              const FleetConsole::Sink& sink);
