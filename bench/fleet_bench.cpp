@@ -1,0 +1,189 @@
+// Several-drives benchmark: programs the same image into N simulated drives
+// side by side over the loader's one socket, for each N asked for, and
+// reports the wall time against one drive's and against the protocol's
+// floor, each drive's gap between confirmed blocks (least, median, 99th
+// percentile over every drive), the loader's CPU time as a share of the wall
+// time and its peak resident memory. Each N runs in a child process of its
+// own, so CPU and memory figures are that run's alone.
+//
+// Run by bench/fleet_bench.sh, which starts the simulated drives first:
+//   fleet_bench FIRST_ADDRESS IMAGE_BYTES N...
+// (drives at FIRST_ADDRESS, FIRST_ADDRESS + 1, ...). Exit status 0 when
+// every run completed every drive and 32 drives (when asked for) took at
+// most 1.02 x one drive's time with CPU under 1 % of the wall time.
+#include <arpa/inet.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "image/image.h"
+#include "link/link.h"
+#include "session/observer.h"
+#include "session/runner.h"
+
+namespace {
+
+using std::chrono::duration;
+using std::chrono::steady_clock;
+
+// The least time one drive's programming run can take: every command
+// answered at its first send, each pause exactly as long as the protocol
+// asks (link start, one connect, monitor pause, enter monitor, each block,
+// verify, reboot and the pause after it).
+double floorMs(std::size_t blocks) {
+  return 150 + 30 + 2500 + 150 + 60.0 * static_cast<double>(blocks) + 120 + 30 + 5000;
+}
+
+struct Figures {
+  double wallMs = 0;
+  double cpuMs = 0;
+  long peakKb = 0;
+  double gapMin = 0;
+  double gapMedian = 0;
+  double gapP99 = 0;
+  int completed = 0;
+};
+
+// Times each drive's block confirmations.
+class GapTimer : public SessionObserver {
+ public:
+  void blockConfirmed(std::uint32_t drive, std::size_t /*index*/, std::size_t /*count*/) override {
+    const auto now = steady_clock::now();
+    const auto last = last_.find(drive);
+    if (last != last_.end()) {
+      gaps_.push_back(duration<double, std::milli>(now - last->second).count());
+    }
+    last_[drive] = now;
+  }
+  std::vector<double>& gaps() { return gaps_; }
+
+ private:
+  std::map<std::uint32_t, steady_clock::time_point> last_;
+  std::vector<double> gaps_;
+};
+
+double cpuMs() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  const auto ms = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) * 1000 + static_cast<double>(t.tv_usec) / 1000;
+  };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
+
+// One run of n drives in this process.
+Figures runOnce(std::uint32_t first, std::size_t imageBytes, std::size_t n) {
+  std::vector<std::uint8_t> file(imageBytes);
+  for (std::size_t i = 0; i < file.size(); ++i) {
+    file[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  }
+  const FirmwareImage image = makeImage(file);
+  std::vector<std::uint32_t> drives;
+  for (std::size_t i = 0; i < n; ++i) {
+    drives.push_back(first + static_cast<std::uint32_t>(i));
+  }
+  Figures f;
+  Link link;
+  if (link.open(first) != LinkError::none) {
+    std::fprintf(stderr, "the link could not be opened\n");
+    return f;
+  }
+  GapTimer timer;
+  const double cpuBefore = cpuMs();
+  const auto start = steady_clock::now();
+  const auto outcomes = runDrives(drives, MODE_PROGRAM, &image, timer, link);
+  f.wallMs = duration<double, std::milli>(steady_clock::now() - start).count();
+  f.cpuMs = cpuMs() - cpuBefore;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  f.peakKb = usage.ru_maxrss;
+  f.completed = static_cast<int>(std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) {
+    return o.result == SessionResult::completed;
+  }));
+  auto& gaps = timer.gaps();
+  if (!gaps.empty()) {
+    std::sort(gaps.begin(), gaps.end());
+    f.gapMin = gaps.front();
+    f.gapMedian = gaps[gaps.size() / 2];
+    f.gapP99 = gaps[std::min(gaps.size() - 1, gaps.size() * 99 / 100)];
+  }
+  return f;
+}
+
+// Runs n drives in a child process and reads its figures back.
+bool runInChild(std::uint32_t first, std::size_t imageBytes, std::size_t n, Figures& f) {
+  int fds[2];
+  if (pipe(fds) != 0) {
+    return false;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const Figures mine = runOnce(first, imageBytes, n);
+    const ssize_t written = write(fds[1], &mine, sizeof mine);
+    _exit(written == static_cast<ssize_t>(sizeof mine) ? 0 : 1);
+  }
+  close(fds[1]);
+  const ssize_t got = read(fds[0], &f, sizeof f);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return got == static_cast<ssize_t>(sizeof f) && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: fleet_bench FIRST_ADDRESS IMAGE_BYTES N...\n");
+    return 2;
+  }
+  in_addr a{};
+  if (inet_pton(AF_INET, argv[1], &a) != 1) {
+    std::fprintf(stderr, "not an address: %s\n", argv[1]);
+    return 2;
+  }
+  const std::uint32_t first = ntohl(a.s_addr);
+  const std::size_t imageBytes = std::strtoul(argv[2], nullptr, 10);
+  const std::size_t rounded = (imageBytes + 3) / 4 * 4;
+  const std::size_t blocks = (rounded + 511) / 512;
+  const double floor = floorMs(blocks);
+  std::printf("image %zu bytes, %zu blocks, one drive's floor %.0f ms\n\n", imageBytes, blocks,
+              floor);
+  std::printf("%6s %10s %8s %8s %10s %10s %10s %9s %7s %10s %9s\n", "drives", "wall ms", "x one",
+              "x floor", "gap min", "gap median", "gap p99", "CPU ms", "CPU %", "peak kB",
+              "complete");
+  bool ok = true;
+  double oneDrive = 0;
+  for (int i = 3; i < argc; ++i) {
+    const std::size_t n = std::strtoul(argv[i], nullptr, 10);
+    Figures f;
+    if (n == 0 || !runInChild(first, imageBytes, n, f)) {
+      std::printf("%6zu  run failed\n", n);
+      ok = false;
+      continue;
+    }
+    if (n == 1) {
+      oneDrive = f.wallMs;
+    }
+    const double toOne = oneDrive > 0 ? f.wallMs / oneDrive : 0;
+    const double cpuShare = 100 * f.cpuMs / f.wallMs;
+    std::printf("%6zu %10.0f %8.3f %8.3f %10.1f %10.1f %10.1f %9.0f %7.2f %10ld %5d/%zu\n", n,
+                f.wallMs, toOne, f.wallMs / floor, f.gapMin, f.gapMedian, f.gapP99, f.cpuMs,
+                cpuShare, f.peakKb, f.completed, n);
+    ok = ok && f.completed == static_cast<int>(n);
+    if (n == 32 && oneDrive > 0) {
+      ok = ok && toOne <= 1.02 && cpuShare < 1.0;
+    }
+  }
+  std::printf("\n%s\n", ok ? "targets met" : "targets missed");
+  return ok ? 0 : 1;
+}
