@@ -103,13 +103,13 @@ void DriveSession::start(TimePoint now) {
 SendResult DriveSession::sendCommand(std::uint16_t code, std::uint32_t target,
                                      std::span<const std::uint8_t> payload) {
   const CommandBytes datagram = encodeCommand(code, target, payload);
-  const SendResult result = transport_.send(drive_, datagram);
-  if (result == SendResult::unreachable) {
+  const SendResult sent = transport_.send(drive_, datagram);
+  if (sent == SendResult::unreachable) {
     fail(FailureReason::unreachable);
-  } else if (result == SendResult::failed) {
+  } else if (sent == SendResult::failed) {
     observer_.sendFailed(drive_);
   }
-  return result;
+  return sent;
 }
 
 void DriveSession::beginExchange(Phase phase, TimePoint now) {
