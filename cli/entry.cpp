@@ -39,7 +39,9 @@ int runEntry(int argc, char** argv) {
       printManual(out);
       break;
     case EntryAction::discovery:
-      runDiscovery();
+      // Discovery writes its own lines: its opening line ends its line, each
+      // drive's line does not.
+      out.wroteElsewhere(runDiscovery().empty());
       break;
     case EntryAction::addressError:
       out.write("\nERROR : Check ip address");
