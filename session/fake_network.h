@@ -11,7 +11,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <string>
 #include <vector>
 
 #include "link/transport.h"
@@ -30,15 +29,15 @@ inline constexpr std::uint32_t OWN = 0x0A000001;    // this PC
 // How a drive behaves. Sends are numbered from 0 in the order they reach
 // the network, whoever they are for.
 struct Script {
-  milliseconds latency{1};
-  // Answers more than this late are lost... per send: extra delay on top.
+  milliseconds latency{1};  // from a command to its answer
+  // An extra delay of the answer to send number n.
   std::function<milliseconds(std::size_t send)> jitter = [](std::size_t) {
     return milliseconds{0};
   };
   std::set<std::size_t> lostCommands;      // never reach the drive
   std::set<std::size_t> lostAnswers;       // the drive answers, the answer is lost
   std::optional<milliseconds> twiceAfter;  // a second answer this long after the first
-  int answerFromTry = 1;  // tries of the same command (code and target) left unanswered
+  int answerFromTry = 1;                   // the first try of a command (code and target) answered
   std::map<std::uint16_t, std::uint8_t> status;  // by code; 1 when not named
   bool digest = true;                            // the identity answer carries the digest
   Digest driveDigest{};
