@@ -92,7 +92,7 @@ Figures runOnce(std::uint32_t first, std::size_t imageBytes, std::size_t n) {
   }
   Figures f;
   Link link;
-  if (link.open(first) != LinkError::none) {
+  if (link.open(drives) != LinkError::none) {
     std::fprintf(stderr, "the link could not be opened\n");
     return f;
   }

@@ -68,7 +68,7 @@ int runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** a
 
   ConsoleReporter reporter(out, settings.mode);
   Link link;
-  const LinkError linkError = link.open(drives.front());
+  const LinkError linkError = link.open(drives);
   if (linkError != LinkError::none) {
     reporter.linkFailed(linkError);
     return FAILED_STATUS;

@@ -306,4 +306,31 @@ TEST(Fleet, EveryDiscoveredDriveOnTwoAdapters) {
   EXPECT_NE(r.out.find("2 drives: 2 identity read\n"), std::string::npos);
 }
 
+// Drives on two LANs that know no route beyond their own (a machine's drives
+// have no gateway): each must be sent to from the adapter on its LAN, with
+// that adapter's address to answer to.
+TEST(Fleet, DrivesBehindTwoAdaptersAnswerOnTheirOwnLans) {
+  if (!canMakeNamespaces()) {
+    GTEST_SKIP() << "two LANs need private network namespaces";
+  }
+  auto lab = makeNetLab({.requireIsolation = true, .shape = LabShape::twoLans});
+  ASSERT_EQ(
+      runProcess({"ip", "-n", lab->secondDriveNs, "route", "del", "default"}, seconds(10)).exitCode,
+      0);
+  const auto sim = [](const std::string& ip) {
+    return Args{drivesimPath(), "--idle-timeout", "60", "--ip", ip};
+  };
+  BackgroundProcess first = startProcess(lab->inDrive(sim(lab->driveIp)));
+  BackgroundProcess second = startProcess(lab->inSecondDrive(sim(lab->secondDriveIp)));
+  ASSERT_TRUE(waitForOutput(first, "ready", seconds(10)));
+  ASSERT_TRUE(waitForOutput(second, "ready", seconds(10)));
+  Args loader = tovrinCommand();
+  loader.insert(loader.end(), {"-ip", lab->driveIp + "," + lab->secondDriveIp, "-u"});
+  const ProcessResult r = runProcess(lab->inHost(loader), seconds(60));
+  stopProcess(first, seconds(0));
+  stopProcess(second, seconds(0));
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("2 drives: 2 identity read\n"), std::string::npos) << r.out;
+}
+
 }  // namespace

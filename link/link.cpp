@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include <chrono>
+#include <optional>
 
 #include "platform/pause.h"
 #include "protocol/loader.h"
@@ -33,12 +34,27 @@ Link::~Link() {
   }
 }
 
-LinkError Link::open(std::uint32_t towards) {
+LinkError Link::open(std::span<const std::uint32_t> drives) {
   started_ = netStartup();
   if (!started_) {
     return LinkError::socketFailed;
   }
-  if (!netSourceAddressFor(towards, &local_) && !netHostNameAddress(&local_)) {
+  // The address the routing uses for each drive that has a route; a drive
+  // without one fails in its own session.
+  std::optional<std::uint32_t> source;
+  bool differ = false;
+  for (const std::uint32_t drive : drives) {
+    std::uint32_t from = 0;
+    if (netSourceAddressFor(drive, &from)) {
+      differ = differ || (source && *source != from);
+      source = from;
+    }
+  }
+  if (differ) {
+    local_ = 0;
+  } else if (source) {
+    local_ = *source;
+  } else if (!netHostNameAddress(&local_)) {
     return LinkError::hostAddressFailed;
   }
   socket_ = netOpenUdp();

@@ -2,12 +2,16 @@
 // every drive session sends its commands and takes in its answers.
 //
 // The socket is bound to the address the host's routing uses to reach the
-// first drive (else the first address of the host's name), for this process
+// drives (else the first address of the host's name), for this process
 // alone: a second loader on the same PC can't bind the port as well, and so
-// can never take this one's answers.
+// can never take this one's answers. Drives that the routing reaches from
+// different addresses (behind different adapters) make it bind every address
+// of the host, so that each command leaves by the adapter that leads to its
+// drive, with that adapter's address for the answer.
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "link/transport.h"
 #include "platform/net.h"
@@ -25,8 +29,8 @@ class Link final : public Transport {
   Link() = default;
   ~Link() override;
 
-  // Opens and binds the socket; towards is the first drive's address.
-  LinkError open(std::uint32_t towards);
+  // Opens and binds the socket for the drives of the run.
+  LinkError open(std::span<const std::uint32_t> drives);
 
   SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) override;
   std::optional<Received> receive(std::span<std::uint8_t> area, TimePoint deadline) override;
@@ -36,5 +40,5 @@ class Link final : public Transport {
  private:
   bool started_ = false;  // the socket library was started
   NetSocket socket_ = NET_INVALID_SOCKET;
-  std::uint32_t local_ = 0;  // the bound address
+  std::uint32_t local_ = 0;  // the bound address; 0: every address of the host
 };
