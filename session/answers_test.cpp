@@ -190,8 +190,16 @@ TEST(Answers, NoBlockIsSkippedSilently) {
       {"100 ms, a block lost", milliseconds(100), {firstBlock + 7}, {}, {}, false, true},
       {"jitter", milliseconds(40), {firstBlock + 6}, {}, {}, true, true},
       {"twice at once", milliseconds(1), {firstBlock + 5}, {}, milliseconds(0), false, true},
-      {"twice, 70 ms late", milliseconds(70), {firstBlock + 6}, {}, milliseconds(5), false, false},
-      {"twice, late gap", milliseconds(10), {firstBlock + 8}, {}, milliseconds(65), false, false},
+      {"twice, 70 ms late", milliseconds(70), {firstBlock + 6}, {}, milliseconds(5), false, true},
+      {"twice, late gap", milliseconds(10), {firstBlock + 8}, {}, milliseconds(65), false, true},
+      // The copy of block 2's answer comes after block 3's send, which is lost.
+      {"twice, copy after the next send",
+       milliseconds(1),
+       {firstBlock + 3},
+       {},
+       milliseconds(70),
+       false,
+       true},
   };
   for (const auto& c : cases) {
     Script script;

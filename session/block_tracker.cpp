@@ -6,6 +6,37 @@ void BlockTracker::noteAnswerTime(Duration taken) {
   longestAnswer_ = std::max(longestAnswer_, taken);
 }
 
+void BlockTracker::noteCopyGap(Duration gap) {
+  copies_ = true;
+  copyGap_ = std::max(copyGap_, std::min(gap, Duration{MAX_HORIZON}));
+}
+
+void BlockTracker::confirm(std::size_t block, TimePoint now) {
+  confirmations_[confirmationsNext_] = Confirmation{block, now};
+  confirmationsNext_ = (confirmationsNext_ + 1) % CAPACITY;
+  confirmationsCount_ = std::min(confirmationsCount_ + 1, CAPACITY);
+}
+
+BlockTracker::Verdict BlockTracker::answeredByTime(std::size_t current, TimePoint now) {
+  Verdict verdict;
+  if (count_ == 0) {
+    // Between blocks nothing is outstanding for a copy to stand in for.
+    if (lastAnswer_) {
+      noteCopyGap(now - *lastAnswer_);
+    }
+    return verdict;
+  }
+  const Send oldest = sends_[head_];
+  lastAnswer_ = now;
+  if (oldest.block != current) {
+    return verdict;
+  }
+  noteAnswerTime(now - oldest.at);  // at most this long: never too short
+  confirm(current, now);
+  verdict.confirms = true;
+  return verdict;
+}
+
 BlockTracker::Duration BlockTracker::horizon() const {
   return std::clamp(2 * longestAnswer_, pause_, Duration{MAX_HORIZON});
 }
@@ -25,8 +56,14 @@ void BlockTracker::sent(std::size_t block, TimePoint at) {
 
 BlockTracker::Verdict BlockTracker::answered(std::size_t current, TimePoint now) {
   drained(now);
+  if (copies_) {
+    return answeredByTime(current, now);
+  }
   Verdict verdict;
   if (count_ == 0) {
+    if (lastAnswer_) {
+      noteCopyGap(now - *lastAnswer_);
+    }
     // A surplus: re-send from the earliest block confirmed within the
     // horizon, unless a re-send has started there (or later) already.
     std::optional<std::size_t> earliest;
@@ -45,15 +82,14 @@ BlockTracker::Verdict BlockTracker::answered(std::size_t current, TimePoint now)
   const Send taken = sends_[head_];
   const bool alone = count_ == 1;
   dropOldest();
+  lastAnswer_ = now;
   if (taken.block != current) {
     return verdict;  // a late answer to an earlier block
   }
   if (alone) {
     noteAnswerTime(now - taken.at);  // it can belong to this one send only
   }
-  confirmations_[confirmationsNext_] = Confirmation{current, now};
-  confirmationsNext_ = (confirmationsNext_ + 1) % CAPACITY;
-  confirmationsCount_ = std::min(confirmationsCount_ + 1, CAPACITY);
+  confirm(current, now);
   verdict.confirms = true;
   return verdict;
 }
@@ -62,7 +98,10 @@ bool BlockTracker::drained(TimePoint now) {
   while (count_ > 0 && now - sends_[head_].at >= horizon()) {
     dropOldest();
   }
-  return count_ == 0;
+  return count_ == 0 && (!lastAnswer_ || now >= *lastAnswer_ + 2 * copyGap_);
 }
 
-TimePoint BlockTracker::drainDeadline() const { return sends_[head_].at + horizon(); }
+TimePoint BlockTracker::drainDeadline() const {
+  const TimePoint copyPast = lastAnswer_ ? *lastAnswer_ + 2 * copyGap_ : TimePoint{};
+  return count_ == 0 ? copyPast : std::max(sends_[head_].at + horizon(), copyPast);
+}

@@ -28,6 +28,16 @@
 //   from the earliest of them. Each block is the start of such a re-send at
 //   most once, so a drive that always answers twice costs at most one extra
 //   round per block and the run still ends.
+// - A drive that answers twice (a surplus, or a second answer to the one
+//   CMD_ENTER_MONITOR sent) makes counting worthless: a copy can stand in for
+//   the answer to a block that was lost. From then on answers are matched by
+//   time instead. Sends leave the queue only by age, so the next block's
+//   first send waits until every send before it is older than the horizon,
+//   and until twice the gap seen between an answer and its copy has passed
+//   since the last answer. Whatever arrives while only the current block's
+//   sends are outstanding is then the current block's: every answer and copy
+//   of an earlier block has come in before. Only such a drive is slowed (a
+//   block takes about twice its answer time); a good run never enters this.
 #pragma once
 
 #include <array>
@@ -49,6 +59,8 @@ class BlockTracker {
   // An answer time seen outside programming (the drive's answer to
   // CMD_ENTER_MONITOR).
   void noteAnswerTime(Duration taken);
+  // A second answer came this long after the first answer to one send.
+  void noteCopyGap(Duration gap);
 
   // A send of block went out at time at.
   void sent(std::size_t block, TimePoint at);
@@ -61,9 +73,10 @@ class BlockTracker {
   // block being sent.
   Verdict answered(std::size_t current, TimePoint now);
 
-  // Drops sends older than the horizon; true when nothing is outstanding.
+  // Drops sends older than the horizon; true when nothing is outstanding
+  // and the copy of the last answer, if the drive sends copies, is past.
   bool drained(TimePoint now);
-  // When the oldest outstanding send turns lost. Only when !drained(now).
+  // When drained(now) may turn true. Only when !drained(now).
   TimePoint drainDeadline() const;
 
   Duration horizon() const;
@@ -79,9 +92,14 @@ class BlockTracker {
   };
 
   void dropOldest();
+  void confirm(std::size_t block, TimePoint now);
+  Verdict answeredByTime(std::size_t current, TimePoint now);
 
   Duration pause_;
   Duration longestAnswer_{0};
+  bool copies_ = false;                  // the drive answers twice
+  Duration copyGap_{0};                  // seen between an answer and its copy
+  std::optional<TimePoint> lastAnswer_;  // the last answer taken for a send
   std::array<Send, CAPACITY> sends_{};
   std::size_t head_ = 0;
   std::size_t count_ = 0;

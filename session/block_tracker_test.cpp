@@ -47,20 +47,31 @@ TEST(BlockTracker, TheHorizonFollowsTheDrivesAnswerTime) {
 }
 
 // An answer with nothing outstanding casts doubt on the blocks confirmed
-// within the horizon: they are sent again from the earliest, once.
-TEST(BlockTracker, ASurplusAnswerSendsTheRecentBlocksAgainOnce) {
+// within the horizon: they are sent again from the earliest. From then on the
+// drive is known to send copies and answers are matched by time: the next
+// block waits until the sends before it are older than the horizon and the
+// copy of the last answer is past.
+TEST(BlockTracker, ADriveThatAnswersTwiceIsMatchedByTime) {
   BlockTracker t(milliseconds(60));
   t.sent(4, at(0));
   EXPECT_TRUE(t.answered(4, at(10)).confirms);
   t.sent(5, at(60));
   EXPECT_TRUE(t.answered(5, at(70)).confirms);
-  const BlockTracker::Verdict doubt = t.answered(5, at(75));
+  const BlockTracker::Verdict doubt = t.answered(5, at(75));  // a copy, 5 ms on
   EXPECT_FALSE(doubt.confirms);
   EXPECT_EQ(doubt.resendFrom, 5u);  // block 4 was confirmed 65 ms ago
-  EXPECT_FALSE(t.answered(5, at(76)).resendFrom.has_value());
-  t.sent(6, at(130));
-  EXPECT_TRUE(t.answered(6, at(131)).confirms);
-  EXPECT_EQ(t.answered(6, at(132)).resendFrom, 6u);
+  t.sent(5, at(120));
+  EXPECT_TRUE(t.answered(5, at(130)).confirms);
+  EXPECT_TRUE(t.answered(5, at(135)).confirms);  // its copy: the same block
+  EXPECT_FALSE(t.drained(at(179)));              // the send at 120 may still be answered
+  EXPECT_EQ(t.drainDeadline(), at(180));
+  EXPECT_TRUE(t.drained(at(180)));
+  // A copy that comes once the next block is under way is the drive's gap
+  // growing: the block after waits it out.
+  t.sent(6, at(180));
+  EXPECT_TRUE(t.answered(6, at(190)).confirms);
+  EXPECT_FALSE(t.answered(6, at(260)).resendFrom.has_value());
+  EXPECT_FALSE(t.drained(at(260)));
 }
 
 TEST(BlockTracker, SendsBeyondItsCapacityDropTheOldest) {

@@ -329,9 +329,16 @@ void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> 
 
 void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
   if (answered_) {
-    return;  // the first answer counts; a drive that answers twice is heard once
+    // The first answer counts; a drive that answers twice is heard once. A
+    // second answer to a single send is a copy, whose lateness the blocks
+    // must wait out.
+    if (tries_ == 1) {
+      tracker_.noteCopyGap(now - identityAnswered_);
+    }
+    return;
   }
   answered_ = true;
+  identityAnswered_ = now;
   tracker_.noteAnswerTime(now - lastSend_);
   const std::optional<UnitIdentity> identity = responseIdentity(response);
   identityComplete_ = identity.has_value();

@@ -99,5 +99,6 @@ class DriveSession {
   BlockTracker tracker_;
 
   bool identityComplete_ = false;
+  TimePoint identityAnswered_{};
   std::optional<Digest> driveDigest_;
 };
