@@ -55,9 +55,10 @@ enum class NetSend : std::uint8_t { sent, failed, unreachable };
 NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
                 std::uint16_t port, bool dontRoute);
 
-// Waits at most timeoutMs (0: not at all) until a datagram waits on s, or a
-// receive on it would fail at once: ok. timedOut when the time ran out first
-// or a signal cut the wait short; failed when the system can't wait on s.
+// Waits at most timeoutMs (0: not at all; negative: without limit) until a
+// datagram waits on s, or a receive on it would fail at once: ok. timedOut
+// when the time ran out first or a signal cut the wait short; failed when
+// the system can't wait on s.
 NetResult netWaitReadable(NetSocket s, int timeoutMs);
 
 // Receives one datagram into buf. A datagram longer than capacity is cut to

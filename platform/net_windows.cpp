@@ -72,22 +72,6 @@ int receiveTimeoutMs(NetSocket s) {
   return static_cast<int>(ms);
 }
 
-// Waits until a datagram is ready on s: ok; timedOut when the time ran out
-// first; failed when select failed.
-NetResult waitReadable(NetSocket s, int timeoutMs) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(sockOf(s), &readable);
-  timeval tv{};
-  tv.tv_sec = timeoutMs / 1000;
-  tv.tv_usec = (timeoutMs % 1000) * 1000;
-  const int n = select(0, &readable, nullptr, nullptr, timeoutMs > 0 ? &tv : nullptr);
-  if (n == SOCKET_ERROR) {
-    return NetResult::failed;
-  }
-  return n > 0 ? NetResult::ok : NetResult::timedOut;
-}
-
 }  // namespace
 
 bool netStartup() {
@@ -159,6 +143,7 @@ NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::ui
   return never ? NetSend::unreachable : NetSend::failed;
 }
 
+// A negative time waits without limit, as poll() does on POSIX systems.
 NetResult netWaitReadable(NetSocket s, int timeoutMs) {
   fd_set readable;
   FD_ZERO(&readable);
@@ -166,7 +151,7 @@ NetResult netWaitReadable(NetSocket s, int timeoutMs) {
   timeval tv{};
   tv.tv_sec = timeoutMs / 1000;
   tv.tv_usec = (timeoutMs % 1000) * 1000;
-  const int n = select(0, &readable, nullptr, nullptr, &tv);
+  const int n = select(0, &readable, nullptr, nullptr, timeoutMs >= 0 ? &tv : nullptr);
   if (n > 0) {
     return NetResult::ok;
   }
@@ -179,7 +164,8 @@ NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
   if (capacity > INT_MAX || !hasLocalPort(s)) {
     return NetResult::failed;
   }
-  const NetResult ready = waitReadable(s, receiveTimeoutMs(s));
+  const int limit = receiveTimeoutMs(s);
+  const NetResult ready = netWaitReadable(s, limit > 0 ? limit : -1);
   if (ready != NetResult::ok) {
     return ready;
   }

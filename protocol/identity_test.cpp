@@ -7,18 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "testkit/expected.h"
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes fromHex(std::string text) {
-  std::erase(text, ' ');
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
 
 // 5, -1 (build), 10.0, 1.0, 204.8, -1 (serial), 42, "102 ", "KV7 ", VIN, MAC,
 // unused, checksum 0x12345.

@@ -8,19 +8,11 @@
 #include <vector>
 
 #include "protocol/probe.h"
+#include "testkit/expected.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes fromHex(std::string text) {
-  std::erase(text, ' ');
-  Bytes out;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
-  }
-  return out;
-}
 
 std::string toHex(std::span<const std::uint8_t> bytes) {
   static constexpr char DIGITS[] = "0123456789abcdef";

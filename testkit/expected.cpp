@@ -48,6 +48,15 @@ std::string hex(const std::string& bytes) {
   return out;
 }
 
+std::vector<std::uint8_t> fromHex(std::string text) {
+  std::erase(text, ' ');
+  std::vector<std::uint8_t> out;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+    out.push_back(static_cast<std::uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
 std::string md5(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int size = 0;

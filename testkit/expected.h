@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // Console texts as the loader writes them (before any text-mode CR LF).
 extern const std::string BANNER;
@@ -22,6 +23,8 @@ extern const std::string COUNTDOWN;
 
 // Lower-case hex of bytes.
 std::string hex(const std::string& bytes);
+// The bytes that hex text stands for; blanks between the pairs are skipped.
+std::vector<std::uint8_t> fromHex(std::string text);
 // MD5 of bytes (16 raw bytes), by OpenSSL.
 std::string md5(const std::string& bytes);
 
