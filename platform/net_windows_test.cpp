@@ -67,11 +67,11 @@ TEST_F(Net, ALongDatagramIsCutToTheAreaAndCountsAsReceived) {
   EXPECT_EQ(r.area[512], 0) << "written past the area";
 }
 
-// A discovery collector's socket: a receive before its first send neither
+// A socket that has no port yet: a receive before its first send neither
 // blocks nor spins; after a send to a port nobody listens on (which Windows
 // reports as WSAECONNRESET on the next receive) the receive waits out its
 // time-out.
-TEST_F(Net, ACollectorSocketFailsAtOnceUntilItSendsAndIgnoresResets) {
+TEST_F(Net, ASocketWithoutAPortFailsAtOnceUntilItSendsAndIgnoresResets) {
   const NetSocket probe = openSocket(0, 0);
   const Received early = receive(probe);
   EXPECT_EQ(early.result, NetResult::failed);
