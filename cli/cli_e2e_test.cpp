@@ -25,7 +25,17 @@ std::string usage(const std::string& ip) {
          " ]\n"
          "  -fp : Firmware path               [MANDATORY]\n"
          "  -v : Only verify firmware         [OPTIONAL]\n"
-         "  -u : Display Unit Identity        [OPTIONAL]\n";
+         "  -u : Display Unit Identity        [OPTIONAL]\n"
+         "More Info Options -\n"
+         "  --help : Help Menu\n"
+         "  --version : Version of the loader\n"
+         "Several Drives Options -\n"
+         "  -ip : Addresses a,b,... of drives [OPTIONAL : At most 100 drives ]\n"
+         "  -a : Every drive found on the LAN [OPTIONAL]\n"
+         "  -c N : First N drives as canaries [OPTIONAL : N = 1 to 100 ]\n"
+         "  -s : Skip drives already current  [OPTIONAL]\n"
+         "  -e : Exit status tells the result [OPTIONAL : 0 done, 1 failed, 2 refused ]\n"
+         "  -r : Run record file (JSON lines) [OPTIONAL]\n";
 }
 
 const std::string MANUAL = R"(
@@ -50,6 +60,25 @@ Tovrin Manual -
 
   -->  DISPLAY UNIT IDENTITY:
       Tovrin.exe -ip xxx.xxx.xxx.xxx -u
+
+  -->  SEVERAL DRIVES:
+  * List the drives after -ip separated by commas, or use -a for every drive
+    found on the LAN; all run side by side and a table ends the run
+      Tovrin.exe -ip xxx.xxx.xxx.xxx,xxx.xxx.xxx.xxx -fp c:\\xxx\\FileName.bin
+      Tovrin.exe -a -fp c:\\xxx\\FileName.bin
+  * To skip drives that already hold the firmware use -s option
+  * To program N canary drives first, and the rest only when every canary
+    completed, use -c N option (the first N drives of the list)
+      Tovrin.exe -ip xxx.xxx.xxx.xxx,xxx.xxx.xxx.xxx -fp FileName.bin -s -c 1
+  * To get exit status 0 when every drive completed, 1 when one failed and
+    2 when the command line or a file was refused use -e option
+
+  -->  RUN RECORDS:
+  * To append one JSON line per drive and run to a file use -r option
+      Tovrin.exe -ip xxx.xxx.xxx.xxx -fp FileName.bin -r records.jsonl
+
+  -->  VERSION:
+      Tovrin.exe --version
 )";
 
 // Runs the loader with args, which must print banner and text and end with
@@ -66,8 +95,8 @@ void expectRun(const std::vector<std::string>& args, const std::string& text) {
 // No arguments, -h, and arguments that are no option show the usage with the
 // address set before them, not after.
 TEST(CliTest, Usage) {
-  for (const char* args : {"", "-h", "-H", "--h", "-IP 10.0.0.1", "fw.bin", "-uv", "-u -x",
-                           "-fp fw.bin -v extra", "-h -ip 10.1.2.3"}) {
+  for (const char* args : {"", "-h", "--help", "-H", "--HELP", "--help=1", "--h", "-IP 10.0.0.1",
+                           "fw.bin", "-uv", "-u -x", "-fp fw.bin -v extra", "-h -ip 10.1.2.3"}) {
     expectRun(words(args), usage("192.168.124.120"));
   }
   expectRun({""}, usage("192.168.124.120"));
@@ -75,6 +104,7 @@ TEST(CliTest, Usage) {
   expectRun(words("-ip 10.0.0.7 -u -bogus"), usage("10.0.0.7"));
   expectRun(words("-ip 0x0a.0.0.1 -h"), usage("10.0.0.1"));
   expectRun(words("-ip 1.2.3.4 -ip 5.6.7.8 -h"), usage("5.6.7.8"));
+  expectRun(words("-ip 10.0.0.9 --help -ip 10.0.0.1"), usage("10.0.0.9"));
 }
 
 // The manual and the option errors end the run where they stand.

@@ -20,7 +20,7 @@ CommandLine readCommandLine(int argc, char** argv) {
   }
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (is(arg, "-h")) {
+    if (is(arg, "-h") || is(arg, "--help")) {
       line.action = EntryAction::usage;
       return line;
     }

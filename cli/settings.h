@@ -25,7 +25,7 @@ struct RunSettings {
 enum class EntryAction : std::uint8_t {
   session,          // every argument read: run the sessions
   bareUsage,        // no argument at all
-  usage,            // -h, or an argument that is no option
+  usage,            // -h or --help, or an argument that is no option
   version,          // --version
   manual,           // -m
   discovery,        // -d

@@ -32,6 +32,17 @@ void printUsage(ConsoleOut& out, std::uint32_t ip) {
   out.write("  -fp : Firmware path               [MANDATORY]\n");
   out.write("  -v : Only verify firmware         [OPTIONAL]\n");
   out.write("  -u : Display Unit Identity        [OPTIONAL]\n");
+  // The options that came after the ones above, in the same style.
+  out.write("More Info Options -\n");
+  out.write("  --help : Help Menu\n");
+  out.write("  --version : Version of the loader\n");
+  out.write("Several Drives Options -\n");
+  out.write("  -ip : Addresses a,b,... of drives [OPTIONAL : At most 100 drives ]\n");
+  out.write("  -a : Every drive found on the LAN [OPTIONAL]\n");
+  out.write("  -c N : First N drives as canaries [OPTIONAL : N = 1 to 100 ]\n");
+  out.write("  -s : Skip drives already current  [OPTIONAL]\n");
+  out.write("  -e : Exit status tells the result [OPTIONAL : 0 done, 1 failed, 2 refused ]\n");
+  out.write("  -r : Run record file (JSON lines) [OPTIONAL]\n");
 }
 
 void printManual(ConsoleOut& out) {
@@ -56,4 +67,24 @@ void printManual(ConsoleOut& out) {
   out.write("\n");
   out.write("  -->  DISPLAY UNIT IDENTITY:\n");
   out.write("      Tovrin.exe -ip xxx.xxx.xxx.xxx -u\n");
+  // The sections of the options that came after the ones above.
+  out.write("\n");
+  out.write("  -->  SEVERAL DRIVES:\n");
+  out.write("  * List the drives after -ip separated by commas, or use -a for every drive\n");
+  out.write("    found on the LAN; all run side by side and a table ends the run\n");
+  out.write("      Tovrin.exe -ip xxx.xxx.xxx.xxx,xxx.xxx.xxx.xxx -fp c:\\\\xxx\\\\FileName.bin\n");
+  out.write("      Tovrin.exe -a -fp c:\\\\xxx\\\\FileName.bin\n");
+  out.write("  * To skip drives that already hold the firmware use -s option\n");
+  out.write("  * To program N canary drives first, and the rest only when every canary\n");
+  out.write("    completed, use -c N option (the first N drives of the list)\n");
+  out.write("      Tovrin.exe -ip xxx.xxx.xxx.xxx,xxx.xxx.xxx.xxx -fp FileName.bin -s -c 1\n");
+  out.write("  * To get exit status 0 when every drive completed, 1 when one failed and\n");
+  out.write("    2 when the command line or a file was refused use -e option\n");
+  out.write("\n");
+  out.write("  -->  RUN RECORDS:\n");
+  out.write("  * To append one JSON line per drive and run to a file use -r option\n");
+  out.write("      Tovrin.exe -ip xxx.xxx.xxx.xxx -fp FileName.bin -r records.jsonl\n");
+  out.write("\n");
+  out.write("  -->  VERSION:\n");
+  out.write("      Tovrin.exe --version\n");
 }
