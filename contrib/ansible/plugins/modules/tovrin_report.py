@@ -1,0 +1,171 @@
+#!/usr/bin/python
+# -*- coding: utf-8 -*-
+# Copyright (c) 2026 Tovrin Motion Controls
+# MIT License (see LICENSE in the repository root)
+
+from __future__ import absolute_import, division, print_function
+
+__metaclass__ = type
+
+DOCUMENTATION = r"""
+---
+module: tovrin_report
+short_description: Merge the Tovrin run records of many cells into one plant report
+version_added: "1.0.0"
+description:
+  - Reads every C(HOST.jsonl) file of a folder (the records fetched from each
+    cell PC, one file per host) and writes one report of the whole plant,
+    JSON lines (every record with a C(host) field added) and a table with the
+    host, drive, serial number, result and firmware digest of every drive.
+  - The firmware digest column shows what the drive holds as far as the run
+    knows, the file's digest once the drive holds the file, the drive's own
+    digest otherwise, C(incomplete) when programming stopped half-way.
+  - Usually run on the controller, delegated to C(localhost).
+options:
+  records_dir:
+    description: Folder of the fetched record files, one C(HOST.jsonl) per host.
+    type: path
+    required: true
+  jsonl:
+    description: Path of the merged JSON-lines report.
+    type: path
+    required: true
+  table:
+    description: Path of the readable table.
+    type: path
+    required: true
+author:
+  - Tovrin contributors
+"""
+
+EXAMPLES = r"""
+- name: Merge every cell's records into the plant report
+  tovrin.plant.tovrin_report:
+    records_dir: reports/records
+    jsonl: reports/report.jsonl
+    table: reports/report.txt
+  delegate_to: localhost
+  run_once: true
+"""
+
+RETURN = r"""
+hosts:
+  description: The hosts whose records were merged, in name order.
+  returned: always
+  type: list
+  elements: str
+drives:
+  description: How many drive records the report holds.
+  returned: always
+  type: int
+failed_drives:
+  description: The failed, interrupted or not started drives, as "host address (serial N)".
+  returned: always
+  type: list
+  elements: str
+table:
+  description: The table as written.
+  returned: always
+  type: str
+"""
+
+import os
+import tempfile
+
+from ansible.module_utils.basic import AnsibleModule
+from ansible_collections.tovrin.plant.plugins.module_utils.tovrin_records import (
+    FAILED_RESULTS,
+    RecordError,
+    drive_name,
+    read_records,
+    record_line,
+    render_table,
+    report_rows,
+)
+
+SUFFIX = ".jsonl"
+
+
+def collect(records_dir):
+    """[(host, records)] of every HOST.jsonl in records_dir, by host name."""
+    found = []
+    for name in sorted(os.listdir(records_dir)):
+        path = os.path.join(records_dir, name)
+        if name.endswith(SUFFIX) and os.path.isfile(path):
+            found.append((name[: -len(SUFFIX)], read_records(path)))
+    return found
+
+
+def replace_file(path, text):
+    """Writes text to path whole (a reader never sees half a report); True
+    when the content changed."""
+    try:
+        with open(path) as handle:
+            if handle.read() == text:
+                return False
+    except (IOError, OSError):
+        pass
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        os.makedirs(folder)
+    handle, part = tempfile.mkstemp(dir=folder, prefix=".report-")
+    with os.fdopen(handle, "w") as out:
+        out.write(text)
+    os.chmod(part, 0o644)
+    os.rename(part, path)
+    return True
+
+
+def build_report(hosts_records):
+    """The JSON-lines text and the table of [(host, records)]."""
+    lines = []
+    for host, records in hosts_records:
+        for record in records:
+            merged = dict(record)
+            merged["host"] = host
+            lines.append(record_line(merged))
+    return "".join(lines), render_table(report_rows(hosts_records))
+
+
+def run_module():
+    module = AnsibleModule(
+        argument_spec=dict(
+            records_dir=dict(type="path", required=True),
+            jsonl=dict(type="path", required=True),
+            table=dict(type="path", required=True),
+        ),
+        supports_check_mode=True,
+    )
+    params = module.params
+    if not os.path.isdir(params["records_dir"]):
+        module.fail_json(msg="no records folder %s" % params["records_dir"])
+    try:
+        hosts_records = collect(params["records_dir"])
+    except RecordError as error:
+        module.fail_json(msg="a cell's records are unreadable: %s" % error)
+    jsonl, table = build_report(hosts_records)
+    changed = False
+    if not module.check_mode:
+        changed = replace_file(params["jsonl"], jsonl)
+        changed = replace_file(params["table"], table) or changed
+    failed_drives = [
+        "%s %s" % (host, drive_name(record))
+        for host, records in hosts_records
+        for record in records
+        if record.get("result") in FAILED_RESULTS
+    ]
+    module.exit_json(
+        changed=changed,
+        hosts=[host for host, _ in hosts_records],
+        drives=sum(len(records) for _, records in hosts_records),
+        failed_drives=failed_drives,
+        table=table,
+    )
+
+
+def main():
+    run_module()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,281 @@
+# Unit tests of the tovrin_firmware module: a fake loader stands in for
+# AnsibleModule.run_command, answering each command line with an exit status,
+# a console text and the records it appends to the -r file.
+import json
+import os
+
+import pytest
+from ansible.module_utils import basic
+from ansible_collections.tovrin.plant.plugins.modules import tovrin_firmware
+
+from .utils import AnsibleExitJson, AnsibleFailJson, exit_json, fail_json, set_module_args
+
+FILE_DIGEST = "00112233445566778899aabbccddeeff"
+OLD_DIGEST = "ffeeddccbbaa99887766554433221100"
+
+
+def record(address, result, serial=123456, **fields):
+    """A run record as the loader writes it; fields override by record key."""
+    failed = result in ("failed", "interrupted", "not-started")
+    base = {
+        "run": "20261207T214501.123Z-4711",
+        "version": "1.1.0",
+        "time": "2026-12-07T21:45:09.000Z",
+        "address": address,
+        "mode": "program",
+        "result": result,
+        "failedStage": "programming" if failed else None,
+        "failedBlock": 3 if failed else None,
+        "blockCount": 40,
+        "reason": "no-answer" if failed else None,
+        "status": None,
+        "message": "no answer" if failed else None,
+        "imageIncomplete": failed,
+        "serialNumber": serial,
+        "mac": "02:00:00:12:34:ab",
+        "identity": None,
+        "file": "/fw.bin",
+        "fileDigest": FILE_DIGEST,
+        "driveDigest": OLD_DIGEST,
+        "seconds": 9.5,
+    }
+    base.update(fields)
+    return base
+
+
+class FakeLoader:
+    """Answers run_command: writes the records given (or the raw text) to the
+    -r file and returns the exit status and console given."""
+
+    def __init__(self, rc=0, records=(), raw=None, stdout="console text\n"):
+        self.rc = rc
+        self.records = list(records)
+        self.raw = raw
+        self.stdout = stdout
+        self.commands = []
+
+    def __call__(self, module, cmd, **kwargs):
+        self.commands.append(list(cmd))
+        path = cmd[cmd.index("-r") + 1]
+        if self.raw is not None:
+            with open(path, "w") as handle:
+                handle.write(self.raw)
+        elif self.records:
+            with open(path, "a") as handle:
+                for item in self.records:
+                    handle.write(json.dumps(item) + "\n")
+        return self.rc, self.stdout, ""
+
+
+@pytest.fixture
+def cell(tmp_path, monkeypatch):
+    """A cell PC: a firmware file, an installed loader, module harness."""
+    firmware = tmp_path / "fw.bin"
+    firmware.write_bytes(b"\x5a" * 2048)
+    loader = tmp_path / "tovrin"
+    loader.write_text("#!/bin/sh\nexit 99\n")
+    loader.chmod(0o755)
+    monkeypatch.setattr(basic.AnsibleModule, "exit_json", exit_json)
+    monkeypatch.setattr(basic.AnsibleModule, "fail_json", fail_json)
+
+    class Cell:
+        def run(self, fake, check_mode=False, **args):
+            monkeypatch.setattr(basic.AnsibleModule, "run_command", _bind(fake))
+            params = {"firmware": str(firmware), "loader": str(loader), "_ansible_remote_tmp": str(tmp_path)}
+            params.update(args)
+            if check_mode:
+                params["_ansible_check_mode"] = True
+            set_module_args(params)
+            with pytest.raises((AnsibleExitJson, AnsibleFailJson)) as ended:
+                tovrin_firmware.main()
+            result = ended.value.args[0]
+            result["failed"] = isinstance(ended.value, AnsibleFailJson)
+            return result
+
+    c = Cell()
+    c.tmp = tmp_path
+    c.firmware = str(firmware)
+    c.loader = str(loader)
+    return c
+
+
+def _bind(fake):
+    def run_command(module, cmd, **kwargs):
+        return fake(module, cmd, **kwargs)
+
+    return run_command
+
+
+TWO = ["10.0.0.5", "10.0.0.6"]
+
+
+class TestCommandLine:
+    @pytest.mark.parametrize(
+        "args, check_mode, expected_tail",
+        [
+            ({"drives": TWO, "canaries": 1}, False, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-s", "-c", "1"]),
+            ({"drives": TWO, "skip_current": False}, False, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW"]),
+            ({"all_drives": True}, False, ["-a", "-fp", "FW", "-s"]),
+            # Check mode programs nothing: a verify run, without -s and -c.
+            ({"drives": TWO, "canaries": 1}, True, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-v"]),
+            ({"drives": TWO, "mode": "verify"}, False, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-v"]),
+            ({"drives": TWO, "mode": "identity", "firmware": None}, False, ["-ip", "10.0.0.5,10.0.0.6", "-u"]),
+        ],
+    )
+    def test_loader_runs_with_exit_status_and_records(self, cell, args, check_mode, expected_tail):
+        fake = FakeLoader(records=[record(a, "identified") for a in TWO])
+        cell.run(fake, check_mode=check_mode, **args)
+        (cmd,) = fake.commands
+        assert cmd[:3] == [cell.loader, "-e", "-r"]
+        assert cmd[4:] == [cell.firmware if word == "FW" else word for word in expected_tail]
+
+    @pytest.mark.parametrize(
+        "args, words",
+        [
+            ({}, "drives"),
+            ({"drives": TWO, "canaries": 0}, "canaries must be 1 to 100"),
+            ({"drives": TWO, "canaries": 101}, "canaries must be 1 to 100"),
+            ({"drives": TWO, "firmware": "/no/such.bin"}, "not on the host"),
+            ({"drives": TWO, "loader": "/no/such/tovrin"}, "not installed"),
+        ],
+    )
+    def test_refuses_before_running_the_loader(self, cell, args, words):
+        fake = FakeLoader()
+        result = cell.run(fake, **args)
+        assert result["failed"] and words in result["msg"]
+        assert fake.commands == []
+
+
+class TestOutcome:
+    @pytest.mark.parametrize(
+        "name, rc, records, check_mode, changed, failed, words",
+        [
+            ("all programmed", 0, [record(a, "programmed") for a in TWO], False, True, False, "2 programmed"),
+            ("all current", 0, [record(a, "current") for a in TWO], False, False, False, "2 current"),
+            (
+                "one programmed, one current",
+                0,
+                [record(TWO[0], "programmed"), record(TWO[1], "current")],
+                False,
+                True,
+                False,
+                "1 current, 1 programmed",
+            ),
+            (
+                "one failed",
+                1,
+                [record(TWO[0], "programmed"), record(TWO[1], "failed", serial=777)],
+                False,
+                True,
+                True,
+                "1 drive failed: 10.0.0.6 (serial 777): programming, block 3 of 40: no-answer",
+            ),
+            (
+                "canary failed, the other never started",
+                1,
+                [
+                    record(TWO[0], "failed", failedStage="connection", failedBlock=None, imageIncomplete=False),
+                    record(TWO[1], "not-started", failedStage=None, failedBlock=None, reason="canary-failed"),
+                ],
+                False,
+                False,
+                True,
+                "2 drives failed: 10.0.0.5 (serial 123456): connection: no-answer; 10.0.0.6",
+            ),
+            (
+                "interrupted by a signal",
+                -15,
+                [record(TWO[0], "programmed"), record(TWO[1], "interrupted", reason="interrupted")],
+                False,
+                True,
+                True,
+                "10.0.0.6 (serial 123456): programming, block 3 of 40: interrupted",
+            ),
+            (
+                "check mode, one differs",
+                1,
+                [record(TWO[0], "digest-differs", mode="verify"), record(TWO[1], "digest-equal", mode="verify")],
+                True,
+                True,
+                False,
+                "would program 1 drive: 10.0.0.5",
+            ),
+            (
+                "check mode, all equal",
+                0,
+                [record(a, "digest-equal", mode="verify") for a in TWO],
+                True,
+                False,
+                False,
+                "2 digest-equal",
+            ),
+            ("refused", 2, [], False, False, True, "refused the run before touching a drive: console text"),
+            ("no records", 1, [], False, False, True, "wrote no record (exit status 1)"),
+            ("a drive without record", 0, [record(TWO[0], "programmed")], False, True, True, "10.0.0.6: no record"),
+            (
+                "status 1 although every drive completed",
+                1,
+                [record(a, "programmed") for a in TWO],
+                False,
+                True,
+                True,
+                "did not complete the run",
+            ),
+            ("an unknown status", 3, [record(a, "current") for a in TWO], False, False, True, "ended with status 3"),
+        ],
+    )
+    def test_result_follows_the_records(self, cell, name, rc, records, check_mode, changed, failed, words):
+        result = cell.run(FakeLoader(rc=rc, records=records), check_mode=check_mode, drives=TWO)
+        assert result["changed"] is changed, name
+        assert result["failed"] is failed, name
+        assert words in result["msg"], name
+
+    def test_returns_drives_and_the_records_as_written(self, cell):
+        records = [record(TWO[0], "programmed"), record(TWO[1], "failed", serial=None)]
+        result = cell.run(FakeLoader(rc=1, records=records), drives=TWO)
+        assert result["records"] == records
+        assert result["programmed"] == [TWO[0]]
+        assert result["failed_drives"] == [TWO[1]]
+        drive = result["drives"][1]
+        assert (drive["address"], drive["result"], drive["failed_stage"], drive["failed_block"]) == (
+            TWO[1],
+            "failed",
+            "programming",
+            3,
+        )
+        assert drive["image_incomplete"] is True and drive["serial_number"] is None
+        assert "10.0.0.6: programming" in result["msg"]
+
+    def test_check_mode_says_which_drives_would_be_programmed(self, cell):
+        records = [record(TWO[0], "digest-differs", mode="verify"), record(TWO[1], "digest-differs", mode="verify")]
+        result = cell.run(FakeLoader(rc=1, records=records), check_mode=True, drives=TWO)
+        assert result["would_program"] == TWO and result["programmed"] == []
+
+    @pytest.mark.parametrize(
+        "raw, words",
+        [
+            ('{"address":"10.0.0.5","result":"programmed"}\n{"address":"10.0.0.6","res', "cut short"),
+            ("not json\n", "line 1 is not a JSON record"),
+            ("[1, 2]\n", "line 1 is not a JSON object"),
+        ],
+    )
+    def test_a_record_file_not_whole_fails_the_task(self, cell, raw, words):
+        result = cell.run(FakeLoader(rc=0, raw=raw), drives=TWO)
+        assert result["failed"] and "records are unreadable" in result["msg"] and words in result["msg"]
+
+
+class TestRecordFile:
+    def test_holds_this_runs_records_only(self, cell):
+        keep = cell.tmp / "records" / "last-run.jsonl"
+        first = cell.run(FakeLoader(records=[record(a, "programmed") for a in TWO]), drives=TWO, record_file=str(keep))
+        second = cell.run(FakeLoader(records=[record(a, "current") for a in TWO]), drives=TWO, record_file=str(keep))
+        lines = [json.loads(line) for line in keep.read_text().splitlines()]
+        assert [r["result"] for r in lines] == ["current", "current"]
+        assert first["changed"] and not second["changed"]
+
+    def test_a_stale_file_is_removed_when_the_loader_refused(self, cell):
+        keep = cell.tmp / "last-run.jsonl"
+        keep.write_text(json.dumps(record(TWO[0], "programmed")) + "\n")
+        result = cell.run(FakeLoader(rc=2, stdout="\nERROR: Can't open file /fw.bin\r\n"), drives=TWO, record_file=str(keep))
+        assert result["failed"] and "Can't open file /fw.bin" in result["msg"]
+        assert not os.path.exists(str(keep))

@@ -1,0 +1,117 @@
+# Unit tests of the tovrin_report module and of the record helpers it shares
+# with tovrin_firmware: merging the cells' record files into one report.
+import json
+
+import pytest
+from ansible.module_utils import basic
+from ansible_collections.tovrin.plant.plugins.module_utils import tovrin_records
+from ansible_collections.tovrin.plant.plugins.modules import tovrin_report
+
+from .test_tovrin_firmware import FILE_DIGEST, OLD_DIGEST, record
+from .utils import AnsibleExitJson, AnsibleFailJson, exit_json, fail_json, set_module_args
+
+
+@pytest.fixture
+def controller(tmp_path, monkeypatch):
+    monkeypatch.setattr(basic.AnsibleModule, "exit_json", exit_json)
+    monkeypatch.setattr(basic.AnsibleModule, "fail_json", fail_json)
+    records = tmp_path / "records"
+    records.mkdir()
+
+    def run(check_mode=False):
+        args = {
+            "records_dir": str(records),
+            "jsonl": str(tmp_path / "report.jsonl"),
+            "table": str(tmp_path / "report.txt"),
+            "_ansible_remote_tmp": str(tmp_path),
+        }
+        if check_mode:
+            args["_ansible_check_mode"] = True
+        set_module_args(args)
+        with pytest.raises((AnsibleExitJson, AnsibleFailJson)) as ended:
+            tovrin_report.main()
+        result = ended.value.args[0]
+        result["failed"] = isinstance(ended.value, AnsibleFailJson)
+        return result
+
+    def cell(host, *items, raw=None):
+        text = raw if raw is not None else "".join(json.dumps(item) + "\n" for item in items)
+        (records / (host + ".jsonl")).write_text(text)
+
+    run.cell = cell
+    run.tmp = tmp_path
+    return run
+
+
+def test_merges_every_cell_into_json_lines_and_a_table(controller):
+    controller.cell("cell2", record("192.168.124.120", "current"))
+    controller.cell(
+        "cell1",
+        record("192.168.124.120", "programmed", serial=1001),
+        record("192.168.124.121", "failed", serial=1002),
+    )
+    (controller.tmp / "records" / "notes.txt").write_text("not a record file")
+    result = controller()
+    assert not result["failed"] and result["changed"]
+    assert result["hosts"] == ["cell1", "cell2"] and result["drives"] == 3
+    merged = [json.loads(line) for line in (controller.tmp / "report.jsonl").read_text().splitlines()]
+    assert [(r["host"], r["address"], r["result"]) for r in merged] == [
+        ("cell1", "192.168.124.120", "programmed"),
+        ("cell1", "192.168.124.121", "failed"),
+        ("cell2", "192.168.124.120", "current"),
+    ]
+    table = (controller.tmp / "report.txt").read_text().splitlines()
+    assert table[0].split() == ["HOST", "DRIVE", "SERIAL", "RESULT", "FIRMWARE", "DIGEST", "NOTE"]
+    assert table[1].split() == ["cell1", "192.168.124.120", "1001", "programmed", FILE_DIGEST]
+    assert table[2].split()[:5] == ["cell1", "192.168.124.121", "1002", "failed", "incomplete"]
+    assert "programming, block 3 of 40: no-answer" in table[2]
+    assert table[-1] == "3 drives: 1 current, 1 failed, 1 programmed"
+
+
+def test_names_the_failed_drives_and_is_unchanged_when_written_again(controller):
+    controller.cell("cell3", record("192.168.124.121", "not-started", serial=None, reason="canary-failed"))
+    controller.cell("cell1", record("192.168.124.120", "failed", serial=42))
+    first = controller()
+    second = controller()
+    assert first["failed_drives"] == ["cell1 192.168.124.120 (serial 42)", "cell3 192.168.124.121"]
+    assert first["changed"] and not second["changed"]
+    assert first["table"] == second["table"]
+
+
+def test_check_mode_writes_nothing(controller):
+    controller.cell("cell1", record("192.168.124.120", "programmed"))
+    result = controller(check_mode=True)
+    assert not result["changed"] and not (controller.tmp / "report.txt").exists()
+    assert "192.168.124.120" in result["table"]
+
+
+def test_an_unreadable_cell_file_fails_the_report(controller):
+    controller.cell("cell1", raw='{"address": "192.168.124.120"')
+    result = controller()
+    assert result["failed"] and "cell1.jsonl ends inside a record" in result["msg"]
+
+
+@pytest.mark.parametrize(
+    "item, digest, note",
+    [
+        (record("a", "programmed"), FILE_DIGEST, ""),
+        (record("a", "current"), FILE_DIGEST, ""),
+        (record("a", "digest-equal", mode="verify"), FILE_DIGEST, ""),
+        (record("a", "digest-differs", mode="verify"), OLD_DIGEST, ""),
+        (record("a", "identified", fileDigest=None), OLD_DIGEST, ""),
+        (record("a", "failed"), "incomplete", "programming, block 3 of 40: no-answer (image incomplete: program it again)"),
+        (
+            record("a", "failed", failedStage="monitor state", failedBlock=None, imageIncomplete=False, reason="no-digest", driveDigest=None),
+            "-",
+            "monitor state: no-digest",
+        ),
+        (
+            record("a", "not-started", failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed"),
+            OLD_DIGEST,
+            "not-started: canary-failed",
+        ),
+    ],
+)
+def test_a_row_shows_what_the_drive_holds(item, digest, note):
+    ((_, _, _, _, shown, why),) = tovrin_records.report_rows([("cell", [item])])
+    assert (shown, why) == (digest, note)
