@@ -260,15 +260,14 @@ def run_module():
             loader=dict(type="str", default="tovrin"),
             record_file=dict(type="path"),
         ),
-        mutually_exclusive=[("drives", "all_drives")],
         required_if=[("mode", "program", ("firmware",)), ("mode", "verify", ("firmware",))],
         supports_check_mode=True,
     )
     params = module.params
     result = dict(changed=False, programmed=[], current=[], failed_drives=[], would_program=[], records=[])
 
-    if not params["all_drives"] and not params["drives"]:
-        module.fail_json(msg="give the drives' addresses (drives) or all_drives: true", **result)
+    if bool(params["all_drives"]) == bool(params["drives"]):
+        module.fail_json(msg="give either the drives' addresses (drives) or all_drives: true", **result)
     canaries = params["canaries"]
     if canaries is not None and not 1 <= canaries <= 100:
         module.fail_json(msg="canaries must be 1 to 100, not %d" % canaries, **result)

@@ -133,6 +133,7 @@ class TestCommandLine:
         "args, words",
         [
             ({}, "drives"),
+            ({"drives": TWO, "all_drives": True}, "either"),
             ({"drives": TWO, "canaries": 0}, "canaries must be 1 to 100"),
             ({"drives": TWO, "canaries": 101}, "canaries must be 1 to 100"),
             ({"drives": TWO, "firmware": "/no/such.bin"}, "not on the host"),

@@ -85,6 +85,13 @@ def test_check_mode_writes_nothing(controller):
     assert "192.168.124.120" in result["table"]
 
 
+def test_no_records_folder_gives_an_empty_report(controller):
+    (controller.tmp / "records").rmdir()
+    result = controller()
+    assert not result["failed"] and result["drives"] == 0
+    assert (controller.tmp / "report.txt").read_text().endswith("\n0 drives\n")
+
+
 def test_an_unreadable_cell_file_fails_the_report(controller):
     controller.cell("cell1", raw='{"address": "192.168.124.120"')
     result = controller()

@@ -1,0 +1,475 @@
+#!/usr/bin/env python3
+"""The plant lab: the example playbook run for real by ansible-playbook, over
+SSH, against cell PCs with simulated drives, all inside network namespaces
+made here and removed at the end.
+
+    controller  10.77.0.1 --+                  (the SSH LAN: a bridge in a
+    cell1       10.77.0.11 -+- switch (br0)     namespace of its own; the
+    cell2       10.77.0.12 -+                   gateway 10.77.0.254 is absent)
+    cell3       10.77.0.13 -+
+    each cell   192.168.124.10 on drv0 -- its drive LAN: simulated drives at
+                192.168.124.120 and .121 (the same addresses in every cell)
+
+Each cell runs sshd (a host key and a login key made here) and is a cell PC
+of its own network namespace; cells share this machine's file system, so each
+gets its own folders (loader, staged firmware, records) in the lab's
+temporary folder, and nothing is installed into the system.
+
+Scenarios, in order: a first rollout programs every drive; a second one
+programs nothing (every task ok); check mode with a new file changes no
+drive; a failing drive fails its cell alone; a failing canary cell stops the
+waves.
+
+Usage: plant_lab.py --tovrin PATH --drivesim PATH --collection DIR
+Exit status 0 passed, 1 failed, 77 skipped (not root, or a tool missing).
+"""
+
+import argparse
+import glob
+import hashlib
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+TIMEOUT_SECONDS = 780  # the whole lab; CTest's limit is above it
+RUN_TIMEOUT_SECONDS = 240  # one ansible-playbook run
+CELLS = 3
+DRIVES = ["192.168.124.120", "192.168.124.121"]
+SSH_NET = "10.77.0"
+GATEWAY = SSH_NET + ".254"
+FIRMWARE_SIZE = 16 * 512
+HEADER_SIZE = 24
+
+
+class LabFailure(Exception):
+    """A check of the lab failed."""
+
+
+class Timeout(Exception):
+    """The lab ran out of time."""
+
+
+def run(argv, timeout=60, check=True, **kwargs):
+    done = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, universal_newlines=True, timeout=timeout, **kwargs)
+    if check and done.returncode != 0:
+        raise LabFailure("%s failed (%d):\n%s" % (" ".join(argv), done.returncode, done.stdout))
+    return done
+
+
+def check(condition, what, details=""):
+    if not condition:
+        raise LabFailure(what + ("\n" + details if details else ""))
+    print("ok: " + what, flush=True)
+
+
+def loader_has_options(tovrin):
+    """Whether the loader knows -e, -s and -c: each probe stands before an
+    address that is refused, which only a known option lets it reach; no
+    socket is opened."""
+    probes = [(["-e"], "Check ip address"), (["-s"], "Check ip address"), (["-c", "1"], "Check ip address")]
+    missing = []
+    for words, expected in probes:
+        out = run([tovrin] + words + ["-ip", "300.1.1.1"], check=False).stdout
+        if expected not in out:
+            missing.append(words[0])
+    return missing
+
+
+class Lab:
+    """The namespaces, sshd and simulated drives; torn down by close()."""
+
+    def __init__(self, args, work):
+        self.args = args
+        self.work = work
+        pid = os.getpid()
+        self.prefix = "tva%d" % pid
+        self.controller = self.prefix + "c"
+        self.switch = self.prefix + "s"
+        self.cells = ["cell%d" % (i + 1) for i in range(CELLS)]
+        self.cell_ns = dict((cell, "%sh%d" % (self.prefix, i + 1)) for i, cell in enumerate(self.cells))
+        self.drive_ns = dict((cell, "%sd%d" % (self.prefix, i + 1)) for i, cell in enumerate(self.cells))
+        self.namespaces = []
+        self.processes = {}  # name -> Popen
+        self.made_privsep_dir = False
+
+    # --- set-up ---------------------------------------------------------------
+
+    def ns_add(self, name):
+        run(["ip", "netns", "add", name])
+        self.namespaces.append(name)
+        run(["ip", "-n", name, "link", "set", "lo", "up"])
+
+    def link(self, ns, ifname, peer_ns, peer_ifname, address=None):
+        run(["ip", "-n", ns, "link", "add", ifname, "type", "veth", "peer", "name", peer_ifname, "netns", peer_ns])
+        run(["ip", "-n", ns, "link", "set", ifname, "up"])
+        if address:
+            run(["ip", "-n", ns, "addr", "add", address, "dev", ifname])
+
+    def build_network(self):
+        self.ns_add(self.switch)
+        run(["ip", "-n", self.switch, "link", "add", "br0", "type", "bridge"])
+        run(["ip", "-n", self.switch, "link", "set", "br0", "up"])
+        hosts = [(self.controller, SSH_NET + ".1")] + [
+            (self.cell_ns[cell], "%s.%d" % (SSH_NET, 11 + i)) for i, cell in enumerate(self.cells)
+        ]
+        for port, (ns, address) in enumerate(hosts):
+            self.ns_add(ns)
+            self.link(ns, "lan0", self.switch, "port%d" % port, address + "/24")
+            run(["ip", "-n", self.switch, "link", "set", "port%d" % port, "master", "br0", "up"])
+            # An office network: the default route goes via a gateway.
+            run(["ip", "-n", ns, "route", "add", "default", "via", GATEWAY])
+        for cell in self.cells:
+            drives = self.drive_ns[cell]
+            self.ns_add(drives)
+            # The cell PC's second adapter, cabled to the machine's drives.
+            self.link(self.cell_ns[cell], "drv0", drives, "eth0", "192.168.124.10/24")
+            run(["ip", "-n", drives, "link", "set", "eth0", "up"])
+            for address in DRIVES:
+                run(["ip", "-n", drives, "addr", "add", address + "/24", "dev", "eth0"])
+
+    def start_sshd(self):
+        keys = os.path.join(self.work, "keys")
+        os.makedirs(keys)
+        self.host_key = os.path.join(keys, "host_key")
+        self.client_key = os.path.join(keys, "client_key")
+        for key in (self.host_key, self.client_key):
+            run(["ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", key])
+        shutil.copy(self.client_key + ".pub", os.path.join(keys, "authorized_keys"))
+        host_public = open(self.host_key + ".pub").read().split()[:2]
+        self.known_hosts = os.path.join(keys, "known_hosts")
+        with open(self.known_hosts, "w") as out:
+            for i in range(CELLS):
+                out.write("%s.%d %s\n" % (SSH_NET, 11 + i, " ".join(host_public)))
+        # sshd wants its privilege separation folder (made by its service on a
+        # Debian system); made here when missing, removed again at the end.
+        if not os.path.isdir("/run/sshd"):
+            os.makedirs("/run/sshd", 0o755)
+            self.made_privsep_dir = True
+        for i, cell in enumerate(self.cells):
+            folder = os.path.join(self.work, cell)
+            config = os.path.join(folder, "sshd_config")
+            with open(config, "w") as out:
+                out.write(
+                    "ListenAddress %s.%d:22\n"
+                    "HostKey %s\n"
+                    "AuthorizedKeysFile %s\n"
+                    "PidFile %s\n"
+                    "PermitRootLogin prohibit-password\n"
+                    "PasswordAuthentication no\n"
+                    "KbdInteractiveAuthentication no\n"
+                    "UsePAM no\n"
+                    "StrictModes no\n"
+                    "ClientAliveInterval 10\n"
+                    "Subsystem sftp internal-sftp\n"
+                    % (SSH_NET, 11 + i, self.host_key, os.path.join(keys, "authorized_keys"), os.path.join(folder, "sshd.pid"))
+                )
+            self.spawn(
+                "sshd-" + cell,
+                ["ip", "netns", "exec", self.cell_ns[cell], "/usr/sbin/sshd", "-D", "-f", config, "-E", os.path.join(folder, "sshd.log")],
+            )
+        for i, cell in enumerate(self.cells):
+            self.wait_for_ssh("%s.%d" % (SSH_NET, 11 + i), cell)
+
+    def ssh_args(self):
+        return [
+            "-F", "/dev/null",
+            "-o", "UserKnownHostsFile=" + self.known_hosts,
+            "-o", "StrictHostKeyChecking=yes",
+            "-o", "IdentitiesOnly=yes",
+            "-o", "BatchMode=yes",
+            "-o", "ConnectTimeout=5",
+        ]  # fmt: skip
+
+    def wait_for_ssh(self, address, cell):
+        deadline = time.time() + 20
+        while True:
+            probe = run(
+                ["ip", "netns", "exec", self.controller, "ssh"] + self.ssh_args() + ["-i", self.client_key, "root@" + address, "true"],
+                check=False,
+                timeout=15,
+            )
+            if probe.returncode == 0:
+                return
+            if time.time() > deadline:
+                log = open(os.path.join(self.work, cell, "sshd.log")).read()
+                raise LabFailure("no SSH login to %s: %s\n%s" % (cell, probe.stdout, log))
+            time.sleep(0.3)
+
+    def start_drives(self, cell, faults=()):
+        """(Re)starts the cell's simulated drives, fresh: they hold no image."""
+        self.stop("drives-" + cell)
+        folder = os.path.join(self.work, cell)
+        for old in glob.glob(os.path.join(folder, "drive-*.bin")):
+            os.remove(old)
+        log = os.path.join(folder, "drivesim.log")
+        argv = ["ip", "netns", "exec", self.drive_ns[cell], self.args.drivesim, "--ip", ",".join(DRIVES), "--discovery",
+                "--idle-timeout", str(TIMEOUT_SECONDS), "--quiet", "--image-out", os.path.join(folder, "drive-%a.bin")]  # fmt: skip
+        argv += list(faults)
+        self.spawn("drives-" + cell, argv, log)
+        deadline = time.time() + 10
+        while not re.search(r"^ready", open(log).read(), re.M):
+            if self.processes["drives-" + cell].poll() is not None or time.time() > deadline:
+                raise LabFailure("the simulated drives of %s did not start:\n%s" % (cell, open(log).read()))
+            time.sleep(0.1)
+
+    def spawn(self, name, argv, log=None):
+        out = open(log or os.devnull, "w")
+        self.processes[name] = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
+        out.close()
+
+    def stop(self, name):
+        process = self.processes.pop(name, None)
+        if process is None:
+            return
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait(5)
+
+    def close(self):
+        for name in list(self.processes):
+            self.stop(name)
+        for ns in reversed(self.namespaces):
+            subprocess.run(["ip", "netns", "del", ns], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.namespaces = []
+        if self.made_privsep_dir:
+            try:
+                os.rmdir("/run/sshd")
+            except OSError:
+                pass
+
+    # --- ansible ---------------------------------------------------------------
+
+    def write_ansible_files(self):
+        collections = os.path.join(self.work, "collections", "ansible_collections", "tovrin")
+        os.makedirs(collections)
+        os.symlink(os.path.abspath(self.args.collection), os.path.join(collections, "plant"))
+        home = os.path.join(self.work, "home")
+        os.makedirs(home)
+        config = os.path.join(self.work, "ansible.cfg")
+        open(config, "w").close()
+        self.env = dict(os.environ)
+        self.env.update(
+            HOME=home,
+            ANSIBLE_CONFIG=config,
+            ANSIBLE_COLLECTIONS_PATH=os.path.join(self.work, "collections"),
+            ANSIBLE_LOCAL_TEMP=os.path.join(home, "tmp"),
+            ANSIBLE_SSH_CONTROL_PATH_DIR=os.path.join(home, "cp"),
+            ANSIBLE_NOCOLOR="1",
+            ANSIBLE_RETRY_FILES_ENABLED="0",
+            ANSIBLE_HOST_KEY_CHECKING="1",
+            ANSIBLE_TIMEOUT="10",
+            ANSIBLE_FORKS="5",
+            ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3",
+        )
+        hosts = {}
+        for i, cell in enumerate(self.cells):
+            folder = os.path.join(self.work, cell)
+            hosts[cell] = {
+                "ansible_host": "%s.%d" % (SSH_NET, 11 + i),
+                "ansible_remote_tmp": os.path.join(folder, "remote-tmp"),
+                "tovrin_install_dir": os.path.join(folder, "opt"),
+                "tovrin_cell_dir": os.path.join(folder, "var"),
+            }
+        hosts["cell1"].update(tovrin_drives=DRIVES, tovrin_canaries=1)
+        # cell2 finds its drives by discovery.
+        hosts["cell2"].update(tovrin_all_drives=True)
+        hosts["cell3"].update(tovrin_drives=DRIVES)
+        inventory = {
+            "all": {
+                "vars": {
+                    "ansible_user": "root",
+                    "ansible_python_interpreter": "/usr/bin/python3",
+                    "ansible_ssh_private_key_file": self.client_key,
+                    "ansible_ssh_common_args": " ".join(self.ssh_args()),
+                    "tovrin_install": "path",
+                    "tovrin_loader_source": os.path.abspath(self.args.tovrin),
+                },
+                "children": {
+                    "cells": {"hosts": hosts},
+                    "canary": {"hosts": {"cell1": {}}},
+                },
+            }
+        }
+        self.inventory = os.path.join(self.work, "inventory.json")
+        with open(self.inventory, "w") as out:
+            json.dump(inventory, out, indent=1)
+        self.reports = os.path.join(self.work, "reports")
+
+    def playbook(self, name, firmware, check_mode=False):
+        """Runs the example playbook; returns (status, output, recap, report
+        records, report table)."""
+        before = set(glob.glob(os.path.join(self.reports, "*")))
+        argv = ["ip", "netns", "exec", self.controller, "ansible-playbook", "-i", self.inventory,
+                os.path.join(self.args.collection, "playbooks", "plant.yml"),
+                "-e", json.dumps({"tovrin_firmware_file": firmware, "tovrin_report_dir": self.reports, "tovrin_wave_size": 2})]  # fmt: skip
+        if check_mode:
+            argv.append("--check")
+        print("--- %s: ansible-playbook%s" % (name, " --check" if check_mode else ""), flush=True)
+        done = run(argv, timeout=RUN_TIMEOUT_SECONDS, check=False, env=self.env, cwd=self.work)
+        log = os.path.join(self.work, "%s.log" % re.sub(r"\W+", "-", name))
+        with open(log, "w") as out:
+            out.write(done.stdout)
+        recap = {}
+        for host, counts in re.findall(r"^(\S+)\s+:\s+(ok=.*)$", done.stdout, re.M):
+            recap[host] = dict((k, int(v)) for k, v in re.findall(r"(\w+)=(\d+)", counts))
+        made = sorted(set(glob.glob(os.path.join(self.reports, "*"))) - before)
+        records, table = [], ""
+        if made:
+            jsonl = os.path.join(made[-1], "report.jsonl")
+            if os.path.exists(jsonl):
+                records = [json.loads(line) for line in open(jsonl)]
+                table = open(os.path.join(made[-1], "report.txt")).read()
+        print(table, flush=True)
+        return done.returncode, done.stdout, recap, records, table
+
+    def image(self, cell, address):
+        path = os.path.join(self.work, cell, "drive-%s.bin" % address)
+        return open(path, "rb").read() if os.path.exists(path) else None
+
+
+def make_firmware(path, seed):
+    data = b"".join(hashlib.sha256(b"%s-%d" % (seed, i)).digest() for i in range(FIRMWARE_SIZE // 32))
+    with open(path, "wb") as out:
+        out.write(data)
+    return data
+
+
+def holds(image, firmware, digest):
+    """Whether a drive's image is the firmware file as the loader sends it:
+    the file's bytes after the 24-byte header, the header carrying the
+    digest that the records report."""
+    return (
+        image is not None
+        and len(image) == len(firmware)
+        and image[HEADER_SIZE:] == firmware[HEADER_SIZE:]
+        and image[:16].hex() == digest
+    )
+
+
+def by_drive(records):
+    return dict(((r["host"], r["address"]), r) for r in records)
+
+
+def scenarios(lab, work):
+    fw_a = os.path.join(work, "kv720-a.bin")
+    fw_b = os.path.join(work, "kv720-b.bin")
+    data_a = make_firmware(fw_a, b"a")
+    make_firmware(fw_b, b"b")
+    all_drives = set((cell, address) for cell in lab.cells for address in DRIVES)
+
+    # 1. A first rollout programs every drive of every cell.
+    rc, out, recap, records, table = lab.playbook("first rollout", fw_a)
+    check(rc == 0, "the first rollout succeeds", out[-3000:])
+    check(set(by_drive(records)) == all_drives, "the report holds every drive of every cell", table)
+    check(all(r["result"] == "programmed" for r in records), "every drive was programmed", table)
+    digest_a = records[0]["fileDigest"]
+    check(
+        all(holds(lab.image(cell, address), data_a, digest_a) for cell, address in all_drives),
+        "every drive's image equals the file's",
+    )
+    check(all(recap[cell]["changed"] > 0 and recap[cell]["failed"] == 0 for cell in lab.cells), "every cell changed", str(recap))
+
+    # 2. The same rollout again: every task ok, nothing programmed (-s).
+    rc, out, recap, records, table = lab.playbook("second rollout", fw_a)
+    check(rc == 0, "the second rollout succeeds", out[-3000:])
+    check(all(recap[host]["changed"] == 0 and recap[host]["failed"] == 0 for host in recap), "every task of the second rollout is ok", str(recap))
+    check(all(r["result"] == "current" for r in records) and len(records) == len(all_drives), "every drive was already current", table)
+
+    # 3. Check mode with a new file: says what it would program, changes no drive.
+    rc, out, recap, records, table = lab.playbook("check mode", fw_b, check_mode=True)
+    check(rc == 0, "the check-mode run succeeds", out[-3000:])
+    check(all(r["mode"] == "verify" and r["result"] == "digest-differs" for r in records) and len(records) == len(all_drives), "check mode verified every drive and found each differs", table)
+    check(out.count("would program 2 drives") == CELLS, "check mode says which drives it would program", out[-3000:])
+    check(all(holds(lab.image(cell, address), data_a, digest_a) for cell, address in all_drives), "check mode changed no drive")
+
+    # 4. A failing drive in cell3 fails cell3 alone; the report names it.
+    lab.start_drives("cell3", ["--drive", DRIVES[1], "--silent-from-block", "2"])
+    rc, out, recap, records, table = lab.playbook("failing drive", fw_a)
+    check(rc != 0, "the rollout with a failing drive ends with an error status")
+    check(recap["cell3"]["failed"] == 1, "cell3 failed", str(recap))
+    check(recap["cell1"]["failed"] == 0 and recap["cell2"]["failed"] == 0, "cells 1 and 2 did not fail", str(recap))
+    failed = [r for r in records if r["result"] == "failed"]
+    check([(r["host"], r["address"]) for r in failed] == [("cell3", DRIVES[1])], "the report names the failed drive, cell3 " + DRIVES[1], table)
+    check(re.search(r"^cell3\s+%s\s+\S+\s+failed\s" % re.escape(DRIVES[1]), table, re.M) is not None, "the table shows it failed", table)
+    check("192.168.124.121" in out and "1 drive failed" in out, "the task's message names the failed drive", out[-3000:])
+    check(holds(lab.image("cell3", DRIVES[0]), data_a, digest_a), "cell3's other drive was programmed")
+
+    # 5. A failing canary cell stops the waves.
+    lab.start_drives("cell1", ["--drive", DRIVES[0], "--silent-from-block", "1"])
+    rc, out, recap, records, table = lab.playbook("failing canary", fw_b)
+    check(rc != 0, "the rollout with a failing canary ends with an error status")
+    check(recap["cell1"]["failed"] == 1, "the canary cell failed", str(recap))
+    check("cell2" not in recap and "cell3" not in recap, "no wave started", str(recap))
+    check(set(r["host"] for r in records) == {"cell1"}, "the report holds the canary cell alone", table)
+    results = dict((r["address"], r["result"]) for r in records)
+    check(results == {DRIVES[0]: "failed", DRIVES[1]: "not-started"}, "the cell's own canary drive failed, its other drive never started", table)
+    check(all(holds(lab.image("cell2", address), data_a, digest_a) for address in DRIVES), "the cells of the waves kept their firmware")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--tovrin", required=True)
+    parser.add_argument("--drivesim", required=True)
+    parser.add_argument("--collection", required=True)
+    parser.add_argument("--keep", action="store_true", help="keep the temporary folder (logs)")
+    args = parser.parse_args()
+    args.tovrin, args.drivesim, args.collection = (os.path.abspath(p) for p in (args.tovrin, args.drivesim, args.collection))
+
+    if os.geteuid() != 0:
+        print("skipped: the plant lab needs root (network namespaces, sshd)")
+        return SKIP
+    for tool in ("ip", "ssh", "ssh-keygen", "ansible-playbook"):
+        if shutil.which(tool) is None:
+            print("skipped: %s is not installed" % tool)
+            return SKIP
+    if not os.access("/usr/sbin/sshd", os.X_OK):
+        print("skipped: /usr/sbin/sshd (openssh-server) is not installed")
+        return SKIP
+    missing = loader_has_options(args.tovrin)
+    if missing:
+        print("skipped: the loader does not know the options %s yet" % ", ".join(missing))
+        return SKIP
+
+    def out_of_time(signum, frame):
+        raise Timeout("the plant lab ran longer than %d s" % TIMEOUT_SECONDS)
+
+    signal.signal(signal.SIGALRM, out_of_time)
+    signal.signal(signal.SIGTERM, out_of_time)
+    signal.alarm(TIMEOUT_SECONDS)
+    work = tempfile.mkdtemp(prefix="tovrin-plant-lab-")
+    lab = Lab(args, work)
+    try:
+        for cell in lab.cells:
+            os.makedirs(os.path.join(work, cell))
+        lab.build_network()
+        lab.start_sshd()
+        for cell in lab.cells:
+            lab.start_drives(cell)
+        lab.write_ansible_files()
+        scenarios(lab, work)
+        print("passed: the plant lab")
+        return 0
+    except (LabFailure, Timeout, subprocess.TimeoutExpired) as error:
+        print("FAILED: %s" % error)
+        print("logs in %s" % work if args.keep else "(run with --keep to keep the logs)")
+        return 1
+    finally:
+        signal.alarm(0)
+        lab.close()
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
