@@ -12,11 +12,36 @@
 
 namespace {
 
-// Every run ends with this status, a completed programming run included;
-// scripts around the loader rely on it.
+// Without -e every run ends with this status, a completed one-drive
+// programming run included; scripts around the loader rely on it.
 constexpr int EXIT_STATUS = 1;
 // The one exception: asking for the version is no run.
 constexpr int VERSION_EXIT_STATUS = 0;
+// Several drives without -e: every drive did all the run asked, or not.
+constexpr int ALL_DONE_STATUS = 0;
+constexpr int NOT_ALL_DONE_STATUS = 1;
+// -e: the status tells the outcome.
+constexpr int DONE_STATUS = 0;
+constexpr int FAILED_STATUS = 1;
+constexpr int REFUSED_STATUS = 2;
+
+int sessionsStatus(const RunSettings& settings, const SessionsEnd& end) {
+  if (settings.outcomeStatus) {
+    switch (end.outcome) {
+      case RunOutcome::done:
+        return DONE_STATUS;
+      case RunOutcome::refused:
+        return REFUSED_STATUS;
+      case RunOutcome::failed:
+        break;
+    }
+    return FAILED_STATUS;
+  }
+  if (!end.several) {
+    return EXIT_STATUS;
+  }
+  return end.outcome == RunOutcome::done ? ALL_DONE_STATUS : NOT_ALL_DONE_STATUS;
+}
 
 }  // namespace
 
@@ -29,20 +54,32 @@ int runEntry(int argc, char** argv) {
   consoleInit();
   ConsoleOut out(stdout);
   printBanner(out);
+  const bool outcome = line.settings.outcomeStatus;
   int status = EXIT_STATUS;
+  if (refusedCommandLine(line.action) && outcome) {
+    status = REFUSED_STATUS;
+  } else if (outcome) {
+    status = DONE_STATUS;  // the usage text, the manual: what was asked for
+  }
   switch (line.action) {
     case EntryAction::bareUsage:
     case EntryAction::usage:
+    case EntryAction::unknownArgument:
       printUsage(out, line.settings.driveAddresses.front());
       break;
     case EntryAction::manual:
       printManual(out);
       break;
-    case EntryAction::discovery:
+    case EntryAction::discovery: {
       // Discovery writes its own lines: its opening line ends its line, each
       // drive's line does not.
-      out.wroteElsewhere(runDiscovery().empty());
+      const bool none = runDiscovery().empty();
+      out.wroteElsewhere(none);
+      if (outcome && none) {
+        status = FAILED_STATUS;
+      }
       break;
+    }
     case EntryAction::addressError:
       out.write("\nERROR : Check ip address");
       break;
@@ -52,8 +89,11 @@ int runEntry(int argc, char** argv) {
     case EntryAction::recordNameError:
       out.write("\nERROR: You must specify record file name");
       break;
+    case EntryAction::canaryCountError:
+      out.write("\nERROR : Check canary count");
+      break;
     case EntryAction::session:
-      status = runSessions(line.settings, out, argc, argv);
+      status = sessionsStatus(line.settings, runSessions(line.settings, out, argc, argv));
       break;
     case EntryAction::version:
       break;  // returned above, before the banner

@@ -2,6 +2,11 @@
 #pragma once
 
 // The whole process: prints the banner, reads the command line, does what it
-// asks and returns the exit status: 1 on every path but --version, which
-// prints "tovrin <version>" alone and gives 0. Only main ends the process.
+// asks and returns the exit status: without -e, 1 on every path but
+// --version (which prints "tovrin <version>" alone and gives 0) and a run of
+// several drives that all did what was asked (0). With -e: 0 when every
+// drive completed (or the usage text or manual was shown, or discovery found
+// a drive), 1 when a drive failed, a digest differs or the run could not be
+// completed, 2 when the command line, the firmware file or the record file
+// was refused before any drive was touched. Only main ends the process.
 int runEntry(int argc, char** argv);

@@ -191,6 +191,11 @@ void ConsoleReporter::digestVerdict(std::uint32_t /*drive*/, const Digest& fileD
             : "\nFile Firmware in the DOES NOT match with Drive Firmware - Verification Failed");
 }
 
+// -s: one line in place of the programming and verify lines.
+void ConsoleReporter::alreadyCurrent(std::uint32_t /*drive*/) {
+  out_.write("\nFirmware on the drive matches the file, verified by the drive; not programmed");
+}
+
 void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
   clearCount();
   switch (failure.reason) {

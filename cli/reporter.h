@@ -29,6 +29,7 @@ class ConsoleReporter final : public SessionObserver {
   void identityReceived(std::uint32_t drive, const UnitIdentity& identity) override;
   void digestVerdict(std::uint32_t drive, const Digest& fileDigest, const Digest& driveDigest,
                      bool equal) override;
+  void alreadyCurrent(std::uint32_t drive) override;
   void failed(std::uint32_t drive, const Failure& failure) override;
   void finished(std::uint32_t drive, SessionResult result) override;
 

@@ -1,6 +1,7 @@
 #include "cli/settings.h"
 
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "cli/address_list.h"
@@ -9,7 +10,59 @@ namespace {
 
 bool is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
 
+bool takesValue(const char* arg) {
+  return is(arg, "-ip") || is(arg, "-fp") || is(arg, "-r") || is(arg, "-c");
+}
+
+// 1 to MAX_CANARIES in decimal digits, without a leading zero.
+std::optional<std::size_t> canaryCount(const char* text) {
+  const std::size_t length = std::strlen(text);
+  if (length == 0 || length > 3 || text[0] == '0') {
+    return std::nullopt;
+  }
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (text[i] < '0' || text[i] > '9') {
+      return std::nullopt;
+    }
+    n = n * 10 + static_cast<std::size_t>(text[i] - '0');
+  }
+  return n <= MAX_CANARIES ? std::optional(n) : std::nullopt;
+}
+
+// A refused line still honours -e among the options after the refused one.
+CommandLine refuse(CommandLine line, EntryAction action, int next, int argc, char** argv) {
+  line.action = action;
+  for (int i = next; i < argc; ++i) {
+    if (takesValue(argv[i])) {
+      ++i;
+    } else if (is(argv[i], "-e")) {
+      line.settings.outcomeStatus = true;
+    }
+  }
+  return line;
+}
+
 }  // namespace
+
+bool refusedCommandLine(EntryAction action) {
+  switch (action) {
+    case EntryAction::addressError:
+    case EntryAction::fileNameError:
+    case EntryAction::recordNameError:
+    case EntryAction::canaryCountError:
+    case EntryAction::unknownArgument:
+      return true;
+    case EntryAction::session:
+    case EntryAction::bareUsage:
+    case EntryAction::usage:
+    case EntryAction::version:
+    case EntryAction::manual:
+    case EntryAction::discovery:
+      break;
+  }
+  return false;
+}
 
 CommandLine readCommandLine(int argc, char** argv) {
   CommandLine line;
@@ -39,8 +92,7 @@ CommandLine readCommandLine(int argc, char** argv) {
     if (is(arg, "-ip")) {
       auto addresses = ++i < argc ? parseAddressList(argv[i]) : std::nullopt;
       if (!addresses) {
-        line.action = EntryAction::addressError;
-        return line;
+        return refuse(std::move(line), EntryAction::addressError, i + 1, argc, argv);
       }
       settings.driveAddresses = std::move(*addresses);
       settings.everyDiscovered = false;
@@ -48,23 +100,30 @@ CommandLine readCommandLine(int argc, char** argv) {
       settings.everyDiscovered = true;
     } else if (is(arg, "-r")) {
       if (++i >= argc) {
-        line.action = EntryAction::recordNameError;
-        return line;
+        return refuse(std::move(line), EntryAction::recordNameError, i, argc, argv);
       }
       settings.recordPath = argv[i];
     } else if (is(arg, "-fp")) {
       if (++i >= argc) {
-        line.action = EntryAction::fileNameError;
-        return line;
+        return refuse(std::move(line), EntryAction::fileNameError, i, argc, argv);
       }
       settings.firmwarePath = argv[i];
+    } else if (is(arg, "-c")) {
+      const auto count = ++i < argc ? canaryCount(argv[i]) : std::nullopt;
+      if (!count) {
+        return refuse(std::move(line), EntryAction::canaryCountError, i + 1, argc, argv);
+      }
+      settings.canaries = *count;
+    } else if (is(arg, "-s")) {
+      settings.skipCurrent = true;
+    } else if (is(arg, "-e")) {
+      settings.outcomeStatus = true;
     } else if (is(arg, "-u")) {
       settings.mode = MODE_IDENTITY;
     } else if (is(arg, "-v")) {
       settings.mode = MODE_VERIFY;
     } else {
-      line.action = EntryAction::usage;
-      return line;
+      return refuse(std::move(line), EntryAction::unknownArgument, i + 1, argc, argv);
     }
   }
   line.action = EntryAction::session;

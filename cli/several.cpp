@@ -1,6 +1,7 @@
 #include "cli/several.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,42 +11,59 @@
 #include "fleet/board.h"
 #include "fleet/fleet_run.h"
 #include "fleet/observer_pair.h"
+#include "fleet/summary.h"
+#include "fleet/texts.h"
 #include "image/image.h"
 #include "link/link.h"
+#include "platform/process_id.h"
 #include "platform/terminal.h"
 #include "record/record.h"
 #include "session/runner.h"
 
 namespace {
 
-// A one-drive run ends with this status whatever its outcome, as it always
-// has; scripts around the loader rely on it.
-constexpr int ONE_DRIVE_STATUS = 1;
-constexpr int FAILED_STATUS = 1;
-constexpr int ALL_DONE_STATUS = 0;
-
 // One drive, its console texts as they have always been; with -r the
-// drive's record is written when its session ends.
-void runOneDrive(const std::vector<std::uint32_t>& drives, const RunInfo& info,
-                 const FirmwareImage* image, ConsoleReporter& reporter, Link& link,
-                 RecordFile* records, ConsoleOut& out) {
-  if (records == nullptr) {
-    runDrives(drives, info.mode, image, reporter, link);
-    return;
-  }
+// drive's record is written when its session ends. True when the drive did
+// all the run asked.
+bool runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& drives,
+                 const RunInfo& info, const FirmwareImage* image, ConsoleReporter& reporter,
+                 Link& link, RecordFile* records, ConsoleOut& out) {
   bool recorded = true;
   DriveBoard board(drives, info.mode, [&link] { return link.now(); },
-                   {{}, [&](const DriveState& drive) { recorded = records->append(info, drive); }});
+                   {{}, [&](const DriveState& drive) {
+                      if (records != nullptr) {
+                        recorded = records->append(info, drive);
+                      }
+                    }});
   ObserverPair both(reporter, board);
-  runDrives(drives, info.mode, image, both, link);
+  runDrives(drives, info.mode, image, both, link, settings.skipCurrent);
   if (!recorded) {
     out.write("\nERROR: The run record could not be written");
+  }
+  return allSucceeded(board.drives());
+}
+
+// -u with several drives: each drive's identity as a one-drive run shows
+// it, under a line naming the drive, in the order of the list.
+void writeInventory(const std::vector<DriveState>& drives, ConsoleOut& out) {
+  ConsoleReporter reporter(out, MODE_IDENTITY);
+  for (const auto& drive : drives) {
+    out.write("\nDrive " + addressText(drive.address) + " :");
+    if (drive.identity) {
+      reporter.identityReceived(drive.address, *drive.identity);
+    } else {
+      out.write(" no unit identity read\n");
+    }
   }
 }
 
 }  // namespace
 
-int runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv) {
+SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv) {
+  const auto startTime = std::chrono::system_clock::now();
+  SessionsEnd end;
+  std::vector<std::uint32_t> drives = settings.driveAddresses;
+  end.several = settings.everyDiscovered || drives.size() > 1;
   // The record file first: a path that can't take records is known before
   // any drive is touched.
   std::optional<RecordFile> records;
@@ -53,16 +71,15 @@ int runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** a
     records.emplace(settings.recordPath->c_str());
     if (!records->isOpen()) {
       out.format("\nERROR: Can't open the record file %s", settings.recordPath->c_str());
-      return FAILED_STATUS;
+      end.outcome = RunOutcome::refused;
+      return end;
     }
   }
-  std::vector<std::uint32_t> drives = settings.driveAddresses;
-  const bool several = settings.everyDiscovered || drives.size() > 1;
   if (settings.everyDiscovered) {
     drives = runDiscovery();
     if (drives.empty()) {
       out.write("\nERROR: No drive answered on the LAN");
-      return FAILED_STATUS;
+      return end;
     }
   }
 
@@ -71,25 +88,29 @@ int runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** a
   const LinkError linkError = link.open(drives);
   if (linkError != LinkError::none) {
     reporter.linkFailed(linkError);
-    return FAILED_STATUS;
+    return end;
   }
-  RunInfo info{settings.mode, settings.firmwarePath.value_or(""), std::nullopt};
+  RunInfo info{settings.mode, settings.firmwarePath.value_or(""), std::nullopt, 0,
+               runIdText(startTime, processId())};
   ImageLoad load;
   if (settings.mode != MODE_IDENTITY) {
     const char* path = settings.firmwarePath ? settings.firmwarePath->c_str() : nullptr;
     load = loadFirmwareImage(path);
     if (load.error != ImageError::none) {
       reporter.imageFailed(load.error, path);
-      return FAILED_STATUS;
+      end.outcome = RunOutcome::refused;
+      return end;
     }
     reporter.imageLoaded(load.image);
     info.fileDigest = load.image.digest;
+    info.blockCount = (load.image.size + BLOCK_SIZE - 1) / BLOCK_SIZE;
   }
   const FirmwareImage* image = settings.mode == MODE_IDENTITY ? nullptr : &load.image;
   RecordFile* recordFile = records ? &*records : nullptr;
-  if (!several) {
-    runOneDrive(drives, info, image, reporter, link, recordFile, out);
-    return ONE_DRIVE_STATUS;
+  if (!end.several) {
+    const bool done = runOneDrive(settings, drives, info, image, reporter, link, recordFile, out);
+    end.outcome = done ? RunOutcome::done : RunOutcome::failed;
+    return end;
   }
   const FleetRun run{drives,
                      info,
@@ -97,12 +118,18 @@ int runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** a
                      argc > 0 ? argv[0] : "tovrin",
                      retryOptions(argc, argv),
                      windowsCommandLine() ? QuoteStyle::windows : QuoteStyle::posix,
-                     recordFile};
+                     recordFile,
+                     settings.skipCurrent,
+                     settings.canaries};
   // Lines redrawn in place must all fit in the window; with more drives
   // than that the console writes a line per stage change, as for a log.
   const bool redraw = enableTerminalControl() &&
                       static_cast<std::size_t>(std::max(terminalRows(), 0)) > drives.size();
-  const bool allDone =
+  const std::vector<DriveState> ended =
       runFleet(run, link, redraw, [&out](std::string_view text) { out.write(text); });
-  return allDone ? ALL_DONE_STATUS : FAILED_STATUS;
+  if (settings.mode == MODE_IDENTITY) {
+    writeInventory(ended, out);
+  }
+  end.outcome = allSucceeded(ended) ? RunOutcome::done : RunOutcome::failed;
+  return end;
 }

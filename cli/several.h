@@ -2,13 +2,25 @@
 // with a list of addresses, -a), with a run record per drive (-r).
 #pragma once
 
+#include <cstdint>
+
 #include "cli/console_out.h"
 #include "cli/settings.h"
 
-// Runs the sessions the settings ask for and returns the exit status. One
-// drive: the console texts of a one-drive run, byte for byte, and status 1
-// whatever the outcome. Several drives (or -a): the several-drives console
-// and summary, and status 0 when every drive did all the run asked (for -v:
-// every digest equal), 1 otherwise. argv is the run's command line, for the
-// line that retries the drives that failed.
-int runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv);
+// How the sessions of a run ended.
+enum class RunOutcome : std::uint8_t {
+  done,     // every drive did all the run asked (for -v: every digest equal)
+  failed,   // a drive failed or its digest differs, or the run could not start
+  refused,  // the firmware file or the record file was refused; no drive touched
+};
+
+struct SessionsEnd {
+  RunOutcome outcome = RunOutcome::failed;
+  bool several = false;  // several drives (or -a): the several-drives console
+};
+
+// Runs the sessions the settings ask for. One drive: the console texts of a
+// one-drive run, byte for byte. Several drives (or -a): the several-drives
+// console and summary, and with -u each drive's identity after it. argv is
+// the run's command line, for the line that retries the drives that failed.
+SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv);

@@ -67,6 +67,7 @@ void DriveBoard::identityReceived(std::uint32_t drive, const UnitIdentity& ident
   if (const auto i = touch(drive)) {
     drives_[*i].serialNumber = identity.serialNumber;
     drives_[*i].mac = identity.macAddress;
+    drives_[*i].identity = identity;
   }
 }
 
@@ -81,6 +82,12 @@ void DriveBoard::digestVerdict(std::uint32_t drive, const Digest& /*fileDigest*/
 void DriveBoard::digestReceived(std::uint32_t drive, const Digest& driveDigest) {
   if (const auto i = touch(drive)) {
     drives_[*i].driveDigest = driveDigest;
+  }
+}
+
+void DriveBoard::alreadyCurrent(std::uint32_t drive) {
+  if (const auto i = touch(drive)) {
+    drives_[*i].verifiedCurrent = true;
   }
 }
 
@@ -99,7 +106,7 @@ void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
   if (result == SessionResult::failed) {
     state.result = DriveResult::failed;
   } else if (mode_ == MODE_PROGRAM) {
-    state.result = DriveResult::programmed;
+    state.result = state.verifiedCurrent ? DriveResult::current : DriveResult::programmed;
   } else if (mode_ == MODE_IDENTITY) {
     state.result = DriveResult::identified;
   } else if (digestEqual_[*i]) {
@@ -113,6 +120,16 @@ void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
   state.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now_() - *started_[*i]);
   state.finishedAt = std::chrono::system_clock::now();
   changed(*i, true);
+  if (listener_.ended) {
+    listener_.ended(state);
+  }
+}
+
+void DriveBoard::notStarted(std::size_t drive) {
+  DriveState& state = drives_.at(drive);
+  state.result = DriveResult::notStarted;
+  state.finishedAt = std::chrono::system_clock::now();
+  changed(drive, true);
   if (listener_.ended) {
     listener_.ended(state);
   }

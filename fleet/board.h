@@ -32,6 +32,10 @@ class DriveBoard : public SessionObserver {
 
   const std::vector<DriveState>& drives() const { return drives_; }
 
+  // -c: drive number `drive` was left untouched because a canary failed; it
+  // ends as not started, and the listener is told as for a drive that ended.
+  void notStarted(std::size_t drive);
+
   void stageStarted(std::uint32_t drive, Stage stage) override;
   void countdown(std::uint32_t drive, int count) override;
   void blockConfirmed(std::uint32_t drive, std::size_t index, std::size_t count) override;
@@ -39,6 +43,7 @@ class DriveBoard : public SessionObserver {
   void digestVerdict(std::uint32_t drive, const Digest& fileDigest, const Digest& driveDigest,
                      bool equal) override;
   void digestReceived(std::uint32_t drive, const Digest& driveDigest) override;
+  void alreadyCurrent(std::uint32_t drive) override;
   void failed(std::uint32_t drive, const Failure& failure) override;
   void finished(std::uint32_t drive, SessionResult result) override;
 

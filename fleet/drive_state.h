@@ -24,6 +24,9 @@ enum class DriveResult : std::uint8_t {
   digestDiffers,  // -v: the drive holds other firmware
   identified,     // -u: the identity was read
   failed,
+  current,      // -s: already held the file's firmware; verified and rebooted
+  interrupted,  // the run was interrupted before the drive's session ended
+  notStarted,   // -c: a canary failed, so the drive was never touched
 };
 
 struct DriveState {
@@ -37,7 +40,10 @@ struct DriveState {
   // From the drive's identity, once it was read.
   std::optional<std::int32_t> serialNumber;
   std::optional<MacAddress> mac;
+  std::optional<UnitIdentity> identity;
   std::optional<Digest> driveDigest;
+  // -s: the drive confirmed it holds the file's image; no block was sent.
+  bool verifiedCurrent = false;
   // How long the drive's session ran, and when it ended.
   std::chrono::milliseconds elapsed{0};
   std::chrono::system_clock::time_point finishedAt;
@@ -48,8 +54,10 @@ struct RunInfo {
   RunMode mode = MODE_PROGRAM;
   std::string filePath;  // empty for the identity run
   std::optional<Digest> fileDigest;
+  std::size_t blockCount = 0;  // the image's blocks; 0 for the identity run
+  std::string runId;           // shared by every record of the run (runIdText)
 };
 
-// True when the drive did all that the run asked: programmed, identified,
-// or (for -v) its digest equal.
+// True when the drive did all that the run asked: programmed, already
+// current (-s), identified, or (for -v) its digest equal.
 bool driveSucceeded(const DriveState& drive);

@@ -1,5 +1,9 @@
 #include "fleet/fleet_run.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <span>
+
 #include "fleet/board.h"
 #include "fleet/texts.h"
 #include "session/runner.h"
@@ -22,8 +26,8 @@ std::string opening(const FleetRun& run) {
 
 }  // namespace
 
-bool runFleet(const FleetRun& run, Transport& transport, bool terminal,
-              const FleetConsole::Sink& sink) {
+std::vector<DriveState> runFleet(const FleetRun& run, Transport& transport, bool terminal,
+                                 const FleetConsole::Sink& sink) {
   sink(opening(run));
   FleetConsole console(terminal, sink);
   bool recordsLost = false;
@@ -38,7 +42,23 @@ bool runFleet(const FleetRun& run, Transport& transport, bool terminal,
                         recordsLost = true;
                       }
                     }});
-  runDrives(run.drives, run.info.mode, run.image, board, transport);
+  const std::span<const std::uint32_t> all(run.drives);
+  const std::size_t canaries = std::min(run.canaries, all.size());
+  if (canaries == 0 || canaries == all.size()) {
+    runDrives(all, run.info.mode, run.image, board, transport, run.skipCurrent);
+  } else {
+    runDrives(all.first(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
+    const auto& first = board.drives();
+    if (std::all_of(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(canaries),
+                    driveSucceeded)) {
+      runDrives(all.subspan(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
+    } else {
+      // A canary failed: no datagram goes to the others.
+      for (std::size_t i = canaries; i < all.size(); ++i) {
+        board.notStarted(i);
+      }
+    }
+  }
   console.close(board.drives());
   const auto& drives = board.drives();
   std::string end = "\n" + summaryTable(drives) + countLine(drives) +
@@ -47,5 +67,5 @@ bool runFleet(const FleetRun& run, Transport& transport, bool terminal,
     end += "ERROR: Run records could not all be written\n";
   }
   sink(end);
-  return allSucceeded(drives);
+  return drives;
 }

@@ -23,11 +23,15 @@ struct FleetRun {
   std::vector<std::string> retryOptions;
   QuoteStyle quoteStyle = QuoteStyle::posix;
   RecordFile* records = nullptr;  // -r: a record per drive as it ends
+  bool skipCurrent = false;       // -s
+  // -c: the first this many drives run first, the others only when every
+  // one of them succeeded. 0: all at once.
+  std::size_t canaries = 0;
 };
 
 // Runs every drive's session, showing their progress (redrawn in place
 // when terminal, else a line per stage change) and then the summary table,
 // the count line and, when some failed, the retry line, all through sink.
-// True when every drive did all that the run asked.
-bool runFleet(const FleetRun& run, Transport& transport, bool terminal,
-              const FleetConsole::Sink& sink);
+// Returns every drive as it ended, in the order given.
+std::vector<DriveState> runFleet(const FleetRun& run, Transport& transport, bool terminal,
+                                 const FleetConsole::Sink& sink);

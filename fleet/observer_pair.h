@@ -1,5 +1,5 @@
 // Two observers told of the same session events, in order: a one-drive run
-// with -r has its console reporter and the board behind its run record.
+// has its console reporter and the board behind its outcome and record.
 #pragma once
 
 #include "session/observer.h"
@@ -40,6 +40,10 @@ class ObserverPair final : public SessionObserver {
   void digestReceived(std::uint32_t drive, const Digest& driveDigest) override {
     a_.digestReceived(drive, driveDigest);
     b_.digestReceived(drive, driveDigest);
+  }
+  void alreadyCurrent(std::uint32_t drive) override {
+    a_.alreadyCurrent(drive);
+    b_.alreadyCurrent(drive);
   }
   void failed(std::uint32_t drive, const Failure& failure) override {
     a_.failed(drive, failure);

@@ -57,12 +57,15 @@ std::string summaryTable(const std::vector<DriveState>& drives) {
 }
 
 std::string countLine(const std::vector<DriveState>& drives) {
-  static constexpr std::array<std::pair<DriveResult, const char*>, 6> RESULTS = {{
+  static constexpr std::array<std::pair<DriveResult, const char*>, 9> RESULTS = {{
       {DriveResult::programmed, "programmed and verified"},
+      {DriveResult::current, "already current"},
       {DriveResult::identified, "identity read"},
       {DriveResult::digestEqual, "digest equal"},
       {DriveResult::digestDiffers, "digest differs"},
       {DriveResult::failed, "failed"},
+      {DriveResult::interrupted, "interrupted"},
+      {DriveResult::notStarted, "not started"},
       {DriveResult::running, "unfinished"},
   }};
   std::string line = plural(drives.size()) + ":";
@@ -91,7 +94,7 @@ std::vector<std::string> retryOptions(int argc, const char* const* argv) {
       ++i;
     } else if (arg != "-a") {
       options.emplace_back(arg);
-      if ((arg == "-fp" || arg == "-r") && i + 1 < argc) {
+      if ((arg == "-fp" || arg == "-r" || arg == "-c") && i + 1 < argc) {
         options.emplace_back(argv[++i]);
       }
     }
@@ -135,7 +138,7 @@ std::string retryLine(std::string_view program, const std::vector<std::string>& 
                       const std::vector<DriveState>& drives, QuoteStyle style) {
   std::string list;
   for (const auto& drive : drives) {
-    if (drive.result == DriveResult::failed || drive.result == DriveResult::running) {
+    if (!driveSucceeded(drive) && drive.result != DriveResult::digestDiffers) {
       list += (list.empty() ? "" : ",") + addressText(drive.address);
     }
   }

@@ -23,7 +23,7 @@ bool allSucceeded(const std::vector<DriveState>& drives);
 
 // The run's arguments (argv[1] on) without the ones that chose the drives
 // (-ip with its address list, -a), for the retry command line. The
-// argument after -fp or -r is kept whatever it says.
+// argument after -fp, -r or -c is kept whatever it says.
 std::vector<std::string> retryOptions(int argc, const char* const* argv);
 
 // How a word is quoted in the retry command line.
@@ -37,7 +37,8 @@ enum class QuoteStyle : std::uint8_t {
 std::string quoteWord(std::string_view word, QuoteStyle style);
 
 // "Retry the failed drives: <program> -ip a,b <options>\n" for the drives
-// that failed (those whose digest differs completed and are left out);
-// empty when none failed. options are the run's other arguments as words.
+// that failed, were interrupted or never started (those whose digest
+// differs completed and are left out); empty when there are none. options are the run's other
+// arguments as words.
 std::string retryLine(std::string_view program, const std::vector<std::string>& options,
                       const std::vector<DriveState>& drives, QuoteStyle style);

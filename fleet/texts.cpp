@@ -79,6 +79,12 @@ std::string resultText(const DriveState& drive) {
       return "digest differs";
     case DriveResult::identified:
       return "identity read";
+    case DriveResult::current:
+      return "already current, rebooted";
+    case DriveResult::interrupted:
+      return "interrupted";
+    case DriveResult::notStarted:
+      return "not started";
     case DriveResult::failed:
       break;
   }

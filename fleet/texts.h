@@ -25,8 +25,9 @@ const char* stageName(std::optional<Stage> stage);
 // 0", ...
 std::string reasonText(const Failure& failure);
 
-// The result in words: "programmed and verified", "digest equal", "digest
-// differs", "identity read", "running", or for a failed drive "failed at
+// The result in words: "programmed and verified", "already current,
+// rebooted", "digest equal", "digest differs", "identity read", "not
+// started", "interrupted", "running", or for a failed drive "failed at
 // program, block 10: no answer" (no block when none was in flight).
 std::string resultText(const DriveState& drive);
 

@@ -1,9 +1,17 @@
 #include "record/record.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include "fleet/texts.h"
 #include "record/json.h"
+#include "tovrin_version.h"
 
 namespace {
 
@@ -23,18 +31,61 @@ const char* resultWord(DriveResult result) {
   switch (result) {
     case DriveResult::programmed:
       return "programmed";
+    case DriveResult::current:
+      return "current";
     case DriveResult::digestEqual:
       return "digest-equal";
     case DriveResult::digestDiffers:
       return "digest-differs";
     case DriveResult::identified:
       return "identified";
+    case DriveResult::notStarted:
+      return "not-started";
     case DriveResult::failed:
       return "failed";
+    case DriveResult::interrupted:
     case DriveResult::running:
       break;
   }
-  return "unfinished";
+  // A drive still running when its record is written was cut short.
+  return "interrupted";
+}
+
+// The stage words a person reads on the console's failure lines.
+const char* stageWord(Stage stage) {
+  switch (stage) {
+    case Stage::connection:
+      return "connection";
+    case Stage::identityProbe:
+    case Stage::monitorPause:
+    case Stage::monitor:
+      return "monitor state";
+    case Stage::programming:
+      return "programming";
+    case Stage::verify:
+      return "verify";
+    case Stage::reboot:
+      break;
+  }
+  return "reboot";
+}
+
+const char* reasonWord(FailureReason reason) {
+  switch (reason) {
+    case FailureReason::noAnswer:
+      return "no-answer";
+    case FailureReason::refused:
+      return "refused";
+    case FailureReason::unreachable:
+      return "unreachable";
+    case FailureReason::ownAddress:
+      return "own-address";
+    case FailureReason::noIdentity:
+      return "no-identity";
+    case FailureReason::noDigest:
+      break;
+  }
+  return "no-digest";
 }
 
 std::string field(const char* name, const std::string& json) {
@@ -44,6 +95,66 @@ std::string field(const char* name, const std::string& json) {
 template <typename T, typename F>
 std::string orNull(const std::optional<T>& value, F&& toJson) {
   return value ? toJson(*value) : std::string("null");
+}
+
+std::string object(const std::vector<std::string>& fields) {
+  std::string text = "{";
+  for (const auto& f : fields) {
+    text += (text.size() > 1 ? "," : "") + f;
+  }
+  return text + "}";
+}
+
+// A real as JSON: enough digits to give the same single back; JSON has no
+// infinities or NaN, so those are null.
+std::string realJson(float value) {
+  if (!std::isfinite(value)) {
+    return "null";
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+  return text;
+}
+
+std::string charsJson(const char* format, const std::array<std::uint8_t, 4>& chars) {
+  char text[8];
+  std::snprintf(text, sizeof text, format, chars[0], chars[1], chars[2]);
+  // A zero byte ends the text as it ends the console's.
+  return jsonString(std::string_view(text, std::strlen(text)));
+}
+
+std::string identityJson(const UnitIdentity& id) {
+  const auto& vin = id.vinNumber;
+  const auto vinEnd = std::find(vin.begin(), vin.end(), std::uint8_t{0});
+  const std::string vinText(vin.begin(), vinEnd);
+  return object({
+      field("monitorRevision", std::to_string(id.monitorRevision)),
+      field("buildNumber", std::to_string(id.buildNumber)),
+      field("currentCapability", realJson(id.currentCapability)),
+      field("busSensorResolution", realJson(id.busSensorResolution)),
+      field("currentSensorResolution", realJson(id.currentSensorResolution)),
+      field("serialNumber", std::to_string(id.serialNumber)),
+      field("manufacturingCode", std::to_string(id.manufacturingCode)),
+      field("hardwareRevision", charsJson("%c.%c%c", id.hardwareRevision)),
+      field("modelCode", charsJson("%c%c%c", id.modelCode)),
+      field("vin", jsonString(vinText)),
+      field("mac", jsonString(macText(id.macAddress))),
+      field("checksum", std::to_string(id.checksum)),
+  });
+}
+
+// The drive received blocks of the file (or its programming began) and did
+// not end verified and rebooted: it must be programmed again.
+bool imageIncomplete(const RunInfo& run, const DriveState& drive) {
+  if (run.mode != MODE_PROGRAM || drive.verifiedCurrent || driveSucceeded(drive)) {
+    return false;
+  }
+  if (drive.blocksDone > 0) {
+    return true;
+  }
+  const std::optional<Stage> stage =
+      drive.failure ? std::optional(drive.failure->stage) : drive.stage;
+  return stage == Stage::programming || stage == Stage::verify || stage == Stage::reboot;
 }
 
 }  // namespace
@@ -63,35 +174,92 @@ std::string utcTimeText(std::chrono::system_clock::time_point time) {
   return text;
 }
 
+std::string runIdText(std::chrono::system_clock::time_point start, std::uint32_t processId) {
+  // The record's time without its separators: 2026-12-07T21:45:01.123Z.
+  std::string text;
+  for (const char c : utcTimeText(start)) {
+    if (c != '-' && c != ':') {
+      text += c;
+    }
+  }
+  return text + "-" + std::to_string(processId);
+}
+
+namespace {
+
+// Where and why a drive stopped, as the record's words; null fields stay
+// empty.
+struct Stop {
+  std::string stage = "null";
+  std::string block = "null";
+  std::string reason = "null";
+  std::string status = "null";
+  bool message = false;
+};
+
+Stop stopOf(const DriveState& drive) {
+  Stop stop;
+  const bool cut = drive.result == DriveResult::interrupted || drive.result == DriveResult::running;
+  if (drive.result == DriveResult::notStarted) {
+    stop.reason = jsonString("canary-failed");
+    stop.message = true;
+  }
+  if (drive.result != DriveResult::failed && !cut) {
+    return stop;
+  }
+  stop.message = true;
+  if (drive.failure) {
+    const Failure& f = *drive.failure;
+    stop.stage = jsonString(stageWord(f.stage));
+    // Counted from 1, as the console counts them.
+    stop.block = f.block ? std::to_string(*f.block + 1) : "null";
+    stop.reason = jsonString(reasonWord(f.reason));
+    stop.status = f.reason == FailureReason::refused ? std::to_string(f.status) : "null";
+    return stop;
+  }
+  if (cut) {
+    stop.reason = jsonString("interrupted");
+    if (drive.stage) {
+      stop.stage = jsonString(stageWord(*drive.stage));
+      if (*drive.stage == Stage::programming) {
+        stop.block = std::to_string(drive.blocksDone + 1);  // the block in flight
+      }
+    }
+  }
+  return stop;
+}
+
+}  // namespace
+
 std::string recordLine(const RunInfo& run, const DriveState& drive) {
-  const std::optional<Failure> failure =
-      drive.result == DriveResult::failed ? drive.failure : std::nullopt;
-  const auto quoted = [](const std::string& text) { return jsonString(text); };
+  const Stop stop = stopOf(drive);
   const auto md5 = [](const Digest& digest) { return jsonString(md5Text(digest)); };
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.3f", static_cast<double>(drive.elapsed.count()) / 1000);
-  const std::string fields[] = {
-      field("time", jsonString(utcTimeText(drive.finishedAt))),
-      field("address", jsonString(addressText(drive.address))),
-      field("mode", jsonString(modeWord(run.mode))),
-      field("result", jsonString(resultWord(drive.result))),
-      field("failedStage",
-            orNull(failure, [](const Failure& f) { return jsonString(stageName(f.stage)); })),
-      field("failedBlock",
-            failure ? orNull(failure->block, [](std::size_t b) { return std::to_string(b); })
-                    : "null"),
-      field("reason", orNull(failure, [](const Failure& f) { return jsonString(reasonText(f)); })),
-      field("serialNumber",
-            orNull(drive.serialNumber, [](std::int32_t n) { return std::to_string(n); })),
-      field("mac", orNull(drive.mac, [](const MacAddress& m) { return jsonString(macText(m)); })),
-      field("file", run.mode == MODE_IDENTITY ? "null" : quoted(run.filePath)),
-      field("fileDigest", orNull(run.fileDigest, md5)),
-      field("driveDigest", orNull(drive.driveDigest, md5)),
-      field("seconds", seconds),
-  };
-  std::string line = "{";
-  for (const auto& f : fields) {
-    line += (line.size() > 1 ? "," : "") + f;
-  }
-  return line + "}\n";
+  return object({
+             field("run", jsonString(run.runId)),
+             field("version", jsonString(TOVRIN_VERSION)),
+             field("time", jsonString(utcTimeText(drive.finishedAt))),
+             field("address", jsonString(addressText(drive.address))),
+             field("mode", jsonString(modeWord(run.mode))),
+             field("result", jsonString(resultWord(drive.result))),
+             field("failedStage", stop.stage),
+             field("failedBlock", stop.block),
+             field("blockCount",
+                   run.mode == MODE_PROGRAM ? std::to_string(run.blockCount) : "null"),
+             field("reason", stop.reason),
+             field("status", stop.status),
+             field("message", stop.message ? jsonString(resultText(drive)) : "null"),
+             field("imageIncomplete", imageIncomplete(run, drive) ? "true" : "false"),
+             field("serialNumber",
+                   orNull(drive.serialNumber, [](std::int32_t n) { return std::to_string(n); })),
+             field("mac",
+                   orNull(drive.mac, [](const MacAddress& m) { return jsonString(macText(m)); })),
+             field("identity", orNull(drive.identity, identityJson)),
+             field("file", run.mode == MODE_IDENTITY ? "null" : jsonString(run.filePath)),
+             field("fileDigest", orNull(run.fileDigest, md5)),
+             field("driveDigest", orNull(drive.driveDigest, md5)),
+             field("seconds", seconds),
+         }) +
+         "\n";
 }

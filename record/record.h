@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 #include "fleet/drive_state.h"
@@ -11,22 +12,14 @@
 // "2026-12-07T16:20:05.123Z": UTC, to the millisecond.
 std::string utcTimeText(std::chrono::system_clock::time_point time);
 
-// The drive's record as one line of JSON with its line feed:
-//   time          when the drive's session ended (utcTimeText)
-//   address       "10.0.0.5"
-//   mode          "program", "verify" or "identity"
-//   result        "programmed", "digest-equal", "digest-differs",
-//                 "identified", "failed" or "unfinished"
-//   failedStage   the stage a failed drive stopped in ("connect",
-//                 "program", ...), else null
-//   failedBlock   the block in flight then (from 0), else null
-//   reason        why it failed, else null
-//   serialNumber  from the drive's identity, else null
-//   mac           "00:1a:2b:3c:4d:5e" from the identity, else null
-//   file          the firmware file's path as given, null for identity runs
-//   fileDigest    MD5 of the image, 32 hexadecimal digits, else null
-//   driveDigest   the digest the drive reported, else null
-//   seconds       how long the drive's session ran
+// The run's id for its records: its UTC start time and the process id,
+// "20261207T214501.123Z-4711".
+std::string runIdText(std::chrono::system_clock::time_point start, std::uint32_t processId);
+
+// The drive's record as one line of JSON with its line feed. Its fields
+// and their words are described by record/record.schema.json (installed as
+// share/tovrin/record.schema.json); every field is present on every
+// record, null where it does not apply.
 std::string recordLine(const RunInfo& run, const DriveState& drive);
 
 // The file the records go to, open for appending from the start of the run

@@ -27,10 +27,11 @@ constexpr milliseconds REBOOT_SEND_PAUSE{30};
 }  // namespace
 
 DriveSession::DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImage* image,
-                           Transport& transport, SessionObserver& observer)
+                           Transport& transport, SessionObserver& observer, bool skipCurrent)
     : drive_(drive),
       mode_(mode),
       image_(image),
+      skipCurrent_(skipCurrent && mode == MODE_PROGRAM && image != nullptr),
       transport_(transport),
       observer_(observer),
       tracker_(PROGRAM_BLOCK_PAUSE) {
@@ -53,6 +54,7 @@ Stage DriveSession::stageOf(Phase phase) {
     case Phase::programming:
     case Phase::draining:
       return Stage::programming;
+    case Phase::currentCheck:
     case Phase::verify:
       return Stage::verify;
     case Phase::reboot:
@@ -73,6 +75,7 @@ std::optional<std::uint8_t> DriveSession::codeInFlight() const {
     case Phase::programming:
     case Phase::draining:
       return CMD_PROGRAM_BLOCK;
+    case Phase::currentCheck:
     case Phase::verify:
       return CMD_VERIFY;
     case Phase::reboot:
@@ -143,6 +146,7 @@ void DriveSession::sendTry(TimePoint now) {
       pause = PROGRAM_BLOCK_PAUSE;
       break;
     }
+    case Phase::currentCheck:
     case Phase::verify:
       sent = sendCommand(CMD_VERIFY, 0, {});
       pause = VERIFY_PAUSE;
@@ -164,6 +168,8 @@ void DriveSession::retryOrFail(TimePoint now) {
     sendTry(now);
   } else if (phase_ == Phase::identityProbe) {
     beginConnection(now);  // not in its monitor state yet: connect as to program
+  } else if (phase_ == Phase::currentCheck) {
+    beginProgramming(now);  // no confirmation: the drive is programmed in full
   } else {
     fail(FailureReason::noAnswer);
   }
@@ -186,6 +192,23 @@ void DriveSession::sendConnect(TimePoint now) {
   }
   observer_.countdown(drive_, countdown_--);
   deadline_ = now + CONNECT_PAUSE;
+}
+
+// The monitor state is reached in a programming run. With -s, a drive that
+// reports the file's digest is first asked to verify what it holds.
+void DriveSession::afterMonitor(TimePoint now) {
+  observer_.stageCompleted(drive_, Stage::monitor);
+  if (skipCurrent_ && driveDigest_ && *driveDigest_ == image_->digest) {
+    beginExchange(Phase::currentCheck, now);
+    return;
+  }
+  beginProgramming(now);
+}
+
+void DriveSession::beginProgramming(TimePoint now) {
+  block_ = 0;
+  observer_.stageStarted(drive_, Stage::programming);
+  beginBlock(now);
 }
 
 void DriveSession::beginBlock(TimePoint now) {
@@ -257,10 +280,18 @@ void DriveSession::onDeadline(TimePoint now) {
       } else if (mode_ != MODE_PROGRAM) {
         finishReport();
       } else {
-        observer_.stageCompleted(drive_, Stage::monitor);
-        block_ = 0;
-        observer_.stageStarted(drive_, Stage::programming);
-        beginBlock(now);
+        afterMonitor(now);
+      }
+      break;
+    case Phase::currentCheck:
+      if (currentRefused_) {
+        beginProgramming(now);
+      } else if (!answered_) {
+        retryOrFail(now);
+      } else {
+        observer_.alreadyCurrent(drive_);
+        observer_.stageStarted(drive_, Stage::reboot);
+        beginExchange(Phase::reboot, now);
       }
       break;
     case Phase::programming:
@@ -309,6 +340,12 @@ void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> 
     return;  // not an answer to the command in flight
   }
   if (response->status != STATUS_SUCCESS) {
+    if (phase_ == Phase::currentCheck) {
+      // The image the drive holds did not pass its own check: programmed in
+      // full once the pause after the send has run out.
+      currentRefused_ = true;
+      return;
+    }
     fail(FailureReason::refused, response->status);
     return;
   }
@@ -345,6 +382,9 @@ void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
   driveDigest_ = responseDigest(response);
   if (identity) {
     observer_.identityReceived(drive_, *identity);
+  }
+  if (mode_ == MODE_PROGRAM && driveDigest_) {
+    observer_.digestReceived(drive_, *driveDigest_);
   }
 }
 

@@ -28,9 +28,11 @@
 class DriveSession {
  public:
   // image is the run's firmware image (null in MODE_IDENTITY); it, the
-  // transport and the observer outlive the session.
+  // transport and the observer outlive the session. skipCurrent (programming
+  // runs): a drive whose digest equals the file's is asked to verify the
+  // image it holds, and when it confirms, rebooted without programming.
   DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImage* image, Transport& transport,
-               SessionObserver& observer);
+               SessionObserver& observer, bool skipCurrent = false);
 
   std::uint32_t drive() const { return drive_; }
 
@@ -50,6 +52,7 @@ class DriveSession {
     connection,
     monitorPause,
     monitor,
+    currentCheck,  // -s: CMD_VERIFY of the image the drive already holds
     programming,
     draining,  // a block is confirmed; earlier sends may still be answered
     verify,
@@ -69,6 +72,8 @@ class DriveSession {
   void retryOrFail(TimePoint now);
 
   void beginConnection(TimePoint now);
+  void afterMonitor(TimePoint now);
+  void beginProgramming(TimePoint now);
   void beginBlock(TimePoint now);
   void nextBlock(TimePoint now);
   void afterBlockPause(TimePoint now);
@@ -82,6 +87,8 @@ class DriveSession {
   std::uint32_t drive_;
   RunMode mode_;
   const FirmwareImage* image_;
+  bool skipCurrent_;
+  bool currentRefused_ = false;  // the drive refused to verify what it holds
   Transport& transport_;
   SessionObserver& observer_;
 

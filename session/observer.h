@@ -73,8 +73,12 @@ class SessionObserver {
   // -v: the file's digest beside the drive's.
   virtual void digestVerdict(std::uint32_t /*drive*/, const Digest& /*fileDigest*/,
                              const Digest& /*driveDigest*/, bool /*equal*/) {}
-  // -u: the drive reported its digest (no comparison is made).
+  // -u, and a programming run before its first block: the drive reported
+  // its digest (no comparison is made).
   virtual void digestReceived(std::uint32_t /*drive*/, const Digest& /*driveDigest*/) {}
+  // -s: the drive reported the file's digest and confirmed a verify of the
+  // image it holds; no block is sent and the reboot follows.
+  virtual void alreadyCurrent(std::uint32_t /*drive*/) {}
   virtual void failed(std::uint32_t /*drive*/, const Failure& /*failure*/) {}
   // Last event of a session.
   virtual void finished(std::uint32_t /*drive*/, SessionResult /*result*/) {}

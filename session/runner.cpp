@@ -9,13 +9,14 @@
 
 std::vector<DriveOutcome> runDrives(std::span<const std::uint32_t> drives, RunMode mode,
                                     const FirmwareImage* image, SessionObserver& observer,
-                                    Transport& transport) {
+                                    Transport& transport, bool skipCurrent) {
   std::vector<std::unique_ptr<DriveSession>> sessions;
   for (const std::uint32_t drive : drives) {
     const bool known = std::any_of(sessions.begin(), sessions.end(),
                                    [&](const auto& s) { return s->drive() == drive; });
     if (!known) {
-      sessions.push_back(std::make_unique<DriveSession>(drive, mode, image, transport, observer));
+      sessions.push_back(
+          std::make_unique<DriveSession>(drive, mode, image, transport, observer, skipCurrent));
     }
   }
   const TimePoint start = transport.now();

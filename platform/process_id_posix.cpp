@@ -1,0 +1,5 @@
+#include <unistd.h>
+
+#include "platform/process_id.h"
+
+std::uint32_t processId() { return static_cast<std::uint32_t>(getpid()); }
