@@ -88,4 +88,46 @@ TEST(SettingsTest, DrivesAndRecordFile) {
   }
 }
 
+// -s, -c N and -e; a refused line still honours -e after the refused
+// option, but not inside a value another option took.
+TEST(SettingsTest, SkipCanariesAndOutcomeStatus) {
+  const struct {
+    const char* args;
+    EntryAction action;
+    bool skip;
+    std::size_t canaries;
+    bool outcome;
+  } cases[] = {
+      {"-s -c 2 -e -fp fw.bin", EntryAction::session, true, 2, true},
+      {"-c 100 -c 1", EntryAction::session, false, 1, false},
+      {"-u -e", EntryAction::session, false, 0, true},
+      // the count: 1 to 100, decimal digits, no leading zero
+      {"-c 0", EntryAction::canaryCountError, false, 0, false},
+      {"-c 101", EntryAction::canaryCountError, false, 0, false},
+      {"-c 07", EntryAction::canaryCountError, false, 0, false},
+      {"-c +5", EntryAction::canaryCountError, false, 0, false},
+      {"-c 5x", EntryAction::canaryCountError, false, 0, false},
+      {"-c 1000", EntryAction::canaryCountError, false, 0, false},
+      {"-c", EntryAction::canaryCountError, false, 0, false},
+      {"-c -e", EntryAction::canaryCountError, false, 0, false},  // -e taken as the count
+      {"-c 3 -e", EntryAction::session, false, 3, true},
+      {"-ip 1.2.3.999 -s -e", EntryAction::addressError, false, 0, true},
+      {"-x -e", EntryAction::unknownArgument, false, 0, true},
+      {"-r -e", EntryAction::session, false, 0, false},  // a record file called -e
+      {"-bogus -fp -e", EntryAction::unknownArgument, false, 0, false},
+      {"-e -fp", EntryAction::fileNameError, false, 0, true},
+      {"-h -e", EntryAction::usage, false, 0, false},
+  };
+  for (const auto& c : cases) {
+    const CommandLine line = readArgs(c.args);
+    EXPECT_EQ(line.action, c.action) << c.args;
+    EXPECT_EQ(line.settings.skipCurrent, c.skip) << c.args;
+    EXPECT_EQ(line.settings.canaries, c.canaries) << c.args;
+    EXPECT_EQ(line.settings.outcomeStatus, c.outcome) << c.args;
+    EXPECT_EQ(refusedCommandLine(line.action),
+              c.action != EntryAction::session && c.action != EntryAction::usage)
+        << c.args;
+  }
+}
+
 }  // namespace

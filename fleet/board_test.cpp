@@ -39,6 +39,7 @@ TEST(DriveBoardTest, ResultsByModeAndVerdict) {
     std::optional<bool> equal;  // the verdict reported, if any
     SessionResult result;
     DriveResult expected;
+    bool current = false;  // the drive confirmed it holds the file (-s)
   };
   const std::vector<Case> cases = {
       {MODE_PROGRAM, std::nullopt, SessionResult::completed, DriveResult::programmed},
@@ -48,12 +49,18 @@ TEST(DriveBoardTest, ResultsByModeAndVerdict) {
       {MODE_VERIFY, false, SessionResult::completed, DriveResult::digestDiffers},
       // completed without a verdict is no verification
       {MODE_VERIFY, std::nullopt, SessionResult::completed, DriveResult::failed},
+      {MODE_PROGRAM, std::nullopt, SessionResult::completed, DriveResult::current, true},
+      // the reboot after the check may still fail
+      {MODE_PROGRAM, std::nullopt, SessionResult::failed, DriveResult::failed, true},
   };
   for (const auto& c : cases) {
     Fixture f(c.mode, {FIRST});
     f.board.stageStarted(FIRST, Stage::identityProbe);
     if (c.equal) {
       f.board.digestVerdict(FIRST, file, *c.equal ? file : other, *c.equal);
+    }
+    if (c.current) {
+      f.board.alreadyCurrent(FIRST);
     }
     f.board.finished(FIRST, c.result);
     const DriveState& d = f.board.drives()[0];
@@ -109,6 +116,24 @@ TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
   EXPECT_EQ(second.elapsed, milliseconds(2995));
   EXPECT_EQ(resultText(second), "failed at connect: no answer");
   EXPECT_FALSE(second.serialNumber.has_value());
+}
+
+// -c: a drive left untouched ends as not started, told as any drive that
+// ends; the identity read along the way is kept whole for the records.
+TEST(DriveBoardTest, NotStartedAndTheWholeIdentity) {
+  Fixture f(MODE_IDENTITY);
+  UnitIdentity identity;
+  identity.buildNumber = 12;
+  identity.vinNumber[0] = 'V';
+  f.board.identityReceived(FIRST, identity);
+  f.board.finished(FIRST, SessionResult::failed);
+  f.board.notStarted(1);
+  EXPECT_EQ(f.log.back(), "6 ended");
+  EXPECT_EQ(f.board.drives()[1].result, DriveResult::notStarted);
+  EXPECT_EQ(resultText(f.board.drives()[1]), "not started");
+  ASSERT_TRUE(f.board.drives()[0].identity.has_value());
+  EXPECT_EQ(f.board.drives()[0].identity->buildNumber, 12);
+  EXPECT_EQ(f.board.drives()[0].identity->vinNumber[0], 'V');
 }
 
 }  // namespace

@@ -47,6 +47,16 @@ TEST(SummaryTest, CountsEachResultThatOccurred) {
   EXPECT_FALSE(allSucceeded({drive(1, DriveResult::digestDiffers, 0)}));
   EXPECT_EQ(countLine(mixedRun()), "3 drives: 1 programmed and verified, 2 failed\n");
   EXPECT_EQ(countLine({drive(1, DriveResult::digestDiffers, 0)}), "1 drive: 1 digest differs\n");
+  // -s and -c: drives already current succeed, those never started do not
+  const std::vector<DriveState> canaried = {
+      drive(1, DriveResult::current, 0), drive(2, DriveResult::programmed, 0),
+      drive(3, DriveResult::failed, 0), drive(4, DriveResult::notStarted, 0),
+      drive(5, DriveResult::notStarted, 0)};
+  EXPECT_EQ(countLine(canaried),
+            "5 drives: 1 programmed and verified, 1 already current, 1 failed, 2 not started\n");
+  EXPECT_TRUE(allSucceeded({drive(1, DriveResult::current, 0)}));
+  EXPECT_FALSE(allSucceeded({drive(1, DriveResult::notStarted, 0)}));
+  EXPECT_FALSE(allSucceeded({drive(1, DriveResult::interrupted, 0)}));
   EXPECT_EQ(
       countLine({drive(1, DriveResult::digestEqual, 0), drive(2, DriveResult::digestDiffers, 0),
                  drive(3, DriveResult::digestEqual, 0)}),
@@ -62,6 +72,12 @@ TEST(SummaryTest, RetryLineNamesOnlyTheFailedDrives) {
   const std::vector<DriveState> verified = {drive(1, DriveResult::digestEqual, 0),
                                             drive(2, DriveResult::digestDiffers, 0)};
   EXPECT_EQ(retryLine("tovrin", {"-v"}, verified, QuoteStyle::posix), "");
+  // a failed canary and the drives it kept from starting
+  const std::vector<DriveState> canaried = {drive(1, DriveResult::failed, 0),
+                                            drive(2, DriveResult::notStarted, 0),
+                                            drive(3, DriveResult::current, 0)};
+  EXPECT_EQ(retryLine("tovrin", {"-c", "1", "-s", "-e"}, canaried, QuoteStyle::posix),
+            "Retry the failed drives: tovrin -ip 0.0.0.1,0.0.0.2 -c 1 -s -e\n");
   EXPECT_EQ(retryLine("C:\\Program Files\\Tovrin.exe", {"-fp", "new fw.bin", "-v"}, mixedRun(),
                       QuoteStyle::windows),
             "Retry the failed drives: \"C:\\Program Files\\Tovrin.exe\" -ip "
@@ -76,6 +92,8 @@ TEST(SummaryTest, RetryKeepsEveryOptionButTheDrives) {
       // a file may be called -ip or -a
       {{"tovrin", "-fp", "-ip", "-r", "-a", "-ip", "1.2.3.4"}, {"-fp", "-ip", "-r", "-a"}},
       {{"tovrin", "-u", "-ip", "10.0.0.5", "-a"}, {"-u"}},
+      {{"tovrin", "-e", "-c", "2", "-a", "-s", "-fp", "fw.bin"},
+       {"-e", "-c", "2", "-s", "-fp", "fw.bin"}},
   };
   for (const auto& [argv, expected] : cases) {
     EXPECT_EQ(retryOptions(static_cast<int>(argv.size()), argv.data()), expected);

@@ -1,5 +1,5 @@
-// Run records: the line for each kind of result, the time in UTC, and the
-// file taking whole lines only.
+// Run records: the line for each kind of result, checked against the
+// record schema, the time in UTC, and the file taking whole lines only.
 #include "record/record.h"
 
 #include <fcntl.h>
@@ -10,10 +10,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "testkit/record_schema.h"
+#include "tovrin_version.h"
 
 namespace {
 
@@ -34,49 +38,183 @@ DriveState finishedDrive(DriveResult result) {
   return drive;
 }
 
-TEST(RecordTest, OneLinePerResult) {
-  const RunInfo programRun{MODE_PROGRAM, "C:\\fw\\new.bin", FILE_MD5};
-  DriveState programmed = finishedDrive(DriveResult::programmed);
-  programmed.serialNumber = -2;
-  programmed.mac = MacAddress{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
-  DriveState failed = finishedDrive(DriveResult::failed);
-  failed.failure = Failure{Stage::programming, 10, FailureReason::refused, 0};
-  DriveState differs = finishedDrive(DriveResult::digestDiffers);
-  differs.driveDigest = OTHER_MD5;
-  const std::string head = R"({"time":"2026-12-07T16:20:05.007Z","address":"10.0.0.5",)";
-  const std::string md5 = R"("00112233445566778899aabbccddeeff")";
-  struct Case {
+UnitIdentity sampleIdentity() {
+  UnitIdentity id;
+  id.monitorRevision = 5;
+  id.buildNumber = 1207;
+  id.currentCapability = 12.5F;
+  id.busSensorResolution = 0.1F;
+  id.currentSensorResolution = 4096;
+  id.serialNumber = -2;
+  id.manufacturingCode = 77;
+  id.hardwareRevision = {'1', '0', '2', 0};
+  id.modelCode = {'K', 'V', '7', 0};
+  id.vinNumber = {'V', 'I', 'N', '"', '1'};
+  id.macAddress = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+  id.checksum = 0xFFFFFFFFu;
+  return id;
+}
+
+const RunInfo PROGRAM_RUN{MODE_PROGRAM, "C:\\fw\\new.bin", FILE_MD5, 40,
+                          "20261207T162000.000Z-4711"};
+
+// A whole record: every field, in order, with the identity in full.
+TEST(RecordTest, AProgrammedDriveWithEveryField) {
+  DriveState drive = finishedDrive(DriveResult::programmed);
+  drive.serialNumber = -2;
+  drive.mac = MacAddress{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+  drive.identity = sampleIdentity();
+  drive.driveDigest = OTHER_MD5;
+  drive.blocksDone = 40;
+  const std::string line = recordLine(PROGRAM_RUN, drive);
+  EXPECT_EQ(line,
+            R"({"run":"20261207T162000.000Z-4711","version":")" + std::string(TOVRIN_VERSION) +
+                R"(","time":"2026-12-07T16:20:05.007Z","address":"10.0.0.5","mode":"program",)"
+                R"("result":"programmed","failedStage":null,"failedBlock":null,"blockCount":40,)"
+                R"("reason":null,"status":null,"message":null,"imageIncomplete":false,)"
+                R"("serialNumber":-2,"mac":"00:1a:2b:3c:4d:5e","identity":{"monitorRevision":5,)"
+                R"("buildNumber":1207,"currentCapability":12.5,"busSensorResolution":0.100000001,)"
+                R"("currentSensorResolution":4096,"serialNumber":-2,"manufacturingCode":77,)"
+                R"("hardwareRevision":"1.02","modelCode":"KV7","vin":"VIN\"1",)"
+                R"("mac":"00:1a:2b:3c:4d:5e","checksum":4294967295},"file":"C:\\fw\\new.bin",)"
+                R"("fileDigest":"00112233445566778899aabbccddeeff",)"
+                R"("driveDigest":"deadbeef000000000000000000000000","seconds":15.734})"
+                "\n");
+  EXPECT_EQ(recordSchemaErrors(line), "");
+}
+
+// Each outcome's words: where and why it stopped, blocks counted from 1,
+// and whether the drive is left with part of an image.
+TEST(RecordTest, TheWordsOfEachOutcome) {
+  const auto with = [](DriveResult result, auto change) {
+    DriveState drive = finishedDrive(result);
+    change(drive);
+    return drive;
+  };
+  const RunInfo verifyRun{MODE_VERIFY, "fw.bin", FILE_MD5, 0, "20261207T162000.000Z-1"};
+  const RunInfo identityRun{MODE_IDENTITY, "", std::nullopt, 0, "20261207T162000.000Z-1"};
+  const struct {
+    const char* name;
     RunInfo run;
     DriveState drive;
-    std::string line;
+    std::vector<std::string> fields;
+  } cases[] = {
+      {"refused block",
+       PROGRAM_RUN,
+       with(DriveResult::failed,
+            [](DriveState& d) {
+              d.blocksDone = 10;
+              d.failure = Failure{Stage::programming, 10, FailureReason::refused, 0};
+            }),
+       {R"("result":"failed","failedStage":"programming","failedBlock":11,"blockCount":40,)"
+        R"("reason":"refused","status":0,"message":"failed at )",
+        R"(","imageIncomplete":true,)"}},
+      {"no connection",
+       PROGRAM_RUN,
+       with(DriveResult::failed,
+            [](DriveState& d) {
+              d.failure = Failure{Stage::connection, std::nullopt, FailureReason::noAnswer, 0};
+            }),
+       {R"("failedStage":"connection","failedBlock":null,)",
+        R"("reason":"no-answer","status":null,)", R"("imageIncomplete":false,)"}},
+      {"verify refused after every block",
+       PROGRAM_RUN,
+       with(DriveResult::failed,
+            [](DriveState& d) {
+              d.blocksDone = 40;
+              d.failure = Failure{Stage::verify, std::nullopt, FailureReason::refused, 3};
+            }),
+       {R"("failedStage":"verify","failedBlock":null,)", R"("status":3,)",
+        R"("imageIncomplete":true,)"}},
+      {"current",
+       PROGRAM_RUN,
+       with(DriveResult::current,
+            [](DriveState& d) {
+              d.verifiedCurrent = true;
+              d.driveDigest = FILE_MD5;
+            }),
+       {R"("result":"current","failedStage":null,)", R"("reason":null,)",
+        R"("imageIncomplete":false,)", R"("driveDigest":"00112233445566778899aabbccddeeff")"}},
+      // a drive that held the file and was never sent a block keeps a whole image
+      {"current, reboot unanswered",
+       PROGRAM_RUN,
+       with(DriveResult::failed,
+            [](DriveState& d) {
+              d.verifiedCurrent = true;
+              d.failure = Failure{Stage::reboot, std::nullopt, FailureReason::noAnswer, 0};
+            }),
+       {R"("failedStage":"reboot",)", R"("imageIncomplete":false,)"}},
+      {"not started",
+       PROGRAM_RUN,
+       with(DriveResult::notStarted, [](DriveState&) {}),
+       {R"("result":"not-started","failedStage":null,"failedBlock":null,)",
+        R"("reason":"canary-failed","status":null,"message":"not started",)",
+        R"("imageIncomplete":false,)", R"("identity":null,)"}},
+      {"interrupted in programming",
+       PROGRAM_RUN,
+       with(DriveResult::interrupted,
+            [](DriveState& d) {
+              d.stage = Stage::programming;
+              d.blocksDone = 4;
+            }),
+       {R"("result":"interrupted","failedStage":"programming","failedBlock":5,)",
+        R"("reason":"interrupted",)", R"("imageIncomplete":true,)"}},
+      {"identity probe without digest",
+       identityRun,
+       with(DriveResult::failed,
+            [](DriveState& d) {
+              d.failure = Failure{Stage::identityProbe, std::nullopt, FailureReason::noDigest, 0};
+            }),
+       {R"("mode":"identity",)", R"("failedStage":"monitor state",)", R"("blockCount":null,)",
+        R"("reason":"no-digest",)", R"("file":null,"fileDigest":null,)"}},
+      {"digest differs",
+       verifyRun,
+       with(DriveResult::digestDiffers, [](DriveState& d) { d.driveDigest = OTHER_MD5; }),
+       {R"("result":"digest-differs","failedStage":null,)", R"("reason":null,)",
+        R"("blockCount":null,)", R"("driveDigest":"deadbeef000000000000000000000000")"}},
+      // JSON has no NaN: a real that is none is null
+      {"identity with a real that is no number",
+       identityRun,
+       with(DriveResult::identified,
+            [](DriveState& d) {
+              d.identity = sampleIdentity();
+              d.identity->currentCapability = std::numeric_limits<float>::quiet_NaN();
+              d.identity->busSensorResolution = std::numeric_limits<float>::infinity();
+            }),
+       {R"("result":"identified",)", R"("currentCapability":null,"busSensorResolution":null,)"}},
   };
-  const std::vector<Case> cases = {
-      {programRun, programmed,
-       head +
-           R"("mode":"program","result":"programmed","failedStage":null,"failedBlock":null,)"
-           R"("reason":null,"serialNumber":-2,"mac":"00:1a:2b:3c:4d:5e",)"
-           R"("file":"C:\\fw\\new.bin","fileDigest":)" +
-           md5 + R"(,"driveDigest":null,"seconds":15.734})" + "\n"},
-      {programRun, failed,
-       head +
-           R"("mode":"program","result":"failed","failedStage":"program","failedBlock":10,)"
-           R"("reason":"refused with status 0","serialNumber":null,"mac":null,)"
-           R"("file":"C:\\fw\\new.bin","fileDigest":)" +
-           md5 + R"(,"driveDigest":null,"seconds":15.734})" + "\n"},
-      {RunInfo{MODE_VERIFY, "fw.bin", FILE_MD5}, differs,
-       head +
-           R"("mode":"verify","result":"digest-differs","failedStage":null,"failedBlock":null,)"
-           R"("reason":null,"serialNumber":null,"mac":null,"file":"fw.bin","fileDigest":)" +
-           md5 + R"(,"driveDigest":"deadbeef000000000000000000000000","seconds":15.734})" + "\n"},
-      {RunInfo{MODE_IDENTITY, "", std::nullopt}, finishedDrive(DriveResult::identified),
-       head +
-           R"("mode":"identity","result":"identified","failedStage":null,"failedBlock":null,)"
-           R"("reason":null,"serialNumber":null,"mac":null,"file":null,"fileDigest":null,)"
-           R"("driveDigest":null,"seconds":15.734})" +
-           "\n"},
-  };
+  std::string all;
   for (const auto& c : cases) {
-    EXPECT_EQ(recordLine(c.run, c.drive), c.line);
+    const std::string line = recordLine(c.run, c.drive);
+    for (const auto& field : c.fields) {
+      EXPECT_NE(line.find(field), std::string::npos) << c.name << ": " << field << "\n" << line;
+    }
+    all += line;
+  }
+  EXPECT_EQ(recordSchemaErrors(all), "");
+}
+
+TEST(RecordTest, RunIdIsStartTimeAndProcess) {
+  const auto start = sys_days{std::chrono::year{2026} / 12 / 7} + std::chrono::hours(21) +
+                     std::chrono::minutes(45) + milliseconds(1123);
+  EXPECT_EQ(runIdText(start, 4711), "20261207T214501.123Z-4711");
+}
+
+// The schema check itself tells a record that breaks the schema.
+TEST(RecordTest, SchemaRefusesWhatBreaksIt) {
+  const std::string good = recordLine(PROGRAM_RUN, finishedDrive(DriveResult::programmed));
+  EXPECT_EQ(recordSchemaErrors(good), "");
+  const auto replaced = [&](const std::string& from, const std::string& to) {
+    std::string line = good;
+    line.replace(line.find(from), from.size(), to);
+    return line;
+  };
+  for (const std::string& bad :
+       {replaced(R"("result":"programmed")", R"("result":"done")"),
+        replaced(R"("failedBlock":null)", R"("failedBlock":0)"),
+        replaced(R"("seconds":15.734)", R"("seconds":"15.734")"), replaced(R"("mac":null,)", ""),
+        replaced(R"("file":)", R"("extra":1,"file":)"), std::string("{\"run\":1}\n")}) {
+    EXPECT_NE(recordSchemaErrors(bad), "") << bad;
   }
 }
 
@@ -118,7 +256,7 @@ class RecordFileTest : public ::testing::Test {
 TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
   const std::string path = dir_ + "/runs.jsonl";
   std::ofstream(path) << "earlier line\n";
-  const RunInfo run{MODE_PROGRAM, std::string(3000, 'p'), FILE_MD5};
+  const RunInfo run{MODE_PROGRAM, std::string(3000, 'p'), FILE_MD5, 1, "r"};
   constexpr int WRITERS = 4;
   constexpr int RECORDS = 200;
   std::vector<std::thread> writers;

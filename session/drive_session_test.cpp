@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,6 +42,7 @@ class Recorder final : public SessionObserver {
     add(equal ? "equal" : "differ");
   }
   void digestReceived(std::uint32_t, const Digest&) override { add("digest"); }
+  void alreadyCurrent(std::uint32_t) override { add("current"); }
   void failed(std::uint32_t, const Failure& f) override {
     static const char* const reasons[] = {"noAnswer",   "refused",    "unreachable",
                                           "ownAddress", "noIdentity", "noDigest"};
@@ -81,10 +83,11 @@ struct Outcome {
   SessionResult result = SessionResult::failed;
 };
 
-Outcome run(Network& net, RunMode mode, const FirmwareImage* image) {
+Outcome run(Network& net, RunMode mode, const FirmwareImage* image, bool skipCurrent = false) {
   Recorder recorder;
   const std::uint32_t drives[] = {DRIVE};
-  const SessionResult result = runDrives(drives, mode, image, recorder, net).front().result;
+  const SessionResult result =
+      runDrives(drives, mode, image, recorder, net, skipCurrent).front().result;
   return {recorder.text(), recorder.counts, result};
 }
 
@@ -125,7 +128,8 @@ TEST(SessionTimeline, AProgrammingRunSendsEveryCommandAfterItsPause) {
   EXPECT_EQ(net.since(net.now()), milliseconds(4030 + 30 + 5000));
   EXPECT_EQ(memoryOf(net), bytesOf(image));
   std::string events =
-      "+connection -connection +pause -pause +monitor identity123456 -monitor +programming";
+      "+connection -connection +pause -pause +monitor identity123456 digest -monitor "
+      "+programming";
   for (int j = 0; j < 18; ++j) {
     events += " |" + std::to_string(j);
   }
@@ -229,6 +233,73 @@ TEST(SessionTimeline, TriesAndGiveUps) {
     EXPECT_EQ(r.events, "+connection fail:connection:noAnswer failed");
     EXPECT_LT(net.waits, 1100);  // one wait per pause: no busy waiting
   }
+}
+
+// -s: a drive that reports the file's digest is asked to verify what it
+// holds; confirmed, it is rebooted with no block sent. A refusal, no
+// answer, another digest or none at all: it is programmed in full, as
+// without -s. Without -s the digest changes nothing.
+TEST(SessionTimeline, SkippingADriveThatHoldsTheFile) {
+  const FirmwareImage image = imageOf(1500);  // three blocks
+  const std::string programmed = "16@150 20@2680 17:0@2830 17:1@2890 17:2@2950 18@3010 19@3130";
+  const std::string checkedThenProgrammed =
+      "16@150 20@2680 18@2830 17:0@2950 17:1@3010 17:2@3070 18@3130 19@3250";
+  const std::string head =
+      "+connection -connection +pause -pause +monitor identity123456 digest "
+      "-monitor";
+  const std::string blocks =
+      " +programming |0 |1 |2 -programming +verify -verify +reboot -reboot completed";
+  struct Case {
+    const char* name;
+    bool skip;
+    bool sameDigest;
+    bool digest;
+    std::optional<milliseconds> refusalAt;  // the check's answer: a refusal then
+    std::string sends;
+    std::string events;
+    bool holdsImage;  // the drive ends with the image (false: nothing sent)
+  };
+  const Case cases[] = {
+      {"holds the file", true, true, true, std::nullopt, "16@150 20@2680 18@2830 19@2950",
+       head + " current +reboot -reboot completed", false},
+      {"without -s", false, true, true, std::nullopt, programmed, head + blocks, true},
+      {"another digest", true, false, true, std::nullopt, programmed, head + blocks, true},
+      {"no digest", true, true, false, std::nullopt, programmed,
+       "+connection -connection +pause -pause +monitor identity123456 -monitor" + blocks, true},
+      // the drive's answer to the check is a refusal: the next send waits
+      // out the check's pause, then every block goes
+      {"verify refused", true, true, true, milliseconds(2840), checkedThenProgrammed, head + blocks,
+       true},
+  };
+  for (const Case& c : cases) {
+    Script script;
+    script.digest = c.digest;
+    script.driveDigest = image.digest;
+    if (!c.sameDigest) {
+      script.driveDigest[3] ^= 0x40;
+    }
+    if (c.refusalAt) {
+      script.lostAnswers.insert(2);  // the drive's own answer to the check
+    }
+    Network net(script);
+    if (c.refusalAt) {
+      net.inject(*c.refusalAt, DRIVE, encodeResponse(CMD_VERIFY, 0, {}));
+    }
+    const Outcome r = run(net, MODE_PROGRAM, &image, c.skip);
+    EXPECT_EQ(r.result, SessionResult::completed) << c.name;
+    EXPECT_EQ(sends(net), c.sends) << c.name;
+    EXPECT_EQ(r.events, c.events) << c.name;
+    EXPECT_EQ(memoryOf(net) == bytesOf(image), c.holdsImage) << c.name;
+  }
+  // Five checks unanswered: programmed in full after the fifth's pause.
+  Script silentCheck;
+  silentCheck.driveDigest = image.digest;
+  silentCheck.lostAnswers = {2, 3, 4, 5, 6};
+  Network net(silentCheck);
+  const Outcome r = run(net, MODE_PROGRAM, &image, true);
+  EXPECT_EQ(r.result, SessionResult::completed);
+  EXPECT_EQ(sends(net, 2, 6), "18@2830 18@2950 18@3070 18@3190 18@3310 17:0@3430");
+  EXPECT_EQ(memoryOf(net), bytesOf(image));
 }
 
 }  // namespace

@@ -8,7 +8,11 @@ Drive::Drive(const DriveSettings& settings, const SimLog& log)
       imagePath_(settings.imageOut.empty() ? ""
                                            : imagePathFor(settings.imageOut, settings.address)),
       log_(log),
-      faults_(settings.faults, settings.address) {}
+      faults_(settings.faults, settings.address) {
+  if (!settings.heldImage.empty()) {
+    image_.store(ImageStore::BASE, settings.heldImage.data(), settings.heldImage.size());
+  }
+}
 
 Reaction Drive::onDatagram(const std::uint8_t* data, std::size_t size, const std::string& src) {
   const char* at = name_.c_str();

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "cli/address.h"
+#include "image/image.h"
 
 namespace {
 
@@ -263,6 +264,15 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
         throw OptionError(name + " needs a file name");
       }
       opts.push_back([path](DriveSettings& d) { d.imageOut = path; });
+    } else if (name == "--holds") {
+      const std::string path = take();
+      ImageLoad load = loadFirmwareImage(path.c_str());
+      if (load.error != ImageError::none) {
+        throw OptionError(name + ": can't take " + path + " as a firmware file");
+      }
+      const auto bytes = load.image.bytes();
+      std::vector<std::uint8_t> held(bytes.begin(), bytes.end());
+      opts.push_back([held](DriveSettings& d) { d.heldImage = held; });
     } else if (name == "--digest") {
       const auto digest = hexArray<DIGEST_SIZE>(name, take());
       opts.push_back([digest](DriveSettings& d) { d.digest = digest; });

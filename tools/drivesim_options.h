@@ -57,6 +57,9 @@ struct DriveSettings {
   std::uint32_t address = 0;
   std::string imageOut;  // empty: no file; "%a" in it stands for the address
   Digest digest{};
+  // --holds: the image the drive holds from the start (as the loader stamps
+  // the file); empty: none until it is programmed.
+  std::vector<std::uint8_t> heldImage;
   bool identityGiven = false;
   IdentityBytes identity{};
   std::vector<std::uint8_t> discoveryReply{DISCOVERY_REPLY.begin(), DISCOVERY_REPLY.end()};

@@ -15,6 +15,8 @@ const char* simUsage() {
          "  --discovery-reply HEX    bytes of a probe reply (default 000000006d)\n"
          "  --image-out FILE         write the image held on verify and at exit; %a in FILE\n"
          "                           stands for the drive's address\n"
+         "  --holds FILE             hold FILE's image (stamped as the loader does) from the\n"
+         "                           start: its digest is reported and a verify passes\n"
          "  --digest HEX32           digest reported before any image was programmed\n"
          "  --identity-hex HEX224    the 112-byte unit identity (default: serial 123456 and\n"
          "                           MAC 02:00:00:12:34:ab, both plus the drive's place in\n"
