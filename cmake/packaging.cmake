@@ -21,6 +21,8 @@ configure_file(doc/tovrin.1.in ${generated}/tovrin.1 @ONLY)
 if(WIN32)
   install(TARGETS tovrin RUNTIME DESTINATION .)
   install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+  # The schema of the run records (-r), for the programs that read them.
+  install(FILES record/record.schema.json DESTINATION share/tovrin)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
@@ -41,6 +43,8 @@ else()
   install(FILES README.md ${generated}/changelog.gz ${generated}/changelog.Debian.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+  # The schema of the run records (-r), for the programs that read them.
+  install(FILES record/record.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/tovrin)
   install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME tovrin)
   set(CPACK_GENERATOR TGZ DEB)
