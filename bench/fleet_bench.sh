@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Several-drives benchmark: starts one simulated drive process serving 100
-# addresses and runs bench/fleet_bench.cpp for 1, 8, 32 and 100 drives (see
+# Several-drives benchmark: starts one simulated drive process serving 132
+# addresses and runs bench/fleet_bench.cpp for 1, 8, 32 and 100 drives, and
+# for 32 drives with -s of which the first 16 already hold the file (see
 # there for the figures and targets). Exit status 0 when the targets are met.
 #
 # Loopback only: as root in a private network namespace, otherwise on
@@ -8,16 +9,19 @@
 # with the default 64 KiB image.
 #
 # Environment: BUILD_DIR (default build); SIZE (image bytes, default 65536);
-# COUNTS (default "1 8 32 100").
+# COUNTS (default "1 8 32 100 32s"; "Ns": N drives with -s, half current).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${BUILD_DIR:-build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 size=${SIZE:-65536}
-read -r -a counts <<<"${COUNTS:-1 8 32 100}"
+read -r -a counts <<<"${COUNTS:-1 8 32 100 32s}"
 
 FIRST_IP=127.0.0.2
+# The drives of the runs with -s (fleet_bench's SKIP_OFFSET on); the first
+# 16 of them hold the file.
+SKIP_FIRST_IP=127.0.0.102
 LOCK=/tmp/tovrin-loopback-8995.lock
 
 work=$(mktemp -d /tmp/tovrin-fleet-bench.XXXXXX)
@@ -53,7 +57,9 @@ else
   flock -n 9 || { echo "Port 8995 on loopback is in use by a test run; try later."; exit 1; }
 fi
 
-"${run[@]}" "$build/drivesim" --ip "$FIRST_IP+100" --idle-timeout 120 --quiet >"$work/drive.log" 2>&1 &
+"$build/fleet_bench" --file "$work/fw.bin" "$size"
+"${run[@]}" "$build/drivesim" --ip "$FIRST_IP+132" --idle-timeout 120 --quiet \
+  --drive "$SKIP_FIRST_IP+16" --holds "$work/fw.bin" >"$work/drive.log" 2>&1 &
 drive_pid=$!
 for _ in $(seq 100); do
   grep -q '^ready' "$work/drive.log" && break
