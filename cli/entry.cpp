@@ -45,7 +45,7 @@ int sessionsStatus(const RunSettings& settings, const SessionsEnd& end) {
 
 }  // namespace
 
-int runEntry(int argc, char** argv) {
+int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
   const CommandLine line = readCommandLine(argc, argv);
   if (line.action == EntryAction::version) {
     std::printf("tovrin %s\n", TOVRIN_VERSION);
@@ -73,9 +73,11 @@ int runEntry(int argc, char** argv) {
     case EntryAction::discovery: {
       // Discovery writes its own lines: its opening line ends its line, each
       // drive's line does not.
-      const bool none = runDiscovery().empty();
+      const bool none = runDiscovery(&interrupts).empty();
       out.wroteElsewhere(none);
-      if (outcome && none) {
+      if (interrupts.requested()) {
+        out.write(DISCOVERY_INTERRUPTED);
+      } else if (outcome && none) {
         status = FAILED_STATUS;
       }
       break;
@@ -93,7 +95,8 @@ int runEntry(int argc, char** argv) {
       out.write("\nERROR : Check canary count");
       break;
     case EntryAction::session:
-      status = sessionsStatus(line.settings, runSessions(line.settings, out, argc, argv));
+      status =
+          sessionsStatus(line.settings, runSessions(line.settings, out, argc, argv, interrupts));
       break;
     case EntryAction::version:
       break;  // returned above, before the banner

@@ -1,6 +1,8 @@
 // The process entry: banner, options, and the one thing the run does.
 #pragma once
 
+#include "platform/interrupt.h"
+
 // The whole process: prints the banner, reads the command line, does what it
 // asks and returns the exit status: without -e, 1 on every path but
 // --version (which prints "tovrin <version>" alone and gives 0) and a run of
@@ -9,4 +11,7 @@
 // a drive), 1 when a drive failed, a digest differs or the run could not be
 // completed, 2 when the command line, the firmware file or the record file
 // was refused before any drive was touched. Only main ends the process.
-int runEntry(int argc, char** argv);
+// Discovery and the sessions stop when interrupts says the user asked to
+// stop, after saying where they stopped; main then ends the process as the
+// interruption would have.
+int runEntry(int argc, char** argv, const InterruptWatch& interrupts);

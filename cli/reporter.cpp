@@ -64,6 +64,15 @@ void ConsoleReporter::writeAddress(std::uint32_t address) {
               (address >> 8) & 0xFFu, address & 0xFFu);
 }
 
+// The exchange a failure happened in: "connection", "block 12 of 40", ...
+void ConsoleReporter::writeExchange(const Failure& failure) {
+  out_.write(exchangeName(failure.stage));
+  if (failure.block) {
+    out_.format(" %lu of %lu", static_cast<unsigned long>(*failure.block + 1),
+                static_cast<unsigned long>((imageSize_ + BLOCK_SIZE - 1) / BLOCK_SIZE));
+  }
+}
+
 void ConsoleReporter::imageLoaded(const FirmwareImage& image) {
   imageSize_ = image.size;
   out_.write("File Firmware MD5  : \t");
@@ -199,15 +208,18 @@ void ConsoleReporter::alreadyCurrent(std::uint32_t /*drive*/) {
 void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
   clearCount();
   switch (failure.reason) {
+    case FailureReason::interrupted:
+      out_.write("\nERROR: Interrupted during ");
+      writeExchange(failure);
+      if (failure.imageIncomplete) {
+        out_.write(": the drive holds part of the image, program it again");
+      }
+      break;
     case FailureReason::noAnswer:
     case FailureReason::refused:
       out_.write(failure.reason == FailureReason::noAnswer ? "\nERROR: No answer from the drive ("
                                                            : "\nERROR: The drive refused ");
-      out_.write(exchangeName(failure.stage));
-      if (failure.block) {
-        out_.format(" %lu of %lu", static_cast<unsigned long>(*failure.block + 1),
-                    static_cast<unsigned long>((imageSize_ + BLOCK_SIZE - 1) / BLOCK_SIZE));
-      }
+      writeExchange(failure);
       if (failure.reason == FailureReason::noAnswer) {
         out_.write(")");
       } else {

@@ -38,6 +38,7 @@ class ConsoleReporter final : public SessionObserver {
   void clearCount();
   void writeDigest(const Digest& digest);
   void writeAddress(std::uint32_t address);
+  void writeExchange(const Failure& failure);
 
   ConsoleOut& out_;
   RunMode mode_;

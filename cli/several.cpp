@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/reporter.h"
+#include "cli/texts.h"
 #include "discovery/discovery.h"
 #include "fleet/board.h"
 #include "fleet/fleet_run.h"
@@ -40,7 +41,7 @@ bool runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& 
   if (!recorded) {
     out.write("\nERROR: The run record could not be written");
   }
-  return allSucceeded(board.drives());
+  return allSucceeded(board.drives()) && recorded;
 }
 
 // -u with several drives: each drive's identity as a one-drive run shows
@@ -59,7 +60,8 @@ void writeInventory(const std::vector<DriveState>& drives, ConsoleOut& out) {
 
 }  // namespace
 
-SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv) {
+SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv,
+                        const InterruptWatch& interrupts) {
   const auto startTime = std::chrono::system_clock::now();
   SessionsEnd end;
   std::vector<std::uint32_t> drives = settings.driveAddresses;
@@ -76,7 +78,11 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
     }
   }
   if (settings.everyDiscovered) {
-    drives = runDiscovery();
+    drives = runDiscovery(&interrupts);
+    if (interrupts.requested()) {
+      out.write(DISCOVERY_INTERRUPTED);
+      return end;
+    }
     if (drives.empty()) {
       out.write("\nERROR: No drive answered on the LAN");
       return end;
@@ -85,6 +91,7 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
 
   ConsoleReporter reporter(out, settings.mode);
   Link link;
+  link.watch(interrupts);
   const LinkError linkError = link.open(drives);
   if (linkError != LinkError::none) {
     reporter.linkFailed(linkError);
@@ -125,11 +132,13 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
   // than that the console writes a line per stage change, as for a log.
   const bool redraw = enableTerminalControl() &&
                       static_cast<std::size_t>(std::max(terminalRows(), 0)) > drives.size();
-  const std::vector<DriveState> ended =
+  const FleetEnd ended =
       runFleet(run, link, redraw, [&out](std::string_view text) { out.write(text); });
   if (settings.mode == MODE_IDENTITY) {
-    writeInventory(ended, out);
+    writeInventory(ended.drives, out);
   }
-  end.outcome = allSucceeded(ended) ? RunOutcome::done : RunOutcome::failed;
+  // Records that could not all be written fail the run.
+  end.outcome =
+      allSucceeded(ended.drives) && !ended.recordsLost ? RunOutcome::done : RunOutcome::failed;
   return end;
 }

@@ -6,6 +6,7 @@
 
 #include "cli/console_out.h"
 #include "cli/settings.h"
+#include "platform/interrupt.h"
 
 // How the sessions of a run ended.
 enum class RunOutcome : std::uint8_t {
@@ -23,4 +24,7 @@ struct SessionsEnd {
 // one-drive run, byte for byte. Several drives (or -a): the several-drives
 // console and summary, and with -u each drive's identity after it. argv is
 // the run's command line, for the line that retries the drives that failed.
-SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv);
+// A request in interrupts stops every session at once; the run then says
+// and records where each drive stopped, as a run that ends does.
+SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv,
+                        const InterruptWatch& interrupts);

@@ -14,3 +14,6 @@ void printUsage(ConsoleOut& out, std::uint32_t ip);
 
 // The manual shown on -m.
 void printManual(ConsoleOut& out);
+
+// Discovery (-d, or -a's before any drive is touched) stopped by the user.
+inline constexpr const char* DISCOVERY_INTERRUPTED = "\nERROR: Interrupted during discovery";

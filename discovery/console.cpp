@@ -31,13 +31,13 @@ class ConsoleReport final : public DiscoveryObserver {
 
 }  // namespace
 
-std::vector<std::uint32_t> runDiscovery() {
+std::vector<std::uint32_t> runDiscovery(const InterruptWatch* interrupts) {
   std::fputs("\nRetrieving IP Address of all Drives on LAN, please wait....\n", stdout);
   std::fflush(stdout);
   if (!netStartup()) {
     return {};
   }
-  SystemNetwork network;
+  SystemNetwork network(interrupts);
   ConsoleReport report;
   std::vector<std::uint32_t> found = discoverDrives(network, report);
   netCleanup();

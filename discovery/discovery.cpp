@@ -126,7 +126,8 @@ void collectUntil(DiscoveryNetwork& network, const Probers& probers, Listing& li
   }
   std::vector<std::size_t> ready;
   std::uint8_t area[MAX_PAYLOAD];
-  for (std::int64_t now = network.nowMs(); now < deadline; now = network.nowMs()) {
+  for (std::int64_t now = network.nowMs(); now < deadline && !network.stopRequested();
+       now = network.nowMs()) {
     const int left = static_cast<int>(deadline - now);
     const NetResult waited = network.waitAny(live, left, &ready);
     if (waited == NetResult::failed) {
@@ -163,6 +164,9 @@ std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryOb
   const std::int64_t start = network.nowMs();
   for (int round = 0; round < DISCOVERY_ROUNDS; ++round) {
     collectUntil(network, probers, listing, start + std::int64_t{round} * ROUND_INTERVAL_MS);
+    if (network.stopRequested()) {
+      return listing.drives;
+    }
     if (!sendRound(network, probers)) {
       observer.failed(DiscoveryFailure::sendFailed);
     }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/adapters.h"
+#include "platform/interrupt.h"
 #include "platform/net.h"
 #include "protocol/probe.h"
 
@@ -61,11 +62,16 @@ class DiscoveryNetwork {
   virtual void close(NetSocket s) = 0;
   // Milliseconds of a clock that only goes forward.
   virtual std::int64_t nowMs() = 0;
+  // True once the user asked to stop: the run ends at once.
+  virtual bool stopRequested() { return false; }
 };
 
-// The platform's sockets, adapters and steady clock.
+// The platform's sockets, adapters and steady clock; with an interrupt
+// watch, its waits also end the moment the user asks to stop.
 class SystemNetwork final : public DiscoveryNetwork {
  public:
+  explicit SystemNetwork(const InterruptWatch* interrupts = nullptr) : interrupts_(interrupts) {}
+
   std::vector<NetAdapter> adapters() override;
   NetSocket openUdp() override;
   bool setBroadcast(NetSocket s) override;
@@ -78,6 +84,11 @@ class SystemNetwork final : public DiscoveryNetwork {
                         std::uint32_t* from) override;
   void close(NetSocket s) override;
   std::int64_t nowMs() override;
+  bool stopRequested() override;
+
+ private:
+  const InterruptWatch* interrupts_;
+  std::vector<NetSocket> watched_;  // the sockets of a wait, and the wake handle
 };
 
 // Runs one discovery of DISCOVERY_ROUNDS rounds ROUND_INTERVAL_MS apart
@@ -86,10 +97,12 @@ class SystemNetwork final : public DiscoveryNetwork {
 // end the run at once with that failure; a round whose probes all fail is
 // told and the run goes on. Returns the
 // drives found, in the order of their first answer. Every socket it opened
-// is closed when it returns.
+// is closed when it returns. A request to stop ends it at once, with the
+// drives found so far.
 std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer);
 
 // `-d` on the console: the opening line, then one line per drive found and
 // one per failure, as they happen, over the platform's network. Returns the
 // drives found, in the order of their first answer (-a runs them all).
-std::vector<std::uint32_t> runDiscovery();
+// With interrupts, it stops the moment the user asks to stop.
+std::vector<std::uint32_t> runDiscovery(const InterruptWatch* interrupts = nullptr);

@@ -34,7 +34,16 @@ bool SystemNetwork::sendTo(NetSocket s, std::span<const std::uint8_t> data, std:
 
 NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, int timeoutMs,
                                  std::vector<std::size_t>* ready) {
-  return netWaitAny(sockets, timeoutMs, ready);
+  const NetSocket wake = interrupts_ != nullptr ? interrupts_->wakeHandle() : NET_INVALID_SOCKET;
+  if (wake == NET_INVALID_SOCKET) {
+    return netWaitAny(sockets, timeoutMs, ready);
+  }
+  // The wake handle last: a request makes it readable and ends the wait.
+  watched_.assign(sockets.begin(), sockets.end());
+  watched_.push_back(wake);
+  const NetResult waited = netWaitAny(watched_, timeoutMs, ready);
+  std::erase(*ready, sockets.size());
+  return waited == NetResult::ok && ready->empty() ? NetResult::timedOut : waited;
 }
 
 NetResult SystemNetwork::receiveFrom(NetSocket s, std::span<std::uint8_t> area,
@@ -49,3 +58,5 @@ std::int64_t SystemNetwork::nowMs() {
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
 }
+
+bool SystemNetwork::stopRequested() { return interrupts_ != nullptr && interrupts_->requested(); }

@@ -105,6 +105,8 @@ void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
   DriveState& state = drives_[*i];
   if (result == SessionResult::failed) {
     state.result = DriveResult::failed;
+  } else if (result == SessionResult::interrupted) {
+    state.result = DriveResult::interrupted;
   } else if (mode_ == MODE_PROGRAM) {
     state.result = state.verifiedCurrent ? DriveResult::current : DriveResult::programmed;
   } else if (mode_ == MODE_IDENTITY) {

@@ -36,7 +36,8 @@ struct DriveState {
   std::size_t blocksDone = 0;
   std::size_t blockCount = 0;
   DriveResult result = DriveResult::running;
-  std::optional<Failure> failure;  // where and why a failed drive stopped
+  // Where and why a failed or interrupted drive stopped.
+  std::optional<Failure> failure;
   // From the drive's identity, once it was read.
   std::optional<std::int32_t> serialNumber;
   std::optional<MacAddress> mac;

@@ -26,8 +26,8 @@ std::string opening(const FleetRun& run) {
 
 }  // namespace
 
-std::vector<DriveState> runFleet(const FleetRun& run, Transport& transport, bool terminal,
-                                 const FleetConsole::Sink& sink) {
+FleetEnd runFleet(const FleetRun& run, Transport& transport, bool terminal,
+                  const FleetConsole::Sink& sink) {
   sink(opening(run));
   FleetConsole console(terminal, sink);
   bool recordsLost = false;
@@ -49,8 +49,11 @@ std::vector<DriveState> runFleet(const FleetRun& run, Transport& transport, bool
   } else {
     runDrives(all.first(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
     const auto& first = board.drives();
+    // Stopped by the user during the canaries, the others are interrupted
+    // before their first send, as the run was.
     if (std::all_of(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(canaries),
-                    driveSucceeded)) {
+                    driveSucceeded) ||
+        transport.stopRequested()) {
       runDrives(all.subspan(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
     } else {
       // A canary failed: no datagram goes to the others.
@@ -67,5 +70,5 @@ std::vector<DriveState> runFleet(const FleetRun& run, Transport& transport, bool
     end += "ERROR: Run records could not all be written\n";
   }
   sink(end);
-  return drives;
+  return {drives, recordsLost};
 }

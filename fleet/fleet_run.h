@@ -32,6 +32,11 @@ struct FleetRun {
 // Runs every drive's session, showing their progress (redrawn in place
 // when terminal, else a line per stage change) and then the summary table,
 // the count line and, when some failed, the retry line, all through sink.
-// Returns every drive as it ended, in the order given.
-std::vector<DriveState> runFleet(const FleetRun& run, Transport& transport, bool terminal,
-                                 const FleetConsole::Sink& sink);
+// Returns every drive as it ended, in the order given, and whether a record
+// (-r) could not be written whole.
+struct FleetEnd {
+  std::vector<DriveState> drives;
+  bool recordsLost = false;
+};
+FleetEnd runFleet(const FleetRun& run, Transport& transport, bool terminal,
+                  const FleetConsole::Sink& sink);

@@ -38,7 +38,7 @@ std::string quoteWord(std::string_view word, QuoteStyle style);
 
 // "Retry the failed drives: <program> -ip a,b <options>\n" for the drives
 // that failed, were interrupted or never started (those whose digest
-// differs completed and are left out); empty when there are none. options are the run's other
-// arguments as words.
+// differs completed and are left out); empty when there are none. options
+// are the run's other arguments as words.
 std::string retryLine(std::string_view program, const std::vector<std::string>& options,
                       const std::vector<DriveState>& drives, QuoteStyle style);

@@ -61,6 +61,8 @@ std::string reasonText(const Failure& failure) {
       return "the address is this PC's own";
     case FailureReason::noIdentity:
       return "no identity in the answer";
+    case FailureReason::interrupted:
+      return "interrupted";
     case FailureReason::noDigest:
       break;
   }
@@ -81,19 +83,23 @@ std::string resultText(const DriveState& drive) {
       return "identity read";
     case DriveResult::current:
       return "already current, rebooted";
-    case DriveResult::interrupted:
-      return "interrupted";
     case DriveResult::notStarted:
       return "not started";
     case DriveResult::failed:
+    case DriveResult::interrupted:
       break;
   }
+  const bool interrupted = drive.result == DriveResult::interrupted;
+  const char* word = interrupted ? "interrupted" : "failed";
   if (!drive.failure) {
-    return "failed";
+    return word;
   }
-  std::string text = std::string("failed at ") + stageName(drive.failure->stage);
+  std::string text = std::string(word) + " at " + stageName(drive.failure->stage);
   if (drive.failure->block) {
     text += ", block " + std::to_string(*drive.failure->block);
+  }
+  if (interrupted) {
+    return text + (drive.failure->imageIncomplete ? ": partial image, program it again" : "");
   }
   return text + ": " + reasonText(*drive.failure);
 }

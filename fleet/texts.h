@@ -27,8 +27,10 @@ std::string reasonText(const Failure& failure);
 
 // The result in words: "programmed and verified", "already current,
 // rebooted", "digest equal", "digest differs", "identity read", "not
-// started", "interrupted", "running", or for a failed drive "failed at
-// program, block 10: no answer" (no block when none was in flight).
+// started", "running", for a failed drive "failed at program, block 10: no
+// answer" (no block when none was in flight), and for an interrupted one
+// "interrupted at program, block 10", followed by ": partial image,
+// program it again" when it holds part of an image.
 std::string resultText(const DriveState& drive);
 
 // Tenths of a second: "15.7 s".

@@ -1,7 +1,12 @@
 #include "link/link.h"
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <optional>
+#include <vector>
+
+#include "platform/adapters.h"
 
 #include "platform/pause.h"
 #include "protocol/loader.h"
@@ -86,8 +91,8 @@ SendResult Link::send(std::uint32_t to, std::span<const std::uint8_t> datagram) 
 }
 
 std::optional<Received> Link::receive(std::span<std::uint8_t> area, TimePoint deadline) {
-  for (TimePoint t = now(); t < deadline; t = now()) {
-    const NetResult ready = netWaitReadable(socket_, millisecondsUntil(deadline, t));
+  for (TimePoint t = now(); t < deadline && !stopRequested(); t = now()) {
+    const NetResult ready = waitReadable(millisecondsUntil(deadline, t));
     if (ready == NetResult::timedOut) {
       continue;
     }
@@ -102,6 +107,26 @@ std::optional<Received> Link::receive(std::span<std::uint8_t> area, TimePoint de
 }
 
 TimePoint Link::now() const { return Clock::now(); }
+
+bool Link::stopRequested() const { return interrupts_ != nullptr && interrupts_->requested(); }
+
+// Waits for a datagram on the socket, or for the request to stop: timedOut
+// when the request came first.
+NetResult Link::waitReadable(int timeoutMs) {
+  const NetSocket wake = interrupts_ != nullptr ? interrupts_->wakeHandle() : NET_INVALID_SOCKET;
+  if (wake == NET_INVALID_SOCKET) {
+    // Without a wake handle the request is seen between slices.
+    constexpr int SLICE_MS = 100;
+    return netWaitReadable(socket_,
+                           interrupts_ != nullptr ? std::min(timeoutMs, SLICE_MS) : timeoutMs);
+  }
+  const std::array<NetSocket, 2> both = {socket_, wake};
+  const NetResult waited = netWaitAny(both, timeoutMs, &ready_);
+  if (waited != NetResult::ok) {
+    return waited;
+  }
+  return ready_.front() == 0 ? NetResult::ok : NetResult::timedOut;
+}
 
 bool Link::isOwnAddress(std::uint32_t to) const {
   // The routing leads back to the host itself only for its own addresses;

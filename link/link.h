@@ -12,8 +12,10 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "link/transport.h"
+#include "platform/interrupt.h"
 #include "platform/net.h"
 
 enum class LinkError : std::uint8_t {
@@ -32,13 +34,22 @@ class Link final : public Transport {
   // Opens and binds the socket for the drives of the run.
   LinkError open(std::span<const std::uint32_t> drives);
 
+  // Every wait of the link also watches the user's request to stop, and
+  // ends the moment it comes; the watch outlives the link.
+  void watch(const InterruptWatch& interrupts) { interrupts_ = &interrupts; }
+
   SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) override;
   std::optional<Received> receive(std::span<std::uint8_t> area, TimePoint deadline) override;
   TimePoint now() const override;
   bool isOwnAddress(std::uint32_t to) const override;
+  bool stopRequested() const override;
 
  private:
+  NetResult waitReadable(int timeoutMs);
+
   bool started_ = false;  // the socket library was started
   NetSocket socket_ = NET_INVALID_SOCKET;
   std::uint32_t local_ = 0;  // the bound address; 0: every address of the host
+  const InterruptWatch* interrupts_ = nullptr;
+  std::vector<std::size_t> ready_;  // the sockets a wait found readable
 };

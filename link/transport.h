@@ -41,6 +41,10 @@ class Transport {
 
   virtual TimePoint now() const = 0;
 
+  // True once the user asked to stop the run; receive then returns at
+  // once, and nothing more may be sent.
+  virtual bool stopRequested() const { return false; }
+
   // True when datagrams sent to `to` come back to this PC (its own address,
   // or 0.0.0.0): no drive can be there.
   virtual bool isOwnAddress(std::uint32_t to) const = 0;

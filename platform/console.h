@@ -1,6 +1,12 @@
 // The console and the end of the process.
 #pragma once
 
+// Makes sure standard input, output and error are open, on the null device
+// where the caller closed them, so that no file the run opens later (a
+// record file) takes the place of one and receives console text. Called
+// first thing in main, before anything else is opened.
+void consoleOpenStandardStreams();
+
 // Makes standard output unbuffered, so that every text reaches the terminal
 // the moment it is written (the countdown and the progress marks rely on
 // it), and keeps a reader that goes away (a pipe closed by `head` or a

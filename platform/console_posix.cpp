@@ -1,10 +1,26 @@
+#include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
 #include "platform/console.h"
+
+void consoleOpenStandardStreams() {
+  // The system hands out the lowest free descriptor, so each open below
+  // takes exactly the one that was closed.
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+      if (opened >= 0 && opened != fd) {
+        ::close(opened);  // an earlier one could not be opened either
+      }
+    }
+  }
+}
 
 void consoleInit() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -47,6 +47,21 @@ void waitForKey() {
 
 }  // namespace
 
+void consoleOpenStandardStreams() {
+  // Files are opened as handles of their own (file_windows.cpp), never as
+  // the C runtime's descriptors, so none can take a stream's place; a
+  // stream the caller left without a handle writes to the null device.
+  if (_fileno(stdin) < 0) {
+    std::freopen("NUL", "r", stdin);
+  }
+  if (_fileno(stdout) < 0) {
+    std::freopen("NUL", "w", stdout);
+  }
+  if (_fileno(stderr) < 0) {
+    std::freopen("NUL", "w", stderr);
+  }
+}
+
 void consoleInit() {
   // Text mode: every line feed written reaches the console, a pipe or a
   // file as CR LF, as a Windows console program's output does.

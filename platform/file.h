@@ -19,8 +19,12 @@ inline constexpr AppendFile APPEND_FILE_NONE = -1;
 // creation mask takes away). APPEND_FILE_NONE when it can't be opened.
 AppendFile openAppendFile(const char* path);
 
-// Writes text at the file's end in one write. False when the system took
-// less than the whole text (a full disk) or refused it.
+// Writes text at the file's end, whole or not at all: when the system takes
+// only part of it (a full disk) or refuses it, a regular file is cut back
+// to its size before the append, so it still ends with the last whole
+// line. Appends of loaders that share the file take turns (a lock on the
+// file, given up after about a second). False when text was not written
+// whole.
 bool appendToFile(AppendFile file, std::string_view text);
 
 // Closes the file; harmless with APPEND_FILE_NONE.

@@ -82,6 +82,8 @@ const char* reasonWord(FailureReason reason) {
       return "own-address";
     case FailureReason::noIdentity:
       return "no-identity";
+    case FailureReason::interrupted:
+      return "interrupted";
     case FailureReason::noDigest:
       break;
   }
@@ -148,6 +150,9 @@ std::string identityJson(const UnitIdentity& id) {
 bool imageIncomplete(const RunInfo& run, const DriveState& drive) {
   if (run.mode != MODE_PROGRAM || drive.verifiedCurrent || driveSucceeded(drive)) {
     return false;
+  }
+  if (drive.failure) {
+    return drive.failure->imageIncomplete;  // the session knows it best
   }
   if (drive.blocksDone > 0) {
     return true;

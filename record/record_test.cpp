@@ -104,7 +104,7 @@ TEST(RecordTest, TheWordsOfEachOutcome) {
        with(DriveResult::failed,
             [](DriveState& d) {
               d.blocksDone = 10;
-              d.failure = Failure{Stage::programming, 10, FailureReason::refused, 0};
+              d.failure = Failure{Stage::programming, 10, FailureReason::refused, 0, true};
             }),
        {R"("result":"failed","failedStage":"programming","failedBlock":11,"blockCount":40,)"
         R"("reason":"refused","status":0,"message":"failed at )",
@@ -122,7 +122,7 @@ TEST(RecordTest, TheWordsOfEachOutcome) {
        with(DriveResult::failed,
             [](DriveState& d) {
               d.blocksDone = 40;
-              d.failure = Failure{Stage::verify, std::nullopt, FailureReason::refused, 3};
+              d.failure = Failure{Stage::verify, std::nullopt, FailureReason::refused, 3, true};
             }),
        {R"("failedStage":"verify","failedBlock":null,)", R"("status":3,)",
         R"("imageIncomplete":true,)"}},
@@ -159,6 +159,17 @@ TEST(RecordTest, TheWordsOfEachOutcome) {
             }),
        {R"("result":"interrupted","failedStage":"programming","failedBlock":5,)",
         R"("reason":"interrupted",)", R"("imageIncomplete":true,)"}},
+      // stopped in the reboot pause: the drive verified its image and rebooted
+      {"interrupted after the reboot was confirmed",
+       PROGRAM_RUN,
+       with(DriveResult::interrupted,
+            [](DriveState& d) {
+              d.stage = Stage::reboot;
+              d.blocksDone = 40;
+              d.failure = Failure{Stage::reboot, std::nullopt, FailureReason::interrupted, 0};
+            }),
+       {R"("result":"interrupted","failedStage":"reboot","failedBlock":null,)",
+        R"("reason":"interrupted",)", R"("imageIncomplete":false,)"}},
       {"identity probe without digest",
        identityRun,
        with(DriveResult::failed,

@@ -207,6 +207,7 @@ void DriveSession::afterMonitor(TimePoint now) {
 
 void DriveSession::beginProgramming(TimePoint now) {
   block_ = 0;
+  programmingBegan_ = true;
   observer_.stageStarted(drive_, Stage::programming);
   beginBlock(now);
 }
@@ -429,16 +430,32 @@ void DriveSession::finishReport() {
   finish(SessionResult::completed);
 }
 
-void DriveSession::fail(FailureReason reason, std::uint8_t status) {
+Failure DriveSession::failureHere(FailureReason reason, std::uint8_t status) const {
   Failure failure;
   failure.stage = stageOf(phase_);
   failure.reason = reason;
   failure.status = status;
-  if (phase_ == Phase::programming || phase_ == Phase::draining) {
+  const bool programming = phase_ == Phase::programming || phase_ == Phase::draining;
+  if (programming) {
     failure.block = block_;
   }
-  observer_.failed(drive_, failure);
+  // From the first block's send to the reboot's answer the drive holds part
+  // of an image (a reboot answered leaves it verified).
+  failure.imageIncomplete = programmingBegan_ && phase_ != Phase::rebootPause;
+  return failure;
+}
+
+void DriveSession::fail(FailureReason reason, std::uint8_t status) {
+  observer_.failed(drive_, failureHere(reason, status));
   finish(SessionResult::failed);
+}
+
+void DriveSession::interrupt() {
+  if (phase_ == Phase::done) {
+    return;
+  }
+  observer_.failed(drive_, failureHere(FailureReason::interrupted, 0));
+  finish(SessionResult::interrupted);
 }
 
 void DriveSession::finish(SessionResult result) {

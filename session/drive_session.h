@@ -39,6 +39,10 @@ class DriveSession {
   void start(TimePoint now);
   void onDatagram(std::uint32_t from, std::span<const std::uint8_t> datagram, TimePoint now);
   void onDeadline(TimePoint now);
+  // The run was stopped: an unfinished session ends at once, sends nothing
+  // more and reports where it stopped (failed, then finished, both with
+  // the reason or result interrupted).
+  void interrupt();
 
   // When onDeadline is due; empty once the session has finished.
   std::optional<TimePoint> nextDeadline() const { return deadline_; }
@@ -81,6 +85,7 @@ class DriveSession {
   void takeIdentityAnswer(const Response& response, TimePoint now);
   void finishReport();
 
+  Failure failureHere(FailureReason reason, std::uint8_t status) const;
   void fail(FailureReason reason, std::uint8_t status = 0);
   void finish(SessionResult result);
 
@@ -88,7 +93,8 @@ class DriveSession {
   RunMode mode_;
   const FirmwareImage* image_;
   bool skipCurrent_;
-  bool currentRefused_ = false;  // the drive refused to verify what it holds
+  bool currentRefused_ = false;    // the drive refused to verify what it holds
+  bool programmingBegan_ = false;  // a block was sent: the drive's image is being replaced
   Transport& transport_;
   SessionObserver& observer_;
 

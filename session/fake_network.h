@@ -95,6 +95,14 @@ class Network final : public Transport {
 
   std::optional<Received> receive(std::span<std::uint8_t> area, TimePoint deadline) override {
     ++waits;
+    // The user's stop, due at a time of the run, ends the wait it falls in.
+    const bool stopFirst = stopAt && START + *stopAt <= deadline &&
+                           (pending_.empty() || pending_.begin()->first > START + *stopAt);
+    if (stopped_ || stopFirst) {
+      now_ = std::max(now_, START + stopAt.value_or(milliseconds{0}));
+      stopped_ = true;
+      return std::nullopt;
+    }
     if (pending_.empty() || pending_.begin()->first > deadline) {
       now_ = std::max(now_, deadline);
       return std::nullopt;
@@ -110,6 +118,10 @@ class Network final : public Transport {
 
   TimePoint now() const override { return now_; }
   bool isOwnAddress(std::uint32_t to) const override { return to == 0 || to == OWN; }
+  bool stopRequested() const override { return stopped_; }
+
+  // When the user asks to stop, from the run's start; never when empty.
+  std::optional<milliseconds> stopAt;
 
   std::vector<Sent> log;
   Bytes memory;  // what the drive holds from 0x8000 on
@@ -158,6 +170,7 @@ class Network final : public Transport {
   TimePoint now_ = START;
   std::multimap<TimePoint, Datagram> pending_;
   std::size_t sends_ = 0;
+  bool stopped_ = false;
   std::pair<std::uint16_t, std::uint32_t> lastKey_{0, 0xFFFFFFFF};
   int tries_ = 0;
 };

@@ -36,6 +36,7 @@ enum class FailureReason : std::uint8_t {
   ownAddress,   // the address is this PC's own (or 0.0.0.0)
   noIdentity,   // -u, -v: the drive's answer lacks the whole identity record
   noDigest,     // -u, -v: the drive's answer lacks its firmware digest
+  interrupted,  // the user stopped the run (Ctrl+C, SIGTERM, a closed terminal)
 };
 
 struct Failure {
@@ -43,11 +44,16 @@ struct Failure {
   std::optional<std::size_t> block;  // the block, counted from 0, in programming
   FailureReason reason = FailureReason::noAnswer;
   std::uint8_t status = 0;  // the drive's status byte, for a refusal
+  // The drive took blocks of the image (its programming began) and did not
+  // confirm its reboot: it holds part of an image and must be programmed
+  // again.
+  bool imageIncomplete = false;
 };
 
 enum class SessionResult : std::uint8_t {
   completed,  // programmed and rebooted; or identity (and digest) reported
   failed,
+  interrupted,  // the run was stopped before the session ended
 };
 
 // Every event does nothing unless an observer overrides it.

@@ -38,6 +38,14 @@ std::vector<DriveOutcome> runDrives(std::span<const std::uint32_t> drives, RunMo
     }
     const std::optional<Received> got = transport.receive(area, *nearest);
     const TimePoint now = transport.now();
+    if (transport.stopRequested()) {
+      // Nothing more goes out: every unfinished session says where it
+      // stopped, in the order of the run's drives.
+      for (const auto& session : sessions) {
+        session->interrupt();
+      }
+      break;
+    }
     if (got) {
       for (const auto& session : sessions) {
         if (session->drive() == got->from) {

@@ -2,7 +2,9 @@
 // transport: it waits for the next datagram until the nearest deadline of
 // any session, hands each datagram to the session of its sender's address
 // and each deadline to the session whose deadline it is. No busy waiting:
-// between events the thread sleeps in the transport's receive.
+// between events the thread sleeps in the transport's receive. Once the
+// transport says the user asked to stop, no session sends again: each
+// unfinished one ends as interrupted.
 #pragma once
 
 #include <cstdint>

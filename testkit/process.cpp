@@ -39,7 +39,16 @@ pid_t spawn(const std::vector<std::string>& argv, int outFd, int errFd) {
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
   // Its own process group, so a kill reaches everything it started.
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+  // The stop signals at their default action, whatever the test runner
+  // inherited (a script's background job ignores SIGINT), so that tests
+  // that interrupt the loader see what a user's terminal would.
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaddset(&defaults, signal);
+  }
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
   posix_spawnattr_setpgroup(&attr, 0);
   pid_t pid = -1;
   auto args = argvOf(argv);
