@@ -51,12 +51,13 @@ TEST(ReporterTest, TheCountdownAroundFailedSends) {
 
 TEST(ReporterTest, FailureLines) {
   const auto failure = [](Stage stage, FailureReason reason, std::optional<std::size_t> block = {},
-                          std::uint8_t status = 0) {
+                          std::uint8_t status = 0, bool imageIncomplete = false) {
     Failure f;
     f.stage = stage;
     f.reason = reason;
     f.block = block;
     f.status = status;
+    f.imageIncomplete = imageIncomplete;
     return f;
   };
   const struct {
@@ -81,6 +82,16 @@ TEST(ReporterTest, FailureLines) {
        "\nERROR: Drive did not report its identity"},
       {failure(Stage::monitor, FailureReason::noDigest),
        "\nERROR: Drive did not report its firmware digest"},
+      {failure(Stage::connection, FailureReason::interrupted),
+       "\nERROR: Interrupted during connection"},
+      {failure(Stage::monitorPause, FailureReason::interrupted),
+       "\nERROR: Interrupted during monitor state"},
+      {failure(Stage::programming, FailureReason::interrupted, 11, 0, true),
+       "\nERROR: Interrupted during block 12 of 20: the drive holds part of the image, program it "
+       "again"},
+      {failure(Stage::reboot, FailureReason::interrupted, {}, 0, true),
+       "\nERROR: Interrupted during reboot: the drive holds part of the image, program it again"},
+      {failure(Stage::reboot, FailureReason::interrupted), "\nERROR: Interrupted during reboot"},
   };
   FirmwareImage image;
   image.size = 20 * 512 - 100;  // 20 blocks, the last partial

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "fleet/texts.h"
+
 namespace {
 
 DriveState drive(std::uint32_t address, DriveResult result, long long ms) {
@@ -61,6 +63,24 @@ TEST(SummaryTest, CountsEachResultThatOccurred) {
       countLine({drive(1, DriveResult::digestEqual, 0), drive(2, DriveResult::digestDiffers, 0),
                  drive(3, DriveResult::digestEqual, 0)}),
       "3 drives: 2 digest equal, 1 digest differs\n");
+}
+
+// An interrupted run: each drive as it stopped, those that hold part of an
+// image told to be programmed again, and every unfinished one retried.
+TEST(SummaryTest, InterruptedDrivesAreCountedAndRetried) {
+  DriveState done = drive(0x0A000005, DriveResult::programmed, 15749);
+  DriveState partial = drive(0x0A000006, DriveResult::interrupted, 4000);
+  partial.failure = Failure{Stage::programming, 11, FailureReason::interrupted, 0, true};
+  DriveState connecting = drive(0x0A000007, DriveResult::interrupted, 4000);
+  connecting.failure = Failure{Stage::connection, std::nullopt, FailureReason::interrupted, 0};
+  const std::vector<DriveState> drives = {done, partial, connecting};
+  EXPECT_EQ(resultText(partial),
+            "interrupted at program, block 11: partial image, program it again");
+  EXPECT_EQ(resultText(connecting), "interrupted at connect");
+  EXPECT_EQ(countLine(drives), "3 drives: 1 programmed and verified, 2 interrupted\n");
+  EXPECT_FALSE(allSucceeded(drives));
+  EXPECT_EQ(retryLine("tovrin", {"-fp", "fw.bin"}, drives, QuoteStyle::posix),
+            "Retry the failed drives: tovrin -ip 10.0.0.6,10.0.0.7 -fp fw.bin\n");
 }
 
 TEST(SummaryTest, RetryLineNamesOnlyTheFailedDrives) {
