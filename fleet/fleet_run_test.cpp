@@ -1,0 +1,115 @@
+// Canaries and -s in a several-drives run, on the sessions' fake network
+// and clock: which drives get datagrams at all, and what the summary says.
+#include "fleet/fleet_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "session/fake_network.h"
+
+namespace {
+
+using fake::DRIVE;  // answers as scripted
+using fake::Network;
+using fake::OTHER;  // never answers
+using fake::Script;
+
+const std::vector<std::uint8_t> FILE_BYTES(1500, 0x5a);  // three blocks
+
+std::size_t sendsTo(const Network& net, std::uint32_t address) {
+  return static_cast<std::size_t>(std::count_if(
+      net.log.begin(), net.log.end(), [&](const fake::Sent& s) { return s.to == address; }));
+}
+
+TEST(FleetRunTest, CanariesFirst) {
+  const FirmwareImage image = makeImage(FILE_BYTES);
+  const struct {
+    const char* name;
+    std::vector<std::uint32_t> drives;
+    std::size_t canaries;
+    std::string countLine;
+    std::string retry;  // the drives the retry line names, "" for none
+    bool otherTouched;
+    bool driveTouched;
+  } cases[] = {
+      // the silent canary fails: the drive after it gets not one datagram
+      {"failing canary",
+       {OTHER, DRIVE},
+       1,
+       "2 drives: 1 failed, 1 not started\n",
+       "-ip 10.0.0.6,10.0.0.5 -c 1 -fp fw.bin\n",
+       true,
+       false},
+      {"passing canary",
+       {DRIVE, OTHER},
+       1,
+       "2 drives: 1 programmed and verified, 1 failed\n",
+       "-ip 10.0.0.6 -c 1 -fp fw.bin\n",
+       true,
+       true},
+      // as many canaries as drives, or none: all at once
+      {"every drive a canary",
+       {OTHER, DRIVE},
+       2,
+       "2 drives: 1 programmed and verified, 1 failed\n",
+       "-ip 10.0.0.6 -c 2 -fp fw.bin\n",
+       true,
+       true},
+      {"no canaries",
+       {OTHER, DRIVE},
+       0,
+       "2 drives: 1 programmed and verified, 1 failed\n",
+       "-ip 10.0.0.6 -c 0 -fp fw.bin\n",
+       true,
+       true},
+  };
+  for (const auto& c : cases) {
+    Network net;
+    std::string console;
+    const FleetRun run{
+        c.drives,
+        RunInfo{MODE_PROGRAM, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
+        &image,
+        "tovrin",
+        c.canaries > 0 ? std::vector<std::string>{"-c", std::to_string(c.canaries), "-fp", "fw.bin"}
+                       : std::vector<std::string>{"-fp", "fw.bin"},
+        QuoteStyle::posix,
+        nullptr,
+        false,
+        c.canaries};
+    const auto drives = runFleet(run, net, false, [&](std::string_view text) { console += text; });
+    EXPECT_NE(console.find(c.countLine), std::string::npos) << c.name << "\n" << console;
+    EXPECT_TRUE(console.ends_with(c.retry)) << c.name << "\n" << console;
+    EXPECT_EQ(sendsTo(net, OTHER) > 0, c.otherTouched) << c.name;
+    EXPECT_EQ(sendsTo(net, DRIVE) > 0, c.driveTouched) << c.name;
+    EXPECT_EQ(drives.size(), c.drives.size());
+  }
+}
+
+// -s: a drive that reports the file's digest and confirms
+// the check is only rebooted; the summary counts it apart.
+TEST(FleetRunTest, SkipCountsTheDrivesAlreadyCurrent) {
+  const FirmwareImage image = makeImage(FILE_BYTES);
+  Script script;
+  script.driveDigest = image.digest;
+  Network net(script);
+  std::string console;
+  const FleetRun run{
+      {DRIVE}, RunInfo{MODE_PROGRAM, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
+      &image,  "tovrin",
+      {"-s"},  QuoteStyle::posix,
+      nullptr, true,
+      0};
+  const auto drives = runFleet(run, net, false, [&](std::string_view text) { console += text; });
+  ASSERT_EQ(drives.size(), 1u);
+  EXPECT_EQ(drives[0].result, DriveResult::current);
+  EXPECT_TRUE(drives[0].verifiedCurrent);
+  EXPECT_EQ(drives[0].driveDigest, image.digest);
+  EXPECT_TRUE(net.memory.empty()) << "a block was sent";
+  EXPECT_NE(console.find("1 drive: 1 already current\n"), std::string::npos) << console;
+}
+
+}  // namespace
