@@ -62,7 +62,7 @@ TEST(FleetRunTest, CanariesFirst) {
        {OTHER, DRIVE},
        0,
        "2 drives: 1 programmed and verified, 1 failed\n",
-       "-ip 10.0.0.6 -c 0 -fp fw.bin\n",
+       "-ip 10.0.0.6 -fp fw.bin\n",
        true,
        true},
   };
