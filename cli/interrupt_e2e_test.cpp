@@ -177,6 +177,37 @@ INSTANTIATE_TEST_SUITE_P(
                  ""}),
     testing::PrintToStringParamName());
 
+// Discovery stopped half-way (-d, and -a before any drive is touched):
+// the drives found so far stay listed, one line says it was interrupted,
+// and the process ends by the signal within a second.
+TEST(StoppedDiscovery, EndsByTheSignalWithTheDrivesFoundSoFar) {
+  if (!canMakeNamespaces()) {
+    GTEST_SKIP() << "discovery broadcasts; it needs a private network";
+  }
+  auto lab = makeNetLab({.requireIsolation = true});
+  BackgroundProcess drive = startProcess(
+      lab->inDrive({drivesimPath(), "--discovery", "--idle-timeout", "60", "--ip", lab->driveIp}));
+  ASSERT_TRUE(waitForOutput(drive, "ready", seconds(10)));
+  for (const char* mode : {"-d", "-a"}) {
+    Args argv = tovrinCommand();
+    argv.emplace_back(mode);
+    if (std::string(mode) == "-a") {
+      argv.emplace_back("-u");
+    }
+    BackgroundProcess loader = startProcess(lab->inHost(argv));
+    EXPECT_TRUE(waitForOutput(loader, lab->driveIp, seconds(5))) << mode;
+    const auto stopped = Clock::now();
+    kill(loader.pid, SIGINT);
+    const ProcessResult r = stopProcess(loader, seconds(5));
+    EXPECT_LT(Clock::now() - stopped, milliseconds(1000)) << mode;
+    EXPECT_EQ(r.signal, SIGINT) << mode << "\n" << r.out;
+    EXPECT_NE(r.out.find("-->  " + lab->driveIp), std::string::npos) << r.out;
+    EXPECT_TRUE(r.out.ends_with("\nERROR: Interrupted during discovery")) << r.out;
+    EXPECT_EQ(r.out.find("Reading the unit identity"), std::string::npos) << r.out;
+  }
+  stopProcess(drive, seconds(0));
+}
+
 // With standard output closed by the caller the record file can't take its
 // place: the file holds the records and nothing else.
 TEST(RecordsStayRecords, StandardOutputClosed) {

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "testkit/expected.h"
@@ -45,6 +46,7 @@ class FakeNetwork final : public DiscoveryNetwork {
   std::vector<Sent> sent;
   std::int64_t now = 0;
   int waits = 0;
+  std::optional<std::int64_t> stopAt;  // the user asks to stop then
 
   // A datagram that arrives on socket s at time at.
   void arrive(std::int64_t at, NetSocket s, std::uint32_t from, const Bytes& data) {
@@ -90,6 +92,10 @@ class FakeNetwork final : public DiscoveryNetwork {
     if (!ready->empty()) {
       return NetResult::ok;
     }
+    if (stopAt && *stopAt >= now && *stopAt < next) {
+      now = *stopAt;  // the stop ends the wait at once
+      return NetResult::timedOut;
+    }
     now = std::max(now, next);
     for (std::size_t i = 0; i < sockets.size(); ++i) {
       if (!queued[sockets[i]].empty() && queued[sockets[i]].front().at <= now) {
@@ -112,6 +118,7 @@ class FakeNetwork final : public DiscoveryNetwork {
   }
   void close(NetSocket s) override { closed.push_back(s); }
   std::int64_t nowMs() override { return now; }
+  bool stopRequested() override { return stopAt && now >= *stopAt; }
 
  private:
   struct Datagram {
@@ -202,6 +209,23 @@ TEST(DiscoveryTest, EachDriveIsListedOnceInTheOrderOfItsFirstAnswer) {
             (std::vector<std::string>{"+192.168.124.120", "+10.20.30.120", "+192.168.124.121"}));
   EXPECT_EQ(net.now, 5000);
   EXPECT_LT(net.waits, 40) << "the broken socket makes the wait spin";
+}
+
+// Stopped by the user, discovery ends at that moment with the drives found
+// so far, sends no further probe and closes every socket.
+TEST(DiscoveryTest, AStopEndsTheRunAtOnce) {
+  FakeNetwork net;
+  net.adapterList = {MACHINE};
+  const std::uint32_t a = ip(192, 168, 124, 120);
+  net.arrive(10, 100, a, REPLY);
+  net.arrive(3000, 100, ip(192, 168, 124, 121), REPLY);
+  net.stopAt = 2500;
+  Record record;
+  EXPECT_EQ(discoverDrives(net, record), std::vector<std::uint32_t>{a});
+  EXPECT_EQ(net.now, 2500);
+  ASSERT_FALSE(net.sent.empty());
+  EXPECT_EQ(net.sent.back().at, 2000);
+  EXPECT_EQ(net.closed, std::vector<NetSocket>{100});
 }
 
 TEST(DiscoveryTest, AHundredDrivesAreListedAndNoMore) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,39 @@ TEST(FleetRunTest, SkipCountsTheDrivesAlreadyCurrent) {
   EXPECT_EQ(drives[0].driveDigest, image.digest);
   EXPECT_TRUE(net.memory.empty()) << "a block was sent";
   EXPECT_NE(console.find("1 drive: 1 already current\n"), std::string::npos) << console;
+}
+
+// Stopped by the user during the canaries, the drives after them are
+// interrupted before their first send, not called not started.
+TEST(FleetStopTest, AStopDuringTheCanariesInterruptsEveryDrive) {
+  const FirmwareImage image = makeImage(FILE_BYTES);
+  Network net;
+  net.stopAt = std::chrono::milliseconds(2900);  // the canary is programming
+  FleetRun run;
+  run.drives = {fake::DRIVE, fake::OTHER};
+  run.info.mode = MODE_PROGRAM;
+  run.image = &image;
+  run.program = "tovrin";
+  run.canaries = 1;
+  std::string console;
+  const FleetEnd end = runFleet(run, net, false, [&](std::string_view text) { console += text; });
+
+  ASSERT_EQ(end.drives.size(), 2u);
+  EXPECT_EQ(end.drives[0].result, DriveResult::interrupted);
+  ASSERT_TRUE(end.drives[0].failure);
+  EXPECT_EQ(end.drives[0].failure->stage, Stage::programming);
+  EXPECT_TRUE(end.drives[0].failure->imageIncomplete);
+  EXPECT_EQ(end.drives[1].result, DriveResult::interrupted);
+  ASSERT_TRUE(end.drives[1].failure);
+  EXPECT_FALSE(end.drives[1].failure->imageIncomplete);
+  for (const fake::Sent& s : net.log) {
+    EXPECT_EQ(s.to, fake::DRIVE) << "a send to the drive after the canary";
+    EXPECT_LE(s.at, std::chrono::milliseconds(2900));
+  }
+  EXPECT_NE(console.find("2 drives: 2 interrupted\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("Retry the failed drives: tovrin -ip 10.0.0.5,10.0.0.6\n"),
+            std::string::npos)
+      << console;
 }
 
 }  // namespace
