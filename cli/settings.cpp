@@ -95,6 +95,7 @@ CommandLine readCommandLine(int argc, char** argv) {
         return refuse(std::move(line), EntryAction::addressError, i + 1, argc, argv);
       }
       settings.driveAddresses = std::move(*addresses);
+      settings.addressList = std::strchr(argv[i], ',') != nullptr;
       settings.everyDiscovered = false;
     } else if (is(arg, "-a")) {
       settings.everyDiscovered = true;

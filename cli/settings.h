@@ -16,6 +16,9 @@ struct RunSettings {
   std::vector<std::uint32_t> driveAddresses{DEFAULT_DRIVE_IP};
   RunMode mode = MODE_PROGRAM;
   std::optional<std::string> firmwarePath;  // the text after -fp
+  // -ip with a list (a comma in its text): several drives, even when its
+  // addresses are one drive written more than once.
+  bool addressList = false;
   // -a: every drive that discovery finds, in place of driveAddresses. Of
   // -ip and -a the last one counts.
   bool everyDiscovered = false;

@@ -130,4 +130,23 @@ TEST(SettingsTest, SkipCanariesAndOutcomeStatus) {
   }
 }
 
+// A list is several drives whatever its duplicates; of several -ip the last
+// decides.
+TEST(SettingsTest, AnAddressListIsSeveralDrives) {
+  const struct {
+    const char* args;
+    bool list;
+  } cases[] = {
+      {"-ip 10.0.0.5", false},
+      {"-ip 10.0.0.5,10.0.0.5", true},
+      {"-ip 10.0.0.5,167772165", true},
+      {"-ip 10.0.0.5,10.0.0.6 -ip 10.0.0.7", false},
+      {"-ip 10.0.0.7 -ip 10.0.0.5,10.0.0.5 -u", true},
+      {"-u", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(readArgs(c.args).settings.addressList, c.list) << c.args;
+  }
+}
+
 }  // namespace

@@ -65,7 +65,8 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
   const auto startTime = std::chrono::system_clock::now();
   SessionsEnd end;
   std::vector<std::uint32_t> drives = settings.driveAddresses;
-  end.several = settings.everyDiscovered || drives.size() > 1;
+  // A list is several drives, whatever its duplicates left of it.
+  end.several = settings.everyDiscovered || settings.addressList || drives.size() > 1;
   // The record file first: a path that can't take records is known before
   // any drive is touched.
   std::optional<RecordFile> records;
@@ -87,6 +88,9 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
       out.write("\nERROR: No drive answered on the LAN");
       return end;
     }
+    // Discovery leaves its last line open after the last address; what
+    // follows starts a line of its own.
+    out.write("\n");
   }
 
   ConsoleReporter reporter(out, settings.mode);
@@ -129,11 +133,13 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
                      settings.skipCurrent,
                      settings.canaries};
   // Lines redrawn in place must all fit in the window; with more drives
-  // than that the console writes a line per stage change, as for a log.
-  const bool redraw = enableTerminalControl() &&
-                      static_cast<std::size_t>(std::max(terminalRows(), 0)) > drives.size();
+  // than rows, or too few columns, the console writes a line per stage
+  // change, as for a log.
+  const bool terminal = enableTerminalControl();
+  const std::size_t width = redrawWidth(terminal, terminal ? terminalRows() : 0,
+                                        terminal ? terminalColumns() : 0, drives.size());
   const FleetEnd ended =
-      runFleet(run, link, redraw, [&out](std::string_view text) { out.write(text); });
+      runFleet(run, link, width, [&out](std::string_view text) { out.write(text); });
   if (settings.mode == MODE_IDENTITY) {
     writeInventory(ended.drives, out);
   }

@@ -17,11 +17,13 @@ enum class RunOutcome : std::uint8_t {
 
 struct SessionsEnd {
   RunOutcome outcome = RunOutcome::failed;
-  bool several = false;  // several drives (or -a): the several-drives console
+  // Several drives (an -ip list, even of one drive written twice, or -a):
+  // the several-drives console.
+  bool several = false;
 };
 
 // Runs the sessions the settings ask for. One drive: the console texts of a
-// one-drive run, byte for byte. Several drives (or -a): the several-drives
+// one-drive run, byte for byte. Several drives (see above): the several-drives
 // console and summary, and with -u each drive's identity after it. argv is
 // the run's command line, for the line that retries the drives that failed.
 // A request in interrupts stops every session at once; the run then says

@@ -100,9 +100,19 @@ TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
   f.board.finished(FIRST, SessionResult::completed);
 
   const std::vector<std::string> expected = {
-      "0 stage connect", "1 stage connect", "0 connect", "1 connect", "0 stage monitor",
-      "0 monitor",       "0 stage program", "0 program", "0 program", "1 stage connect",
-      "6 ended",         "0 stage program", "5 ended",
+      "0 stage connection",
+      "1 stage connection",
+      "0 connection",
+      "1 connection",
+      "0 stage monitor state",
+      "0 monitor state",
+      "0 stage programming",
+      "0 programming",
+      "0 programming",
+      "1 stage connection",
+      "6 ended",
+      "0 stage programming",
+      "5 ended",
   };
   EXPECT_EQ(f.log, expected);
   const DriveState& first = f.board.drives()[0];
@@ -114,7 +124,7 @@ TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
   EXPECT_EQ(first.elapsed, milliseconds(9000));
   EXPECT_EQ(resultText(first), "programmed and verified");
   EXPECT_EQ(second.elapsed, milliseconds(2995));
-  EXPECT_EQ(resultText(second), "failed at connect: no answer");
+  EXPECT_EQ(resultText(second), "failed at connection: no answer");
   EXPECT_FALSE(second.serialNumber.has_value());
 }
 

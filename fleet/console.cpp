@@ -1,12 +1,21 @@
 #include "fleet/console.h"
 
+#include <algorithm>
 #include <string>
 
 #include "fleet/progress.h"
 
+std::size_t redrawWidth(bool terminal, int rows, int columns, std::size_t driveCount) {
+  if (!terminal || rows <= 0 || columns <= 0 || static_cast<std::size_t>(rows) <= driveCount) {
+    return 0;
+  }
+  const auto width = static_cast<std::size_t>(columns) - 1;
+  return width >= MIN_LINE_WIDTH ? std::min(width, DEFAULT_LINE_WIDTH) : 0;
+}
+
 void FleetConsole::changed(const std::vector<DriveState>& drives, std::size_t drive, bool newStage,
                            TimePoint now) {
-  if (!terminal_) {
+  if (width_ == 0) {
     if (newStage) {
       sink_(stageLine(drives[drive]));
     }
@@ -20,7 +29,7 @@ void FleetConsole::changed(const std::vector<DriveState>& drives, std::size_t dr
 }
 
 void FleetConsole::close(const std::vector<DriveState>& drives) {
-  if (terminal_ && (pending_ || linesDrawn_ == 0)) {
+  if (width_ > 0 && (pending_ || linesDrawn_ == 0)) {
     draw(drives);
   }
 }
@@ -29,7 +38,7 @@ void FleetConsole::draw(const std::vector<DriveState>& drives) {
   std::vector<std::string> lines;
   lines.reserve(drives.size());
   for (const auto& drive : drives) {
-    lines.push_back(progressLine(drive));
+    lines.push_back(progressLine(drive, width_));
   }
   sink_(redrawLines(lines, linesDrawn_));
   linesDrawn_ = lines.size();

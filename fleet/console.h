@@ -1,7 +1,8 @@
 // The several-drives console while the drives run.
 //
-// On a terminal every drive has a line that is redrawn in place, at most
-// every REDRAW_INTERVAL (a hundred drives counting down every 30 ms would
+// On a terminal whose window holds every drive's line, in its height and
+// its width, every drive has a line that is redrawn in place, at most every
+// REDRAW_INTERVAL (a hundred drives counting down every 30 ms would
 // otherwise flood the terminal); elsewhere each change of stage and each
 // result is written as one whole line. Every text goes to the sink in one
 // call, so lines never mix.
@@ -17,13 +18,23 @@
 #include "fleet/drive_state.h"
 #include "link/transport.h"
 
+// The width of the lines the console may redraw in place for driveCount
+// drives, or 0 when it must write a line per change of stage: output that is
+// no terminal (or one that takes no cursor movement), a window of unknown
+// size, fewer rows than drives (the cursor can't go back above the window's
+// top), or too few columns for a useful line (a line that wraps takes two
+// rows). The lines take one column less than the window has.
+std::size_t redrawWidth(bool terminal, int rows, int columns, std::size_t driveCount);
+
 class FleetConsole {
  public:
   using Sink = std::function<void(std::string_view)>;
 
   static constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
 
-  FleetConsole(bool terminal, Sink sink) : terminal_(terminal), sink_(std::move(sink)) {}
+  // Lines redrawn in place of at most redrawWidth columns; 0: a line per
+  // change of stage (see redrawWidth below).
+  FleetConsole(std::size_t redrawWidth, Sink sink) : width_(redrawWidth), sink_(std::move(sink)) {}
 
   // Drive number `drive` changed at `now`; newStage when it entered a stage
   // of another name or finished.
@@ -36,7 +47,7 @@ class FleetConsole {
  private:
   void draw(const std::vector<DriveState>& drives);
 
-  bool terminal_;
+  std::size_t width_;
   Sink sink_;
   std::size_t linesDrawn_ = 0;
   bool pending_ = false;  // a change not drawn yet

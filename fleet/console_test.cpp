@@ -19,8 +19,9 @@ constexpr std::uint32_t SECOND = 0x0A000006;
 
 // A board wired to a console, as a several-drives run has them.
 struct ConsoleRun {
-  explicit ConsoleRun(bool terminal, std::vector<std::uint32_t> addresses = {FIRST, SECOND})
-      : console(terminal, [this](std::string_view text) { writes.emplace_back(text); }),
+  explicit ConsoleRun(std::size_t redrawWidth,
+                      std::vector<std::uint32_t> addresses = {FIRST, SECOND})
+      : console(redrawWidth, [this](std::string_view text) { writes.emplace_back(text); }),
         board(addresses, MODE_PROGRAM, [this] { return now(); },
               {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
                  console.changed(drives, i, newStage, now());
@@ -33,7 +34,8 @@ struct ConsoleRun {
   DriveBoard board;
 };
 
-// The first drive programmed, the second falling silent in block 10.
+// The first drive programmed, the second falling silent in block 11 (10
+// counted from 0).
 void runTwoDrives(ConsoleRun& run) {
   DriveBoard& b = run.board;
   b.stageStarted(FIRST, Stage::connection);
@@ -67,16 +69,16 @@ void runTwoDrives(ConsoleRun& run) {
 }
 
 TEST(FleetConsoleTest, LogsOneWholeLinePerStageChange) {
-  ConsoleRun run(false);
+  ConsoleRun run(0);
   runTwoDrives(run);
   const std::vector<std::string> expected = {
-      "10.0.0.5: connect\n",
-      "10.0.0.6: connect\n",
-      "10.0.0.5: monitor\n",
-      "10.0.0.6: monitor\n",
-      "10.0.0.5: program\n",
-      "10.0.0.6: program\n",
-      "10.0.0.6: failed at program, block 10: no answer\n",
+      "10.0.0.5: connection\n",
+      "10.0.0.6: connection\n",
+      "10.0.0.5: monitor state\n",
+      "10.0.0.6: monitor state\n",
+      "10.0.0.5: programming\n",
+      "10.0.0.6: programming\n",
+      "10.0.0.6: failed at programming, block 11: no answer\n",
       "10.0.0.5: verify\n",
       "10.0.0.5: reboot\n",
       "10.0.0.5: programmed and verified\n",
@@ -85,10 +87,10 @@ TEST(FleetConsoleTest, LogsOneWholeLinePerStageChange) {
 }
 
 TEST(FleetConsoleTest, RedrawsTheTerminalInPlace) {
-  ConsoleRun run(true);
+  ConsoleRun run(DEFAULT_LINE_WIDTH);
   runTwoDrives(run);
   ASSERT_GE(run.writes.size(), 3u);
-  EXPECT_EQ(run.writes[0].rfind("\r10.0.0.5         connect", 0), 0u) << run.writes[0];
+  EXPECT_EQ(run.writes[0].rfind("\r10.0.0.5         connection", 0), 0u) << run.writes[0];
   // Every drawing after the first goes back over the two lines before it,
   // and the last shows how each drive ended.
   for (std::size_t i = 1; i < run.writes.size(); ++i) {
@@ -97,13 +99,13 @@ TEST(FleetConsoleTest, RedrawsTheTerminalInPlace) {
   EXPECT_EQ(run.writes.back(), "\x1b[2A\r" + progressLine(run.board.drives()[0]) + "\x1b[K\n\r" +
                                    progressLine(run.board.drives()[1]) + "\x1b[K\n");
   EXPECT_NE(run.writes.back().find("programmed and verified"), std::string::npos);
-  EXPECT_NE(run.writes.back().find("failed at program, block 10"), std::string::npos);
+  EXPECT_NE(run.writes.back().find("failed at programming, block 11"), std::string::npos);
 }
 
 // Two drives counting down every 30 ms for 30 s: a drawing per 100 ms at
 // most, not one per event.
 TEST(FleetConsoleTest, CountdownsDoNotFloodTheTerminal) {
-  ConsoleRun run(true);
+  ConsoleRun run(DEFAULT_LINE_WIDTH);
   for (int count = 1000; count > 0; --count) {
     run.clock += 30;
     run.board.countdown(FIRST, count);
@@ -113,8 +115,46 @@ TEST(FleetConsoleTest, CountdownsDoNotFloodTheTerminal) {
   EXPECT_LE(run.writes.size(), 301u);
 }
 
+// Lines are redrawn only where the window holds them all, in rows and in
+// columns (one spare), and never wider than the usual 79 columns.
+TEST(FleetConsoleTest, RedrawsOnlyWhereTheLinesFit) {
+  const struct {
+    bool terminal;
+    int rows;
+    int columns;
+    std::size_t drives;
+    std::size_t width;
+  } cases[] = {
+      {false, 40, 120, 3, 0},  // a file or a pipe
+      {true, 0, 0, 3, 0},      // a window of unknown size
+      {true, 40, 120, 3, 79}, {true, 40, 80, 3, 79}, {true, 40, 60, 3, 59},
+      {true, 40, 41, 3, 40},  {true, 40, 40, 3, 0},  // too narrow for a useful line
+      {true, 4, 80, 3, 79},   {true, 3, 80, 3, 0},   // one row short
+      {true, 24, 80, 100, 0},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(redrawWidth(c.terminal, c.rows, c.columns, c.drives), c.width)
+        << c.rows << "x" << c.columns << " for " << c.drives;
+  }
+}
+
+// In a window of 60 columns no drawn line reaches the last column.
+TEST(FleetConsoleTest, NarrowWindowGetsShorterLines) {
+  ConsoleRun run(redrawWidth(true, 24, 60, 2));
+  runTwoDrives(run);
+  for (const auto& drawing : run.writes) {
+    std::size_t start = 0;
+    for (std::size_t end = drawing.find('\n'); end != std::string::npos;
+         start = end + 1, end = drawing.find('\n', start)) {
+      std::string line = drawing.substr(start, end - start);
+      line = line.substr(line.find('\r') + 1);
+      EXPECT_LT(line.size() - std::string("\x1b[K").size(), 60u) << line;
+    }
+  }
+}
+
 TEST(FleetConsoleTest, QuietRunDrawsOnceAtTheEnd) {
-  ConsoleRun run(true, {FIRST});
+  ConsoleRun run(DEFAULT_LINE_WIDTH, {FIRST});
   run.console.close(run.board.drives());
   EXPECT_EQ(run.writes, std::vector<std::string>{"\r10.0.0.5         waiting\x1b[K\n"});
 }

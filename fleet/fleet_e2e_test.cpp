@@ -169,7 +169,7 @@ TEST(Fleet, ASilentDriveFailsAlone) {
   EXPECT_TRUE(run.image(0) == IMAGE);
   EXPECT_TRUE(run.image(1) == IMAGE);
   EXPECT_NE(rowOf(r.out, run.addresses[0]).find("programmed and verified"), std::string::npos);
-  EXPECT_NE(rowOf(r.out, run.addresses[2]).find("failed at program, block 10: no answer"),
+  EXPECT_NE(rowOf(r.out, run.addresses[2]).find("failed at programming, block 11: no answer"),
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("3 drives: 2 programmed and verified, 1 failed\n"), std::string::npos);
@@ -188,7 +188,8 @@ TEST(Fleet, ASilentDriveFailsAlone) {
                     [&](const std::string& a) { return line->rfind(a + ": ", 0) == 0; });
     EXPECT_TRUE(ownLine) << *line;
   }
-  EXPECT_EQ(countOf(r.out, run.addresses[2] + ": failed at program, block 10: no answer\n"), 1u);
+  EXPECT_EQ(countOf(r.out, run.addresses[2] + ": failed at programming, block 11: no answer\n"),
+            1u);
 }
 
 // Another host sends plausible answers (every code, status 1, an identity
@@ -250,6 +251,38 @@ TEST(Fleet, TerminalLinesRedrawnInPlace) {
   EXPECT_NE(r.out.find("3 drives: 3 identity read"), std::string::npos);
 }
 
+// A window narrower than the full lines (60 columns): the drawings go back
+// over the three lines as before, with lines that leave the last column
+// free, so that none wraps and leaves a stale copy behind.
+TEST(Fleet, NarrowTerminalGetsShorterLines) {
+  ThreeDrives run("");
+  ASSERT_TRUE(run.ready) << "drivesim did not start";
+  const ProcessResult r = runInTerminal(run.loader("-u"), seconds(60), 60);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_GE(countOf(r.out, "\x1b[3A"), 1u) << r.out;
+  for (std::size_t at = r.out.find("\x1b[K"); at != std::string::npos;
+       at = r.out.find("\x1b[K", at + 1)) {
+    const std::size_t start = r.out.rfind('\r', at);
+    ASSERT_NE(start, std::string::npos);
+    EXPECT_LT(at - start - 1, 60u) << r.out.substr(start + 1, at - start - 1);
+  }
+  EXPECT_NE(r.out.find("3 drives: 3 identity read"), std::string::npos);
+}
+
+// A list is several drives even when it names one drive twice (in two
+// spellings): the several-drives console, its summary and status.
+TEST(Fleet, ListOfOneDriveIsStillAList) {
+  ThreeDrives run("");
+  ASSERT_TRUE(run.ready) << "drivesim did not start";
+  const std::uint32_t number = ntohl(inet_addr(run.addresses[0].c_str()));
+  Args argv = tovrinCommand();
+  argv.insert(argv.end(), {"-ip", run.addresses[0] + "," + std::to_string(number), "-u"});
+  const ProcessResult r = runProcess(run.lab->inHost(argv), seconds(30));
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("\nReading the unit identity of 1 drive\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("1 drive: 1 identity read"), std::string::npos) << r.out;
+}
+
 // One drive with -r: the console of a one-drive run, byte for byte, its exit
 // status 1, and the drive's record appended to what the file held.
 TEST(Fleet, OneDriveRecordedKeepsItsConsole) {
@@ -278,7 +311,8 @@ TEST(Fleet, OneDriveRecordedKeepsItsConsole) {
 }
 
 // -a: discovery from both adapters of a PC on two LANs shows its list, then
-// the drives found on either LAN are identified side by side.
+// the drives found on either LAN are identified side by side; with -fp the
+// file's lines start below the list.
 TEST(Fleet, EveryDiscoveredDriveOnTwoAdapters) {
   if (!canMakeNamespaces()) {
     GTEST_SKIP() << "discovery broadcasts; it needs a private network";
@@ -294,6 +328,10 @@ TEST(Fleet, EveryDiscoveredDriveOnTwoAdapters) {
   Args loader = tovrinCommand();
   loader.insert(loader.end(), {"-ip", "10.9.9.9", "-a", "-u"});
   const ProcessResult r = runProcess(lab->inHost(loader), seconds(60));
+  const ScratchDir dir;
+  writeFile(dir.file("fw.bin"), FILE_BYTES);
+  loader.insert(loader.end(), {"-v", "-fp", dir.file("fw.bin")});
+  const ProcessResult v = runProcess(lab->inHost(loader), seconds(60));
   stopProcess(first, seconds(0));
   stopProcess(second, seconds(0));
   EXPECT_EQ(r.exitCode, 0) << r.out;
@@ -304,6 +342,13 @@ TEST(Fleet, EveryDiscoveredDriveOnTwoAdapters) {
     EXPECT_NE(rowOf(r.out, ip).find("identity read"), std::string::npos) << r.out;
   }
   EXPECT_NE(r.out.find("2 drives: 2 identity read\n"), std::string::npos);
+
+  // With a file the file's lines follow the list, each on a line of its own.
+  const std::size_t file = v.out.find("File Firmware MD5  : \t");
+  ASSERT_NE(file, std::string::npos) << v.out;
+  EXPECT_EQ(v.out.substr(file - 2, 2), " \n") << v.out;
+  EXPECT_NE(v.out.find("\t-->  "), std::string::npos) << v.out;
+  EXPECT_LT(v.out.rfind("\t-->  "), file) << v.out;
 }
 
 // Drives on two LANs that know no route beyond their own (a machine's drives

@@ -26,10 +26,10 @@ std::string opening(const FleetRun& run) {
 
 }  // namespace
 
-FleetEnd runFleet(const FleetRun& run, Transport& transport, bool terminal,
+FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawWidth,
                   const FleetConsole::Sink& sink) {
   sink(opening(run));
-  FleetConsole console(terminal, sink);
+  FleetConsole console(redrawWidth, sink);
   bool recordsLost = false;
   DriveBoard board(run.drives, run.info.mode, [&transport] { return transport.now(); },
                    {[&](const std::vector<DriveState>& drives, std::size_t drive, bool newStage) {

@@ -29,8 +29,9 @@ struct FleetRun {
   std::size_t canaries = 0;
 };
 
-// Runs every drive's session, showing their progress (redrawn in place
-// when terminal, else a line per stage change) and then the summary table,
+// Runs every drive's session, showing their progress (redrawn in place in
+// lines of at most redrawWidth columns, or with 0 a line per stage change;
+// see redrawWidth in fleet/console.h) and then the summary table,
 // the count line and, when some failed, the retry line, all through sink.
 // Returns every drive as it ended, in the order given, and whether a record
 // (-r) could not be written whole.
@@ -38,5 +39,5 @@ struct FleetEnd {
   std::vector<DriveState> drives;
   bool recordsLost = false;
 };
-FleetEnd runFleet(const FleetRun& run, Transport& transport, bool terminal,
+FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawWidth,
                   const FleetConsole::Sink& sink);

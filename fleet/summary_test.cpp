@@ -32,13 +32,15 @@ std::vector<DriveState> mixedRun() {
 }
 
 TEST(SummaryTest, TableWithAColumnPerFieldAndARowPerDrive) {
-  EXPECT_EQ(
-      summaryTable(mixedRun()),
-      "Address          Serial  MAC                Result                                    Time\n"
-      "10.0.0.5         123456  00:1a:2b:3c:4d:5e  programmed and verified                 15.7 s\n"
-      "192.168.124.120  7       -                  failed at program, block 10: no answer   9.1 s\n"
-      "10.0.0.7         -       -                  failed at connect: no answer            30.0 "
-      "s\n");
+  EXPECT_EQ(summaryTable(mixedRun()),
+            "Address          Serial  MAC                Result                                    "
+            "    Time\n"
+            "10.0.0.5         123456  00:1a:2b:3c:4d:5e  programmed and verified                   "
+            "  15.7 s\n"
+            "192.168.124.120  7       -                  failed at programming, block 11: no "
+            "answer   9.1 s\n"
+            "10.0.0.7         -       -                  failed at connection: no answer           "
+            "  30.0 s\n");
   EXPECT_EQ(summaryTable({}), "Address  Serial  MAC  Result  Time\n");
 }
 

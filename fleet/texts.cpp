@@ -32,15 +32,14 @@ const char* stageName(std::optional<Stage> stage) {
     return "waiting";
   }
   switch (*stage) {
-    case Stage::identityProbe:
-      return "probe";
     case Stage::connection:
-      return "connect";
+      return "connection";
+    case Stage::identityProbe:
     case Stage::monitorPause:
     case Stage::monitor:
-      return "monitor";
+      return "monitor state";
     case Stage::programming:
-      return "program";
+      return "programming";
     case Stage::verify:
       return "verify";
     case Stage::reboot:
@@ -96,7 +95,8 @@ std::string resultText(const DriveState& drive) {
   }
   std::string text = std::string(word) + " at " + stageName(drive.failure->stage);
   if (drive.failure->block) {
-    text += ", block " + std::to_string(*drive.failure->block);
+    // Counted from 1, as the one-drive console counts them.
+    text += ", block " + std::to_string(*drive.failure->block + 1);
   }
   if (interrupted) {
     return text + (drive.failure->imageIncomplete ? ": partial image, program it again" : "");

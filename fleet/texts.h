@@ -17,8 +17,9 @@ std::string macText(const MacAddress& mac);
 // 32 lower-case hexadecimal digits.
 std::string md5Text(const Digest& digest);
 
-// One word: "probe", "connect", "monitor", "program", "verify", "reboot";
-// "waiting" before the session starts.
+// The stage's name, the same for a person and a record: "connection",
+// "monitor state" (the identity exchange of -u and -v included),
+// "programming", "verify", "reboot"; "waiting" before the session starts.
 const char* stageName(std::optional<Stage> stage);
 
 // Why a session failed, in a few words: "no answer", "refused with status
@@ -27,10 +28,11 @@ std::string reasonText(const Failure& failure);
 
 // The result in words: "programmed and verified", "already current,
 // rebooted", "digest equal", "digest differs", "identity read", "not
-// started", "running", for a failed drive "failed at program, block 10: no
-// answer" (no block when none was in flight), and for an interrupted one
-// "interrupted at program, block 10", followed by ": partial image,
-// program it again" when it holds part of an image.
+// started", "running", for a failed drive "failed at programming, block 11:
+// no answer" (the block in flight counted from 1; none when no block was in
+// flight), and for an interrupted one "interrupted at programming, block
+// 11", followed by ": partial image, program it again" when it holds part
+// of an image.
 std::string resultText(const DriveState& drive);
 
 // Tenths of a second: "15.7 s".

@@ -10,4 +10,9 @@ int terminalRows() {
   return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_row : 0;
 }
 
+int terminalColumns() {
+  winsize size{};
+  return ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
+
 bool windowsCommandLine() { return false; }

@@ -26,4 +26,12 @@ int terminalRows() {
   return info.srWindow.Bottom - info.srWindow.Top + 1;
 }
 
+int terminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) {
+    return 0;
+  }
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 bool windowsCommandLine() { return true; }

@@ -14,13 +14,13 @@
 
 extern char** environ;
 
-ProcessResult runInTerminal(const std::vector<std::string>& argv,
-                            std::chrono::milliseconds timeout) {
+ProcessResult runInTerminal(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                            int columns) {
   int master = -1;
   int slave = -1;
   winsize size{};
   size.ws_row = 40;
-  size.ws_col = 120;
+  size.ws_col = static_cast<unsigned short>(columns);
   if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
     throw std::runtime_error("openpty");
   }
