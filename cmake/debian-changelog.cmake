@@ -9,14 +9,16 @@
 #
 #                                     -- MAINTAINER  Mon, 07 Dec 2026 00:00:00 +0000
 #
+# (midnight UTC, a minute later for each release of the same day below it).
+#
 # Sets <prefix>_DATE to the ISO date of the section for <version>, and stops
 # the configuration when there is none: every version the packages carry is
 # in the changelog. The changelog's lines hold no semicolon (CMake lists).
 #   tovrin_debian_changelog(MARKDOWN OUTPUT PACKAGE VERSION REVISION MAINTAINER PREFIX)
 
-# The RFC 2822 date of an ISO date, at midnight UTC (Zeller's congruence for
-# the day of the week).
-function(tovrin_rfc2822_date year month day out)
+# The RFC 2822 date of an ISO date, `minutes` after midnight UTC (Zeller's
+# congruence for the day of the week).
+function(tovrin_rfc2822_date year month day minutes out)
   set(y ${year})
   math(EXPR m "${month}")
   math(EXPR d "${day}")
@@ -32,11 +34,26 @@ function(tovrin_rfc2822_date year month day out)
   list(GET weekdays ${h} weekday)
   math(EXPR month_index "${month} - 1")
   list(GET months ${month_index} month_name)
-  set(${out} "${weekday}, ${day} ${month_name} ${year} 00:00:00 +0000" PARENT_SCOPE)
+  math(EXPR hour "${minutes} / 60")
+  math(EXPR minute "${minutes} % 60")
+  foreach(part hour minute)
+    if(${part} LESS 10)
+      set(${part} "0${${part}}")
+    endif()
+  endforeach()
+  set(${out} "${weekday}, ${day} ${month_name} ${year} ${hour}:${minute}:00 +0000" PARENT_SCOPE)
 endfunction()
 
 function(tovrin_debian_changelog markdown output package version revision maintainer prefix)
   file(STRINGS ${markdown} lines)
+  # Every entry must be newer than the one below it: releases made on the
+  # same day are a minute apart, the oldest at midnight.
+  set(release_dates)
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^## \\[[0-9]+\\.[0-9]+\\.[0-9]+\\] - ([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])$")
+      list(APPEND release_dates ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
   set(text "")
   set(trailer "")
   set(in_release OFF)
@@ -48,7 +65,15 @@ function(tovrin_debian_changelog markdown output package version revision mainta
       if(CMAKE_MATCH_1 STREQUAL version)
         set(found_date ${CMAKE_MATCH_2})
       endif()
-      tovrin_rfc2822_date(${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5} date)
+      set(iso ${CMAKE_MATCH_2})
+      list(POP_FRONT release_dates)
+      set(same_day_below 0)
+      foreach(below IN LISTS release_dates)
+        if(below STREQUAL iso)
+          math(EXPR same_day_below "${same_day_below} + 1")
+        endif()
+      endforeach()
+      tovrin_rfc2822_date(${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5} ${same_day_below} date)
       string(APPEND text "${package} (${CMAKE_MATCH_1}-${revision}) unstable; urgency=medium\n\n")
       set(trailer "\n -- ${maintainer}  ${date}\n\n")
     elseif(line MATCHES "^## ")

@@ -1,8 +1,10 @@
 # Installation and packages (CPack; scripts/test makes them into
 # <build>/packages):
 #   Linux    .tar.gz and .deb: bin/tovrin, the manual page (gzip -9n) and in
-#            share/doc/tovrin the README, the license as "copyright", the
-#            changelog (changelog.gz) and its Debian form (changelog.Debian.gz).
+#            share/doc/tovrin the README, the license as "copyright" and the
+#            changelog (changelog.gz); the .deb alone has the changelog in
+#            Debian's form (changelog.Debian.gz: component "debian", which
+#            neither `cmake --install` nor the .tar.gz installs).
 #   Windows  .zip: Tovrin.exe, README.md, LICENSE and CHANGELOG.md at its top.
 # The version is the project version everywhere.
 include(GNUInstallDirs)
@@ -40,14 +42,20 @@ else()
 
   install(TARGETS tovrin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${generated}/tovrin.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md ${generated}/changelog.gz ${generated}/changelog.Debian.gz
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES README.md ${generated}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
   # The schema of the run records (-r), for the programs that read them.
   install(FILES record/record.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/tovrin)
-  install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-          RENAME tovrin)
+  install(FILES ${generated}/changelog.Debian.gz DESTINATION ${CMAKE_INSTALL_DOCDIR}
+          COMPONENT debian EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR TGZ DEB)
+  # The .deb takes the Debian file besides everything installed by default.
+  set(CPACK_PROJECT_CONFIG_FILE ${generated}/cpack-generators.cmake)
+  file(WRITE ${generated}/cpack-generators.cmake
+       "if(CPACK_GENERATOR STREQUAL \"DEB\")\n"
+       "  set(CPACK_INSTALL_CMAKE_PROJECTS \"${CMAKE_BINARY_DIR};tovrin;ALL;/;"
+       "${CMAKE_BINARY_DIR};tovrin;debian;/\")\n"
+       "endif()\n")
 endif()
 
 set(CPACK_PACKAGE_NAME tovrin)
