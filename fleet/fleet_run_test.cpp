@@ -82,7 +82,7 @@ TEST(FleetRunTest, CanariesFirst) {
         false,
         c.canaries};
     const auto drives =
-        runFleet(run, net, false, [&](std::string_view text) { console += text; }).drives;
+        runFleet(run, net, 0, [&](std::string_view text) { console += text; }).drives;
     EXPECT_NE(console.find(c.countLine), std::string::npos) << c.name << "\n" << console;
     EXPECT_TRUE(console.ends_with(c.retry)) << c.name << "\n" << console;
     EXPECT_EQ(sendsTo(net, OTHER) > 0, c.otherTouched) << c.name;
@@ -105,8 +105,7 @@ TEST(FleetRunTest, SkipCountsTheDrivesAlreadyCurrent) {
       {"-s"},  QuoteStyle::posix,
       nullptr, true,
       0};
-  const auto drives =
-      runFleet(run, net, false, [&](std::string_view text) { console += text; }).drives;
+  const auto drives = runFleet(run, net, 0, [&](std::string_view text) { console += text; }).drives;
   ASSERT_EQ(drives.size(), 1u);
   EXPECT_EQ(drives[0].result, DriveResult::current);
   EXPECT_TRUE(drives[0].verifiedCurrent);

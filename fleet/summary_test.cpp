@@ -77,8 +77,8 @@ TEST(SummaryTest, InterruptedDrivesAreCountedAndRetried) {
   connecting.failure = Failure{Stage::connection, std::nullopt, FailureReason::interrupted, 0};
   const std::vector<DriveState> drives = {done, partial, connecting};
   EXPECT_EQ(resultText(partial),
-            "interrupted at program, block 11: partial image, program it again");
-  EXPECT_EQ(resultText(connecting), "interrupted at connect");
+            "interrupted at programming, block 12: partial image, program it again");
+  EXPECT_EQ(resultText(connecting), "interrupted at connection");
   EXPECT_EQ(countLine(drives), "3 drives: 1 programmed and verified, 2 interrupted\n");
   EXPECT_FALSE(allSucceeded(drives));
   EXPECT_EQ(retryLine("tovrin", {"-fp", "fw.bin"}, drives, QuoteStyle::posix),
