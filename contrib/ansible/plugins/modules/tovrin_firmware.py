@@ -137,8 +137,11 @@ records:
   returned: always
   type: list
   elements: dict
-rc:
-  description: The loader's exit status (under -e).
+exit_status:
+  description:
+    - The loader's exit status under C(-e), 0 every drive completed, 1 not
+      (a drive failed or, verifying, differs), 2 refused before any drive.
+    - Not named C(rc), which Ansible would take for the task's own status.
   returned: when the loader ran
   type: int
 stdout:
@@ -293,7 +296,7 @@ def run_module():
     record_path = os.path.join(module.tmpdir, "records.jsonl")
     cmd = loader_command(loader, params, run_mode, record_path)
     rc, stdout, stderr = module.run_command(cmd)
-    result.update(rc=rc, stdout=stdout, stderr=stderr, cmd=cmd)
+    result.update(exit_status=rc, stdout=stdout, stderr=stderr, cmd=cmd)
 
     if rc == EXIT_REFUSED:
         module.fail_json(msg="the loader refused the run before touching a drive: %s" % console_tail(stdout), **result)

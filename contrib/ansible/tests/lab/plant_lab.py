@@ -239,6 +239,18 @@ class Lab:
     def close(self):
         for name in list(self.processes):
             self.stop(name)
+        # What runs on in the lab's namespaces was started by the lab: sshd's
+        # sessions, ssh's shared connections, a loader still running.
+        for signum in (signal.SIGTERM, signal.SIGKILL):
+            left = self.pids_in_namespaces()
+            for pid in left:
+                try:
+                    os.kill(pid, signum)
+                except OSError:
+                    pass
+            deadline = time.time() + 5
+            while left and self.pids_in_namespaces() and time.time() < deadline:
+                time.sleep(0.1)
         for ns in reversed(self.namespaces):
             subprocess.run(["ip", "netns", "del", ns], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.namespaces = []
@@ -247,6 +259,14 @@ class Lab:
                 os.rmdir("/run/sshd")
             except OSError:
                 pass
+
+    def pids_in_namespaces(self):
+        pids = set()
+        for ns in self.namespaces:
+            listed = subprocess.run(["ip", "netns", "pids", ns], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, universal_newlines=True)
+            pids.update(int(word) for word in listed.stdout.split() if word.isdigit())
+        pids.discard(os.getpid())
+        return sorted(pids)
 
     # --- ansible ---------------------------------------------------------------
 
@@ -310,7 +330,7 @@ class Lab:
         """Runs the example playbook; returns (status, output, recap, report
         records, report table)."""
         before = set(glob.glob(os.path.join(self.reports, "*")))
-        argv = ["ip", "netns", "exec", self.controller, "ansible-playbook", "-i", self.inventory,
+        argv = ["ip", "netns", "exec", self.controller, "ansible-playbook", "-v", "-i", self.inventory,
                 os.path.join(self.args.collection, "playbooks", "plant.yml"),
                 "-e", json.dumps({"tovrin_firmware_file": firmware, "tovrin_report_dir": self.reports, "tovrin_wave_size": 2})]  # fmt: skip
         if check_mode:

@@ -251,6 +251,8 @@ class TestOutcome:
         records = [record(TWO[0], "digest-differs", mode="verify"), record(TWO[1], "digest-differs", mode="verify")]
         result = cell.run(FakeLoader(rc=1, records=records), check_mode=True, drives=TWO)
         assert result["would_program"] == TWO and result["programmed"] == []
+        # Ansible takes a result's "rc" other than 0 for a failed task.
+        assert "rc" not in result and result["exit_status"] == 1
 
     @pytest.mark.parametrize(
         "raw, words",
