@@ -10,6 +10,8 @@ from ansible_collections.tovrin.plant.plugins.modules import tovrin_firmware
 
 from .utils import AnsibleExitJson, AnsibleFailJson, exit_json, fail_json, set_module_args
 
+# The loader's record schema, in the repository the collection ships in.
+SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), *([os.pardir] * 6 + ["record", "record.schema.json"]))
 FILE_DIGEST = "00112233445566778899aabbccddeeff"
 OLD_DIGEST = "ffeeddccbbaa99887766554433221100"
 
@@ -41,6 +43,29 @@ def record(address, result, serial=123456, **fields):
     }
     base.update(fields)
     return base
+
+
+NOT_STARTED = dict(failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed", message=None)
+
+
+@pytest.mark.parametrize(
+    "item",
+    [
+        record("10.0.0.5", "programmed"),
+        record("10.0.0.5", "current"),
+        record("10.0.0.5", "failed"),
+        record("10.0.0.5", "interrupted", reason="interrupted"),
+        record("10.0.0.5", "not-started", serial=None, mac=None, driveDigest=None, **NOT_STARTED),
+        record("10.0.0.5", "digest-differs", mode="verify", blockCount=None),
+    ],
+)
+def test_the_fake_records_follow_the_loaders_schema(item):
+    """The records these tests feed the module are records the loader writes."""
+    jsonschema = pytest.importorskip("jsonschema")
+    if not os.path.exists(SCHEMA):
+        pytest.skip("no record schema beside the collection")
+    with open(SCHEMA) as handle:
+        jsonschema.validate(item, json.load(handle))
 
 
 class FakeLoader:
@@ -176,7 +201,7 @@ class TestOutcome:
                 1,
                 [
                     record(TWO[0], "failed", failedStage="connection", failedBlock=None, imageIncomplete=False),
-                    record(TWO[1], "not-started", failedStage=None, failedBlock=None, reason="canary-failed"),
+                    record(TWO[1], "not-started", **NOT_STARTED),
                 ],
                 False,
                 False,
