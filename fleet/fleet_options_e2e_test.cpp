@@ -46,7 +46,7 @@ struct Lab {
     Args argv = {drivesimPath(), "--idle-timeout", "120",         "--timestamps",
                  "--ip",         list(),           "--image-out", dir.file("%a.bin")};
     for (const auto& word : words(driveArgs)) {
-      argv.push_back(word_(word));
+      argv.push_back(argument(word));
     }
     drive = startProcess(lab->inDrive(argv));
     ready = waitForOutput(drive, "ready", seconds(10));
@@ -58,7 +58,8 @@ struct Lab {
   Lab(const Lab&) = delete;
   Lab& operator=(const Lab&) = delete;
 
-  std::string word_(const std::string& word) const {
+  // A word of a command line, with D0 to D2 and the file names replaced.
+  std::string argument(const std::string& word) const {
     if (word.size() == 2 && word[0] == 'D' && word[1] >= '0' && word[1] <= '2') {
       return addresses.at(static_cast<std::size_t>(word[1] - '0'));
     }
@@ -68,7 +69,7 @@ struct Lab {
   ProcessResult loader(const std::string& args) const {
     Args argv = tovrinCommand();
     for (const auto& word : words(args)) {
-      argv.push_back(word_(word));
+      argv.push_back(argument(word));
     }
     return runProcess(lab->inHost(argv), seconds(90));
   }
