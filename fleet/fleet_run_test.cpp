@@ -127,7 +127,7 @@ TEST(FleetStopTest, AStopDuringTheCanariesInterruptsEveryDrive) {
   run.program = "tovrin";
   run.canaries = 1;
   std::string console;
-  const FleetEnd end = runFleet(run, net, false, [&](std::string_view text) { console += text; });
+  const FleetEnd end = runFleet(run, net, 0, [&](std::string_view text) { console += text; });
 
   ASSERT_EQ(end.drives.size(), 2u);
   EXPECT_EQ(end.drives[0].result, DriveResult::interrupted);
