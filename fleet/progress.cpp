@@ -62,8 +62,12 @@ std::string progressLine(const DriveState& drive, std::size_t width) {
       return withinWidth(line + bar(drive.blocksDone, drive.blockCount, room), width);
     case Stage::verify:
     case Stage::reboot:
-      // Every block was confirmed before these stages begin.
-      return withinWidth(line + bar(1, 1, room), width);
+      // After programming the bar shows the blocks confirmed; a drive that
+      // got no block (-s checks what it holds) shows no bar at all.
+      if (drive.blockCount > 0) {
+        return withinWidth(line + bar(drive.blocksDone, drive.blockCount, room), width);
+      }
+      break;
     default:
       break;
   }

@@ -35,6 +35,8 @@ TEST(ProgressTest, TerminalLineByStage) {
   DriveState single = at(Stage::programming);
   single.blockCount = 1;
   single.blocksDone = 1;
+  DriveState programmed = single;
+  programmed.stage = Stage::verify;
   const DriveState failed = failedAt(Stage::programming, 10);
   DriveState shortAddress = at(Stage::monitorPause);
   shortAddress.address = 0x0A000005;
@@ -58,7 +60,10 @@ TEST(ProgressTest, TerminalLineByStage) {
                   "]  33%"},
       {last, "192.168.124.120  programming    [" + std::string(31, '|') + " ]  99%"},
       {single, "192.168.124.120  programming    [" + full + "] 100%"},
-      {at(Stage::verify), "192.168.124.120  verify         [" + full + "] 100%"},
+      {programmed, "192.168.124.120  verify         [" + full + "] 100%"},
+      // -s: checking what the drive holds, no block sent: no bar
+      {at(Stage::verify), "192.168.124.120  verify"},
+      {at(Stage::reboot), "192.168.124.120  reboot"},
       // the block in flight counted from 1, as on the one-drive console
       {failed, "192.168.124.120  failed at programming, block 11: no answer"},
   };
