@@ -23,7 +23,8 @@
 // no terminal (or one that takes no cursor movement), a window of unknown
 // size, fewer rows than drives (the cursor can't go back above the window's
 // top), or too few columns for a useful line (a line that wraps takes two
-// rows). The lines take one column less than the window has.
+// rows). The lines take one column less than the window has, and no more
+// than DEFAULT_LINE_WIDTH.
 std::size_t redrawWidth(bool terminal, int rows, int columns, std::size_t driveCount);
 
 class FleetConsole {
@@ -33,7 +34,7 @@ class FleetConsole {
   static constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
 
   // Lines redrawn in place of at most redrawWidth columns; 0: a line per
-  // change of stage (see redrawWidth below).
+  // change of stage (see redrawWidth above).
   FleetConsole(std::size_t redrawWidth, Sink sink) : width_(redrawWidth), sink_(std::move(sink)) {}
 
   // Drive number `drive` changed at `now`; newStage when it entered a stage
