@@ -248,18 +248,13 @@ TEST(RecordsStayRecords, AFullDiskKeepsTheFileAsItWas) {
     const std::string disk = lab.dir.file("disk" + std::to_string(t.drives));
     ASSERT_EQ(runProcess({"mkdir", disk}, seconds(5)).exitCode, 0);
     Args loader = lab.loader(t.drives, "-u -r " + disk + "/rec.jsonl");
-    Args argv = {
-        "unshare",
-        "-m",
-        "--propagation",
-        "private",
-        "sh",
-        "-c",
+    // $0 the disk's mount point, $1 what the record file holds, then the
+    // loader; the file is copied out before the namespace goes.
+    const std::string script =
         "mount -t tmpfs -o size=16k tovrin-full \"$0\" && printf %s \"$1\" > \"$0/rec.jsonl\""
         " && (cat /dev/zero > \"$0/filler\" 2>/dev/null; true) && shift && \"$@\";"
-        " status=$?; cp \"$0/rec.jsonl\" \"$0.copy\"; exit $status",
-        disk,
-        earlier};
+        " status=$?; cp \"$0/rec.jsonl\" \"$0.copy\"; exit $status";
+    Args argv = {"unshare", "-m", "--propagation", "private", "sh", "-c", script, disk, earlier};
     argv.insert(argv.end(), loader.begin(), loader.end());
     const ProcessResult r = runProcess(lab.lab->inHost(argv), seconds(30));
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;

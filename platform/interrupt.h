@@ -54,4 +54,5 @@ class InterruptWatch {
   // the pipe's write end; Windows: a socket that sends it a datagram).
   NetSocket wakeRead_ = NET_INVALID_SOCKET;
   NetSocket wakeWrite_ = NET_INVALID_SOCKET;
+  unsigned installed_ = 0;  // POSIX: a bit per signal whose handler this watch set
 };

@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,10 +23,6 @@ constexpr std::array<int, 3> STOP_SIGNALS = {SIGINT, SIGTERM, SIGHUP};
 // the handler itself.
 volatile std::sig_atomic_t requestedSignal = 0;
 volatile std::sig_atomic_t wakeWriteEnd = -1;
-
-// The dispositions found when the watch was made, given back when it goes.
-std::array<struct sigaction, STOP_SIGNALS.size()> previousActions{};
-std::array<bool, STOP_SIGNALS.size()> installed{};
 
 // Makes the pipe readable; only async-signal-safe calls, errno kept.
 void wake() {
@@ -82,19 +79,23 @@ InterruptWatch::InterruptWatch() {
     // Calls under way (a write to the console) go on; the wait for the
     // network wakes through the pipe, not through the interruption.
     action.sa_flags = SA_RESTART;
-    installed[i] = sigaction(STOP_SIGNALS[i], nullptr, &previousActions[i]) == 0 &&
-                   previousActions[i].sa_handler != SIG_IGN &&
-                   sigaction(STOP_SIGNALS[i], &action, nullptr) == 0;
+    struct sigaction found {};
+    if (sigaction(STOP_SIGNALS[i], nullptr, &found) == 0 && found.sa_handler != SIG_IGN &&
+        sigaction(STOP_SIGNALS[i], &action, nullptr) == 0) {
+      installed_ |= 1u << i;
+    }
   }
 }
 
 InterruptWatch::~InterruptWatch() {
+  // A process starts with each signal at its default action or ignored,
+  // and only those at the default were taken.
   for (std::size_t i = 0; i < STOP_SIGNALS.size(); ++i) {
-    if (installed[i]) {
-      sigaction(STOP_SIGNALS[i], &previousActions[i], nullptr);
-      installed[i] = false;
+    if ((installed_ & (1u << i)) != 0) {
+      std::signal(STOP_SIGNALS[i], SIG_DFL);
     }
   }
+  installed_ = 0;
   wakeWriteEnd = -1;
   closeWake();
 }
@@ -126,7 +127,7 @@ void InterruptWatch::endAsInterrupted() const {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, signal);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
   std::raise(signal);
   // Not reached; should the signal not end the process, the shell's code
   // for it does.
