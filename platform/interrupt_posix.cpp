@@ -40,8 +40,10 @@ extern "C" void onStopSignal(int signal) {
     // The second request: end at once, as the system would have. The
     // signal stays blocked while its own handler runs, so for the same
     // signal the default action strikes when the handler returns.
+    const int saved = errno;
     std::signal(signal, SIG_DFL);
     std::raise(signal);
+    errno = saved;
     return;
   }
   requestedSignal = signal;
