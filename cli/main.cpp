@@ -4,13 +4,18 @@
 
 // The one place the process ends. The standard streams are made sure of
 // before anything else is opened; the interrupt watch lives as long as the
-// process.
+// run, and an interrupted run ends as the interruption would have.
 int main(int argc, char** argv) {
   consoleOpenStandardStreams();
-  InterruptWatch interrupts;
-  const int status = runEntry(argc, argv, interrupts);
-  if (interrupts.requested()) {
-    interrupts.endAsInterrupted();
+  int status = 0;
+  {
+    InterruptWatch interrupts;
+    status = runEntry(argc, argv, interrupts);
+    if (interrupts.requested()) {
+      interrupts.endAsInterrupted();
+    }
   }
+  // Without the watch, Ctrl+C ends the wait for a key that a console
+  // window of its own keeps open (Windows).
   endProcess(status);
 }
