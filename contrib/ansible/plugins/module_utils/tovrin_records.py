@@ -75,14 +75,14 @@ def failure_text(record):
     40: no-answer". Empty for a drive that did not fail."""
     if record.get("result") not in FAILED_RESULTS:
         return ""
-    where = record.get("failedStage") or record.get("result")
+    where = record.get("failedStage") or ""
     block = record.get("failedBlock")
-    if block is not None:
+    if where and block is not None:
         count = record.get("blockCount")
         where += ", block %s" % block + (" of %s" % count if count is not None else "")
-    reason = record.get("reason")
+    reason = record.get("reason") or ("" if where else record.get("result"))
     if reason:
-        where += ": " + reason
+        where += (": " if where else "") + reason
     if record.get("imageIncomplete"):
         where += " (image incomplete: program it again)"
     return where

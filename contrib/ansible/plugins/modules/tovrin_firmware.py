@@ -278,13 +278,15 @@ def run_module():
         module.fail_json(msg="the firmware file %s is not on the host" % params["firmware"], **result)
 
     if os.path.isabs(params["loader"]):
-        loader = params["loader"]
-        if not os.access(loader, os.X_OK):
-            module.fail_json(msg="the loader %s is not installed (not an executable file)" % loader, **result)
+        loader = params["loader"] if os.access(params["loader"], os.X_OK) else None
     else:
         loader = module.get_bin_path(params["loader"])
-        if loader is None:
-            module.fail_json(msg="the loader %s is not installed (not in the PATH)" % params["loader"], **result)
+    if loader is None:
+        if module.check_mode and params["mode"] == "program":
+            # A first rollout in check mode: its install step did not run.
+            result.update(changed=True, would_program=params["drives"] or [])
+            module.exit_json(msg="the loader %s is not installed yet: would install it and program the drives" % params["loader"], **result)
+        module.fail_json(msg="the loader %s is not installed (no such executable)" % params["loader"], **result)
 
     # Check mode programs nothing: a verify run tells which drives differ.
     run_mode = "verify" if module.check_mode and params["mode"] == "program" else params["mode"]

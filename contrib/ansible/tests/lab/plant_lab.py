@@ -461,11 +461,14 @@ def main():
         print("skipped: the loader does not know the options %s yet" % ", ".join(missing))
         return SKIP
 
-    def out_of_time(signum, frame):
-        raise Timeout("the plant lab ran longer than %d s" % TIMEOUT_SECONDS)
+    def stopped(signum, frame):
+        if signum == signal.SIGALRM:
+            raise Timeout("the plant lab ran longer than %d s" % TIMEOUT_SECONDS)
+        raise Timeout("the plant lab was stopped (signal %d)" % signum)
 
-    signal.signal(signal.SIGALRM, out_of_time)
-    signal.signal(signal.SIGTERM, out_of_time)
+    # Out of time or stopped: the lab is taken down all the same.
+    for signum in (signal.SIGALRM, signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+        signal.signal(signum, stopped)
     signal.alarm(TIMEOUT_SECONDS)
     work = tempfile.mkdtemp(prefix="tovrin-plant-lab-")
     lab = Lab(args, work)

@@ -163,6 +163,7 @@ class TestCommandLine:
             ({"drives": TWO, "canaries": 101}, "canaries must be 1 to 100"),
             ({"drives": TWO, "firmware": "/no/such.bin"}, "not on the host"),
             ({"drives": TWO, "loader": "/no/such/tovrin"}, "not installed"),
+            ({"drives": TWO, "loader": "no-such-tovrin"}, "not installed"),
         ],
     )
     def test_refuses_before_running_the_loader(self, cell, args, words):
@@ -170,6 +171,12 @@ class TestCommandLine:
         result = cell.run(fake, **args)
         assert result["failed"] and words in result["msg"]
         assert fake.commands == []
+
+    def test_check_mode_before_the_loader_is_installed(self, cell):
+        fake = FakeLoader()
+        result = cell.run(fake, check_mode=True, drives=TWO, loader="/no/such/tovrin")
+        assert not result["failed"] and result["changed"] and result["would_program"] == TWO
+        assert "not installed yet" in result["msg"] and fake.commands == []
 
 
 class TestOutcome:

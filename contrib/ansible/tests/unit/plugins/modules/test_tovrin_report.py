@@ -115,7 +115,7 @@ def test_an_unreadable_cell_file_fails_the_report(controller):
         (
             record("a", "not-started", failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed"),
             OLD_DIGEST,
-            "not-started: canary-failed",
+            "canary-failed",
         ),
     ],
 )
