@@ -324,6 +324,7 @@ class Lab:
         self.inventory = os.path.join(self.work, "inventory.json")
         with open(self.inventory, "w") as out:
             json.dump(inventory, out, indent=1)
+        # The playbook's default: reports/ in the folder it runs in.
         self.reports = os.path.join(self.work, "reports")
 
     def playbook(self, name, firmware, check_mode=False):
@@ -332,7 +333,7 @@ class Lab:
         before = set(glob.glob(os.path.join(self.reports, "*")))
         argv = ["ip", "netns", "exec", self.controller, "ansible-playbook", "-v", "-i", self.inventory,
                 os.path.join(self.args.collection, "playbooks", "plant.yml"),
-                "-e", json.dumps({"tovrin_firmware_file": firmware, "tovrin_report_dir": self.reports, "tovrin_wave_size": 2})]  # fmt: skip
+                "-e", json.dumps({"tovrin_firmware_file": firmware, "tovrin_wave_size": 2})]  # fmt: skip
         if check_mode:
             argv.append("--check")
         print("--- %s: ansible-playbook%s" % (name, " --check" if check_mode else ""), flush=True)
