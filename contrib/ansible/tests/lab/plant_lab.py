@@ -281,6 +281,8 @@ class Lab:
         self.env = dict(os.environ)
         self.env.update(
             HOME=home,
+            # ansible-playbook runs in the lab's folder, as from a shell there.
+            PWD=self.work,
             ANSIBLE_CONFIG=config,
             ANSIBLE_COLLECTIONS_PATH=os.path.join(self.work, "collections"),
             ANSIBLE_LOCAL_TEMP=os.path.join(home, "tmp"),
