@@ -19,6 +19,10 @@ constexpr int RECEIVE_GUARD_MS = 50;
 // After a wait or a receive that failed, before the next: a socket that
 // fails at once must not spin the processor.
 constexpr int FAILED_RECEIVE_PAUSE_MS = 1;
+// The send queue asked for: room for what waits for address resolution to
+// each drive (the system keeps a few hundred kB per unresolved address),
+// and one share more for the drives that answer.
+constexpr std::size_t SEND_QUEUE_PER_DRIVE = 256 * 1024;
 
 // Whole milliseconds from now to deadline, rounded up, so that a wait never
 // ends before its deadline.
@@ -72,11 +76,19 @@ LinkError Link::open(std::span<const std::uint32_t> drives) {
   if (!netBind(socket_, local_, LOADER_PORT)) {
     return LinkError::bindFailed;
   }
+  if (!netSetNonBlocking(socket_)) {
+    return LinkError::optionFailed;
+  }
   netSetReceiveTimeout(socket_, RECEIVE_GUARD_MS);
+  const std::size_t queue = netSetSendBuffer(socket_, (drives.size() + 1) * SEND_QUEUE_PER_DRIVE);
+  budget_.emplace(queue, drives.size());
   return LinkError::none;
 }
 
 SendResult Link::send(std::uint32_t to, std::span<const std::uint8_t> datagram) {
+  if (budget_ && !budget_->mayGo(to, datagram.size(), now())) {
+    return SendResult::deferred;
+  }
   // The do-not-route flag keeps commands to directly attached networks, as
   // the drive's boot monitor is always on the PC's own LAN.
   switch (netSend(socket_, datagram.data(), datagram.size(), to, LOADER_PORT, true)) {
@@ -84,6 +96,8 @@ SendResult Link::send(std::uint32_t to, std::span<const std::uint8_t> datagram) 
       return SendResult::sent;
     case NetSend::unreachable:
       return SendResult::unreachable;
+    case NetSend::wouldBlock:
+      return SendResult::deferred;
     case NetSend::failed:
       break;
   }
@@ -99,6 +113,9 @@ std::optional<Received> Link::receive(std::span<std::uint8_t> area, TimePoint de
     Received got;
     if (ready == NetResult::ok && netReceiveFrom(socket_, area.data(), area.size(), &got.size,
                                                  &got.from, nullptr) == NetResult::ok) {
+      if (budget_) {
+        budget_->heard(got.from);
+      }
       return got;
     }
     pauseMs(FAILED_RECEIVE_PAUSE_MS);

@@ -8,12 +8,20 @@
 // different addresses (behind different adapters) make it bind every address
 // of the host, so that each command leaves by the adapter that leads to its
 // drive, with that adapter's address for the answer.
+//
+// No send ever waits: the socket is non-blocking, its send queue is sized
+// for the run's drives, and the sends to drives not yet heard from keep to
+// their share of it (link/send_budget.h). A send the queue has no room for
+// is deferred, a try without an answer, so a drive that can't be reached
+// fails alone and the others keep their pace.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "link/send_budget.h"
 #include "link/transport.h"
 #include "platform/interrupt.h"
 #include "platform/net.h"
@@ -21,7 +29,7 @@
 enum class LinkError : std::uint8_t {
   none,
   socketFailed,       // the socket library or the socket could not be had
-  optionFailed,       // the socket could not be made exclusive
+  optionFailed,       // the socket could not be made exclusive, or non-blocking
   hostAddressFailed,  // the host has no address to bind
   bindFailed,         // another program holds the port on that address
 };
@@ -52,4 +60,5 @@ class Link final : public Transport {
   std::uint32_t local_ = 0;  // the bound address; 0: every address of the host
   const InterruptWatch* interrupts_ = nullptr;
   std::vector<std::size_t> ready_;  // the sockets a wait found readable
+  std::optional<SendBudget> budget_;
 };

@@ -16,6 +16,8 @@ using TimePoint = Clock::time_point;
 enum class SendResult : std::uint8_t {
   sent,
   failed,       // this send failed; the next may go out (counts as a try)
+  deferred,     // not sent now, to keep the socket's queue for others (counts
+                // as a try; nothing to report)
   unreachable,  // no network of this PC leads to the address: no send will
 };
 

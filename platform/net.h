@@ -39,6 +39,13 @@ bool netSetExclusiveAddress(NetSocket s);
 bool netSetBroadcast(NetSocket s);
 // A receive that waits longer than ms milliseconds returns timedOut.
 bool netSetReceiveTimeout(NetSocket s, int ms);
+// Sends and receives on s return at once instead of waiting: a send the
+// socket's queue has no room for ends wouldBlock.
+bool netSetNonBlocking(NetSocket s);
+// Asks for a send queue of bytes (beyond the system's usual limit where the
+// process may) and returns the bytes of datagrams the queue may hold as
+// granted, 0 when unknown.
+std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes);
 
 bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port);
 
@@ -46,12 +53,13 @@ bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port);
 bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
                std::uint16_t port, bool dontRoute);
 
-// How a send ended: sent; failed this time (a full queue, an address not
-// yet resolved on the LAN, a host that does not answer there); or
-// unreachable, when no network this host is attached to leads to the
-// address, or it is a broadcast address the socket may not send to, so no
-// later send can go out either.
-enum class NetSend : std::uint8_t { sent, failed, unreachable };
+// How a send ended: sent; failed this time (an address not yet resolved on
+// the LAN, a host that does not answer there); wouldBlock, when a
+// non-blocking socket's send queue is full (nothing was sent; a later send
+// may go); or unreachable, when no network this host is attached to leads
+// to the address, or it is a broadcast address the socket may not send to,
+// so no later send can go out either.
+enum class NetSend : std::uint8_t { sent, failed, wouldBlock, unreachable };
 NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
                 std::uint16_t port, bool dontRoute);
 

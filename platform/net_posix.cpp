@@ -67,6 +67,29 @@ bool netSetReceiveTimeout(NetSocket s, int ms) {
   return setsockopt(fdOf(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
+bool netSetNonBlocking(NetSocket s) {
+  const int flags = fcntl(fdOf(s), F_GETFL);
+  return flags >= 0 && fcntl(fdOf(s), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes) {
+  const int asked = static_cast<int>(bytes < INT_MAX / 2 ? bytes : INT_MAX / 2);
+#ifdef SO_SNDBUFFORCE
+  // Beyond the system's limit where the process is allowed to; else within it.
+  if (!setIntOption(s, SOL_SOCKET, SO_SNDBUFFORCE, asked)) {
+    setIntOption(s, SOL_SOCKET, SO_SNDBUF, asked);
+  }
+#else
+  setIntOption(s, SOL_SOCKET, SO_SNDBUF, asked);
+#endif
+  int granted = 0;
+  socklen_t size = sizeof granted;
+  if (getsockopt(fdOf(s), SOL_SOCKET, SO_SNDBUF, &granted, &size) != 0 || granted < 0) {
+    return 0;
+  }
+  return static_cast<std::size_t>(granted);
+}
+
 bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
   const sockaddr_in sa = endpoint(addr, port);
   return bind(fdOf(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
@@ -87,6 +110,9 @@ NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::ui
   } while (sent < 0 && errno == EINTR);
   if (sent == static_cast<ssize_t>(size)) {
     return NetSend::sent;
+  }
+  if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    return NetSend::wouldBlock;
   }
   // No directly attached network holds the address (the do-not-route flag
   // keeps sends off gateways), it is a broadcast address, or the socket's

@@ -115,6 +115,24 @@ bool netSetReceiveTimeout(NetSocket s, int ms) {
                                reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
+bool netSetNonBlocking(NetSocket s) {
+  u_long on = 1;
+  // The command's bit pattern, which the header's macro builds unsigned.
+  constexpr auto NON_BLOCKING = static_cast<long>(FIONBIO);
+  return ioctlsocket(sockOf(s), NON_BLOCKING, &on) == 0;
+}
+
+std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes) {
+  setIntOption(s, SOL_SOCKET, SO_SNDBUF, static_cast<int>(bytes < INT_MAX ? bytes : INT_MAX));
+  int granted = 0;
+  int size = sizeof granted;
+  if (getsockopt(sockOf(s), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&granted), &size) != 0 ||
+      granted < 0) {
+    return 0;
+  }
+  return static_cast<std::size_t>(granted);
+}
+
 bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
   const sockaddr_in sa = endpoint(addr, port);
   return bind(sockOf(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
@@ -139,6 +157,9 @@ NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::ui
     return NetSend::sent;
   }
   const int error = sent == SOCKET_ERROR ? WSAGetLastError() : 0;
+  if (error == WSAEWOULDBLOCK) {
+    return NetSend::wouldBlock;
+  }
   const bool never = error == WSAENETUNREACH || error == WSAEACCES || error == WSAEADDRNOTAVAIL;
   return never ? NetSend::unreachable : NetSend::failed;
 }
@@ -178,7 +199,7 @@ NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
     const int error = WSAGetLastError();
     if (error == WSAEMSGSIZE) {
       n = area;  // cut to the area: still a datagram received
-    } else if (error == WSAETIMEDOUT) {
+    } else if (error == WSAETIMEDOUT || error == WSAEWOULDBLOCK) {
       return NetResult::timedOut;
     } else {
       return NetResult::failed;  // WSAECONNRESET among others

@@ -29,7 +29,8 @@ inline constexpr std::uint32_t OWN = 0x0A000001;    // this PC
 // How a drive behaves. Sends are numbered from 0 in the order they reach
 // the network, whoever they are for.
 struct Script {
-  milliseconds latency{1};  // from a command to its answer
+  milliseconds latency{1};                   // from a command to its answer
+  std::optional<milliseconds> blockLatency;  // for CMD_PROGRAM_BLOCK alone, when set
   // An extra delay of the answer to send number n.
   std::function<milliseconds(std::size_t send)> jitter = [](std::size_t) {
     return milliseconds{0};
@@ -76,9 +77,14 @@ class Network final : public Transport {
   // Sends fail: transient ones, then (when set) every later one unreachable.
   std::set<std::size_t> failingSends;
   bool unreachable = false;
+  // Sends by number that take this long: the clock moves on while they go.
+  std::map<std::size_t, milliseconds> slowSends;
 
   SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) override {
     const std::size_t n = sends_++;
+    if (slowSends.contains(n)) {
+      now_ += slowSends.at(n);
+    }
     if (unreachable) {
       return SendResult::unreachable;
     }
@@ -158,7 +164,10 @@ class Network final : public Transport {
     if (script_.lostAnswers.contains(n)) {
       return;
     }
-    const TimePoint due = now_ + script_.latency + script_.jitter(n);
+    const milliseconds latency = c.code == CMD_PROGRAM_BLOCK && script_.blockLatency
+                                     ? *script_.blockLatency
+                                     : script_.latency;
+    const TimePoint due = now_ + latency + script_.jitter(n);
     pending_.emplace(due, Datagram{DRIVE, encodeResponse(c.code, status, content)});
     if (script_.twiceAfter) {
       pending_.emplace(due + *script_.twiceAfter,
