@@ -236,6 +236,12 @@ void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
       writeAddress(drive);
       out_.write(" is an address of this PC, not of a drive");
       break;
+    case FailureReason::notUnicast:
+      out_.write("\nERROR: ");
+      writeAddress(drive);
+      out_.write((drive >> 28) == 0xEu ? " is a multicast address, not of a drive"
+                                       : " is a reserved address, not of a drive");
+      break;
     case FailureReason::noIdentity:
       out_.write("\nERROR: Drive did not report its identity");
       break;

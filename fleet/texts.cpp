@@ -58,6 +58,8 @@ std::string reasonText(const Failure& failure) {
       return "no network of this PC leads to the address";
     case FailureReason::ownAddress:
       return "the address is this PC's own";
+    case FailureReason::notUnicast:
+      return "a multicast or reserved address, not a drive's";
     case FailureReason::noIdentity:
       return "no identity in the answer";
     case FailureReason::interrupted:

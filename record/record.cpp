@@ -80,6 +80,8 @@ const char* reasonWord(FailureReason reason) {
       return "unreachable";
     case FailureReason::ownAddress:
       return "own-address";
+    case FailureReason::notUnicast:
+      return "unreachable";  // no one drive can be reached at a group address
     case FailureReason::noIdentity:
       return "no-identity";
     case FailureReason::interrupted:

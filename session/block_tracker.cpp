@@ -11,6 +11,26 @@ void BlockTracker::noteCopyGap(Duration gap) {
   copyGap_ = std::max(copyGap_, std::min(gap, Duration{MAX_HORIZON}));
 }
 
+// The oldest send an answer arriving now could belong to: the oldest still
+// outstanding, or one given up as lost within MAX_HORIZON (a guess that may
+// have been too short).
+BlockTracker::Duration BlockTracker::longestPossible(TimePoint now) {
+  while (givenUpCount_ > 0 && now - givenUp_[givenUpHead_] >= MAX_HORIZON) {
+    givenUpHead_ = (givenUpHead_ + 1) % CAPACITY;
+    --givenUpCount_;
+  }
+  std::optional<TimePoint> oldest;
+  if (givenUpCount_ > 0) {
+    oldest = givenUp_[givenUpHead_];
+  }
+  if (count_ > 0 && (!oldest || sends_[head_].at < *oldest)) {
+    oldest = sends_[head_].at;
+  }
+  return oldest ? now - *oldest : Duration{0};
+}
+
+void BlockTracker::learn(TimePoint now) { noteAnswerTime(longestPossible(now)); }
+
 void BlockTracker::confirm(std::size_t block, TimePoint now) {
   confirmations_[confirmationsNext_] = Confirmation{block, now};
   confirmationsNext_ = (confirmationsNext_ + 1) % CAPACITY;
@@ -31,7 +51,6 @@ BlockTracker::Verdict BlockTracker::answeredByTime(std::size_t current, TimePoin
   if (oldest.block != current) {
     return verdict;
   }
-  noteAnswerTime(now - oldest.at);  // at most this long: never too short
   confirm(current, now);
   verdict.confirms = true;
   return verdict;
@@ -46,15 +65,27 @@ void BlockTracker::dropOldest() {
   --count_;
 }
 
+void BlockTracker::giveUpOldest() {
+  if (givenUpCount_ == CAPACITY) {
+    givenUpHead_ = (givenUpHead_ + 1) % CAPACITY;
+    --givenUpCount_;
+  }
+  givenUp_[(givenUpHead_ + givenUpCount_) % CAPACITY] = sends_[head_].at;
+  ++givenUpCount_;
+  dropOldest();
+}
+
 void BlockTracker::sent(std::size_t block, TimePoint at) {
   if (count_ == CAPACITY) {
-    dropOldest();
+    giveUpOldest();
   }
   sends_[(head_ + count_) % CAPACITY] = Send{block, at};
   ++count_;
 }
 
 BlockTracker::Verdict BlockTracker::answered(std::size_t current, TimePoint now) {
+  // Learnt before anything is given up by the horizon this answer may widen.
+  learn(now);
   drained(now);
   if (copies_) {
     return answeredByTime(current, now);
@@ -80,14 +111,10 @@ BlockTracker::Verdict BlockTracker::answered(std::size_t current, TimePoint now)
     return verdict;
   }
   const Send taken = sends_[head_];
-  const bool alone = count_ == 1;
   dropOldest();
   lastAnswer_ = now;
   if (taken.block != current) {
     return verdict;  // a late answer to an earlier block
-  }
-  if (alone) {
-    noteAnswerTime(now - taken.at);  // it can belong to this one send only
   }
   confirm(current, now);
   verdict.confirms = true;
@@ -96,7 +123,7 @@ BlockTracker::Verdict BlockTracker::answered(std::size_t current, TimePoint now)
 
 bool BlockTracker::drained(TimePoint now) {
   while (count_ > 0 && now - sends_[head_].at >= horizon()) {
-    dropOldest();
+    giveUpOldest();
   }
   return count_ == 0 && (!lastAnswer_ || now >= *lastAnswer_ + 2 * copyGap_);
 }

@@ -16,11 +16,16 @@
 //   the horizon). The next block then starts with nothing outstanding that
 //   its answers could be mistaken for. A good run (each block answered
 //   within its pause) has nothing to drain, so its pacing is the same.
-// - The horizon is twice the longest answer time seen (the drive's answer to
-//   CMD_ENTER_MONITOR, then every block answer that could belong to one send
-//   only), at least the pause after a send and at most MAX_HORIZON. An
-//   answer slower than that may still be taken for a later send; the drive's
-//   own check of the whole image at CMD_VERIFY is the last guard.
+// - The horizon is twice the longest answer time seen, at least the pause
+//   after a send and at most MAX_HORIZON. Every answer teaches it: the
+//   drive's answer to CMD_ENTER_MONITOR, taken from the exchange's first
+//   send, and every block answer, taken from the oldest send it could
+//   answer: the oldest outstanding, or one given up as lost within
+//   MAX_HORIZON (its answer may still come). The time an answer is taken
+//   for is never shorter than its own, so the horizon is never learnt too
+//   short from an answer that could belong to more than one send. It is
+//   learnt before anything is given up, so the answer that shows the
+//   horizon too short keeps the sends it would have dropped.
 // - An answer with nothing outstanding (a drive that answers twice) is a
 //   surplus, and a sign that an earlier answer may have been matched to the
 //   wrong send. Rewriting a block is harmless (the same bytes at the same
@@ -38,6 +43,17 @@
 //   sends are outstanding is then the current block's: every answer and copy
 //   of an earlier block has come in before. Only such a drive is slowed (a
 //   block takes about twice its answer time); a good run never enters this.
+//
+// What this guarantees: a drive that answers each send at most once (or is
+// caught answering twice), within twice the longest answer time seen before
+// and within MAX_HORIZON, never has an answer taken for a later block; the
+// sends that answers are taken from are at or before the ones answered, so
+// a lost send or answer costs tries and time, never a block. It can still be
+// fooled by a drive whose answer time jumps beyond twice everything seen so
+// far (or beyond MAX_HORIZON) exactly when the next block's send is lost,
+// by answers that overtake one another by more than a pause, or by a stranger that forges the
+// drive's answers from its address. Against those the drive's own check of the whole image at
+// CMD_VERIFY is the last guard: "Reboot : DONE" follows only its success.
 #pragma once
 
 #include <array>
@@ -92,6 +108,9 @@ class BlockTracker {
   };
 
   void dropOldest();
+  void giveUpOldest();
+  Duration longestPossible(TimePoint now);
+  void learn(TimePoint now);
   void confirm(std::size_t block, TimePoint now);
   Verdict answeredByTime(std::size_t current, TimePoint now);
 
@@ -103,6 +122,11 @@ class BlockTracker {
   std::array<Send, CAPACITY> sends_{};
   std::size_t head_ = 0;
   std::size_t count_ = 0;
+  // When the sends given up as lost went out, oldest first, within
+  // MAX_HORIZON: their answers may still come.
+  std::array<TimePoint, CAPACITY> givenUp_{};
+  std::size_t givenUpHead_ = 0;
+  std::size_t givenUpCount_ = 0;
   std::array<Confirmation, CAPACITY> confirmations_{};  // the latest, a ring
   std::size_t confirmationsNext_ = 0;
   std::size_t confirmationsCount_ = 0;

@@ -26,6 +26,44 @@ TEST(BlockTracker, ALateAnswerToAnEarlierBlockConfirmsNothing) {
   EXPECT_TRUE(t.drained(at(190)));
 }
 
+// Every block answer teaches the horizon, taken from the oldest send it
+// could answer, before anything is given up: a drive that answers its
+// identity request at once and every block later than the pause.
+TEST(BlockTracker, EveryAnswerTeachesTheHorizonNeverTooShort) {
+  BlockTracker t(milliseconds(60));
+  t.noteAnswerTime(milliseconds(1));
+  t.sent(0, at(0));
+  t.sent(0, at(60));
+  EXPECT_TRUE(t.answered(0, at(80)).confirms);  // at most 80 ms
+  EXPECT_EQ(t.horizon(), milliseconds(160));
+  EXPECT_FALSE(t.drained(at(120)));  // the retry's answer is still to come
+  EXPECT_FALSE(t.answered(0, at(140)).resendFrom.has_value());
+  EXPECT_TRUE(t.drained(at(140)));
+
+  // Three sends before the first answer, 160 ms after the first: none of
+  // them is given up by the pause-long horizon the answer proves too short.
+  BlockTracker u(milliseconds(60));
+  u.sent(0, at(0));
+  u.sent(0, at(60));
+  u.sent(0, at(120));
+  EXPECT_TRUE(u.answered(0, at(160)).confirms);
+  EXPECT_EQ(u.horizon(), milliseconds(320));
+  EXPECT_FALSE(u.drained(at(380)));
+  EXPECT_EQ(u.drainDeadline(), at(440));
+
+  // A send given up as lost still teaches: the next answer may be its.
+  BlockTracker v(milliseconds(60));
+  v.sent(1, at(0));
+  EXPECT_TRUE(v.drained(at(60)));
+  v.sent(2, at(60));
+  v.answered(2, at(130));
+  EXPECT_EQ(v.horizon(), milliseconds(260));
+  // ... but not once it is older than MAX_HORIZON.
+  v.sent(3, at(1200));
+  v.answered(3, at(1210));
+  EXPECT_EQ(v.horizon(), milliseconds(260));
+}
+
 // Outstanding sends count as lost once older than the horizon: twice the
 // longest answer time, at least the pause, at most MAX_HORIZON.
 TEST(BlockTracker, TheHorizonFollowsTheDrivesAnswerTime) {

@@ -40,56 +40,13 @@ DriveSession::DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImag
   }
 }
 
-Stage DriveSession::stageOf(Phase phase) {
-  switch (phase) {
-    case Phase::identityProbe:
-      return Stage::identityProbe;
-    case Phase::linkStart:
-    case Phase::connection:
-      return Stage::connection;
-    case Phase::monitorPause:
-      return Stage::monitorPause;
-    case Phase::monitor:
-      return Stage::monitor;
-    case Phase::programming:
-    case Phase::draining:
-      return Stage::programming;
-    case Phase::currentCheck:
-    case Phase::verify:
-      return Stage::verify;
-    case Phase::reboot:
-    case Phase::rebootPause:
-    case Phase::done:
-      break;
-  }
-  return Stage::reboot;
-}
-
-std::optional<std::uint8_t> DriveSession::codeInFlight() const {
-  switch (phase_) {
-    case Phase::identityProbe:
-    case Phase::monitor:
-      return CMD_ENTER_MONITOR;
-    case Phase::connection:
-      return CMD_CONNECT;
-    case Phase::programming:
-    case Phase::draining:
-      return CMD_PROGRAM_BLOCK;
-    case Phase::currentCheck:
-    case Phase::verify:
-      return CMD_VERIFY;
-    case Phase::reboot:
-      return CMD_REBOOT;
-    case Phase::linkStart:
-    case Phase::monitorPause:
-    case Phase::rebootPause:
-    case Phase::done:
-      break;
-  }
-  return std::nullopt;
-}
-
 void DriveSession::start(TimePoint now) {
+  // 224.0.0.0/4 names a group of hosts, 240.0.0.0/4 is reserved: neither is
+  // one drive.
+  if ((drive_ >> 28) >= 0xEu) {
+    fail(FailureReason::notUnicast);
+    return;
+  }
   if (transport_.isOwnAddress(drive_)) {
     fail(FailureReason::ownAddress);
     return;
@@ -101,8 +58,8 @@ void DriveSession::start(TimePoint now) {
 
 // ---- sending ------------------------------------------------------------------
 
-// A failed send is a try without an answer; after an unreachable one the
-// session has ended.
+// A failed or deferred send is a try without an answer; after an
+// unreachable one the session has ended.
 SendResult DriveSession::sendCommand(std::uint16_t code, std::uint32_t target,
                                      std::span<const std::uint8_t> payload) {
   const CommandBytes datagram = encodeCommand(code, target, payload);
@@ -119,13 +76,15 @@ void DriveSession::beginExchange(Phase phase, TimePoint now) {
   phase_ = phase;
   tries_ = 0;
   answered_ = false;
-  sendTry(now);
+  exchangeStarted_ = now;
+  sendTry();
 }
 
-// One send of the exchange under way, then its pause.
-void DriveSession::sendTry(TimePoint now) {
+// One send of the exchange under way, then its pause. The pause runs from the
+// moment the send went out, read after it: whatever else the thread did
+// before (other drives' sends, a slow send), the drive gets its whole pause.
+void DriveSession::sendTry() {
   ++tries_;
-  lastSend_ = now;
   SendResult sent = SendResult::sent;
   milliseconds pause{};
   switch (phase_) {
@@ -137,11 +96,12 @@ void DriveSession::sendTry(TimePoint now) {
     case Phase::programming: {
       const std::size_t offset = block_ * BLOCK_SIZE;
       const std::size_t length = std::min(BLOCK_SIZE, image_->size - offset);
+      const TimePoint began = transport_.now();
       sent = sendCommand(CMD_PROGRAM_BLOCK, IMAGE_LOAD_ADDRESS + static_cast<std::uint32_t>(offset),
                          image_->bytes().subspan(offset, length));
       // Only a send that went out can be answered.
       if (sent == SendResult::sent) {
-        tracker_.sent(block_, now);
+        tracker_.sent(block_, began);
       }
       pause = PROGRAM_BLOCK_PAUSE;
       break;
@@ -159,15 +119,20 @@ void DriveSession::sendTry(TimePoint now) {
       return;
   }
   if (sent != SendResult::unreachable) {
-    deadline_ = now + pause;
+    pauseFrom(pause);
   }
+}
+
+void DriveSession::pauseFrom(std::chrono::milliseconds pause) {
+  lastSend_ = transport_.now();
+  deadline_ = lastSend_ + pause;
 }
 
 void DriveSession::retryOrFail(TimePoint now) {
   if (tries_ < EXCHANGE_TRIES) {
-    sendTry(now);
+    sendTry();
   } else if (phase_ == Phase::identityProbe) {
-    beginConnection(now);  // not in its monitor state yet: connect as to program
+    beginConnection();  // not in its monitor state yet: connect as to program
   } else if (phase_ == Phase::currentCheck) {
     beginProgramming(now);  // no confirmation: the drive is programmed in full
   } else {
@@ -177,28 +142,27 @@ void DriveSession::retryOrFail(TimePoint now) {
 
 // ---- the stages -----------------------------------------------------------------
 
-void DriveSession::beginConnection(TimePoint now) {
+void DriveSession::beginConnection() {
   phase_ = Phase::connection;
   answered_ = false;
   countdown_ = CONNECT_TRIES;
   observer_.stageStarted(drive_, Stage::connection);
-  sendConnect(now);
+  sendConnect();
 }
 
-void DriveSession::sendConnect(TimePoint now) {
-  lastSend_ = now;
+void DriveSession::sendConnect() {
   if (sendCommand(CMD_CONNECT, 0, {}) == SendResult::unreachable) {
     return;
   }
   observer_.countdown(drive_, countdown_--);
-  deadline_ = now + CONNECT_PAUSE;
+  pauseFrom(CONNECT_PAUSE);
 }
 
 // The monitor state is reached in a programming run. With -s, a drive that
 // reports the file's digest is first asked to verify what it holds.
 void DriveSession::afterMonitor(TimePoint now) {
   observer_.stageCompleted(drive_, Stage::monitor);
-  if (skipCurrent_ && driveDigest_ && *driveDigest_ == image_->digest) {
+  if (skipCurrent_ && identity_.digest() && *identity_.digest() == image_->digest) {
     beginExchange(Phase::currentCheck, now);
     return;
   }
@@ -250,7 +214,7 @@ void DriveSession::onDeadline(TimePoint now) {
   switch (phase_) {
     case Phase::linkStart:
       if (mode_ == MODE_PROGRAM) {
-        beginConnection(now);
+        beginConnection();
       } else {
         observer_.stageStarted(drive_, Stage::identityProbe);
         beginExchange(Phase::identityProbe, now);
@@ -266,7 +230,7 @@ void DriveSession::onDeadline(TimePoint now) {
         observer_.stageStarted(drive_, Stage::monitorPause);
         deadline_ = now + MONITOR_PAUSE;
       } else {
-        sendConnect(now);
+        sendConnect();
       }
       break;
     case Phase::monitorPause:
@@ -279,7 +243,13 @@ void DriveSession::onDeadline(TimePoint now) {
       if (!answered_) {
         retryOrFail(now);
       } else if (mode_ != MODE_PROGRAM) {
-        finishReport();
+        // An answer without the digest does not end the wait at once.
+        reportDue_ = true;
+        if (identity_.digest() || now >= identity_.waitEnds()) {
+          finishReport();
+        } else {
+          deadline_ = identity_.waitEnds();
+        }
       } else {
         afterMonitor(now);
       }
@@ -366,7 +336,7 @@ void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> 
 }
 
 void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
-  if (answered_) {
+  if (answered_ && mode_ == MODE_PROGRAM) {
     // The first answer counts; a drive that answers twice is heard once. A
     // second answer to a single send is a copy, whose lateness the blocks
     // must wait out.
@@ -375,17 +345,22 @@ void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
     }
     return;
   }
-  answered_ = true;
-  identityAnswered_ = now;
-  tracker_.noteAnswerTime(now - lastSend_);
-  const std::optional<UnitIdentity> identity = responseIdentity(response);
-  identityComplete_ = identity.has_value();
-  driveDigest_ = responseDigest(response);
-  if (identity) {
-    observer_.identityReceived(drive_, *identity);
+  if (!answered_) {
+    answered_ = true;
+    identityAnswered_ = now;
+    // At most the time since the exchange's first send: it may answer any try.
+    tracker_.noteAnswerTime(now - exchangeStarted_);
   }
-  if (mode_ == MODE_PROGRAM && driveDigest_) {
-    observer_.digestReceived(drive_, *driveDigest_);
+  if (const std::optional<UnitIdentity> shown = identity_.take(response, now)) {
+    observer_.identityReceived(drive_, *shown);
+  }
+  // Once the pause after the send has run out, the answer that brings the
+  // digest ends the wait at once.
+  if (reportDue_ && identity_.digest()) {
+    finishReport();
+  }
+  if (mode_ == MODE_PROGRAM && identity_.digest()) {
+    observer_.digestReceived(drive_, *identity_.digest());
   }
 }
 
@@ -413,19 +388,20 @@ void DriveSession::takeBlockAnswer(TimePoint now) {
 }
 
 void DriveSession::finishReport() {
-  if (!identityComplete_) {
+  if (!identity_.identityShown()) {
     fail(FailureReason::noIdentity);
     return;
   }
-  if (!driveDigest_) {
+  const std::optional<Digest>& driveDigest = identity_.digest();
+  if (!driveDigest) {
     fail(FailureReason::noDigest);
     return;
   }
   if (mode_ == MODE_VERIFY) {
     const Digest& fileDigest = image_->digest;
-    observer_.digestVerdict(drive_, fileDigest, *driveDigest_, fileDigest == *driveDigest_);
+    observer_.digestVerdict(drive_, fileDigest, *driveDigest, fileDigest == *driveDigest);
   } else {
-    observer_.digestReceived(drive_, *driveDigest_);
+    observer_.digestReceived(drive_, *driveDigest);
   }
   finish(SessionResult::completed);
 }

@@ -15,6 +15,7 @@
 // nothing more sent.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,6 +24,7 @@
 #include "image/image.h"
 #include "link/transport.h"
 #include "session/block_tracker.h"
+#include "session/identity_answers.h"
 #include "session/observer.h"
 
 class DriveSession {
@@ -69,13 +71,14 @@ class DriveSession {
   std::optional<std::uint8_t> codeInFlight() const;
 
   void beginExchange(Phase phase, TimePoint now);
-  void sendTry(TimePoint now);
-  void sendConnect(TimePoint now);
+  void sendTry();
+  void sendConnect();
+  void pauseFrom(std::chrono::milliseconds pause);
   SendResult sendCommand(std::uint16_t code, std::uint32_t target,
                          std::span<const std::uint8_t> payload);
   void retryOrFail(TimePoint now);
 
-  void beginConnection(TimePoint now);
+  void beginConnection();
   void afterMonitor(TimePoint now);
   void beginProgramming(TimePoint now);
   void beginBlock(TimePoint now);
@@ -101,7 +104,8 @@ class DriveSession {
   Phase phase_ = Phase::linkStart;
   std::optional<TimePoint> deadline_;
   SessionResult result_ = SessionResult::failed;
-  TimePoint lastSend_{};
+  TimePoint lastSend_{};         // when the last send went out
+  TimePoint exchangeStarted_{};  // when the exchange under way began
   int tries_ = 0;
   int countdown_ = 0;
   bool answered_ = false;
@@ -111,7 +115,7 @@ class DriveSession {
   std::size_t blocksReported_ = 0;
   BlockTracker tracker_;
 
-  bool identityComplete_ = false;
+  IdentityAnswers identity_;
   TimePoint identityAnswered_{};
-  std::optional<Digest> driveDigest_;
+  bool reportDue_ = false;  // -u, -v: the pause after the answered send ran out
 };

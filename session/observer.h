@@ -37,6 +37,7 @@ enum class FailureReason : std::uint8_t {
   noIdentity,   // -u, -v: the drive's answer lacks the whole identity record
   noDigest,     // -u, -v: the drive's answer lacks its firmware digest
   interrupted,  // the user stopped the run (Ctrl+C, SIGTERM, a closed terminal)
+  notUnicast,   // a multicast (224.0.0.0/4) or reserved (240.0.0.0/4) address
 };
 
 struct Failure {

@@ -230,6 +230,14 @@ std::vector<DriveCase> lossyDrives() {
   drives.push_back({"TwiceAtOnce", "--twice --drop-in 17:4", true});
   drives.push_back({"TwiceSecondCopyInTheNextPause", "--twice-gap-ms 70 --drop-in 17:4", true});
   drives.push_back({"TwiceAndLate", "--twice --delay-ms 70 --drop-in 17:6", false});
+  // Only the blocks are answered late: the identity answer, at once, tells
+  // nothing of the time a block answer takes.
+  drives.push_back({"PromptIdentityBlocksLate70BlockLost",
+                    "--delay-ms 70 --fault-code 17 --drop-in 17:4", true});
+  drives.push_back({"PromptIdentityBlocksLate100BlockAndAnswerLost",
+                    "--delay-ms 100 --fault-code 17 --drop-in 17:4 --drop-out 17:8", true});
+  drives.push_back({"PromptIdentityBlocksJittering",
+                    "--delay-ms 40 --jitter-ms 80 --fault-code 17 --drop-in 17:4,17:9", false});
   // A copy of the identity answer comes while the second block is lost.
   drives.push_back({"LateIdentityCopyDuringTheBlocks",
                     "--twice-gap-ms 240 --fault-code 20 --drop-in 17:2", false});
@@ -332,7 +340,10 @@ INSTANTIATE_TEST_SUITE_P(
         // No network of the PC leads there.
         NoDrive{"BehindTheGateway", "-ip 10.99.0.5 -u", LabShape::gatewayRoute, 1},
         NoDrive{"NoRouteAtAll", "-ip 10.99.0.5 -u", LabShape::noDefaultRoute, 1},
-        NoDrive{"TheSubnetBroadcast", "-ip 192.168.124.255 -u", LabShape::gatewayRoute, 1}),
+        NoDrive{"TheSubnetBroadcast", "-ip 192.168.124.255 -u", LabShape::gatewayRoute, 1},
+        // Refused before anything is sent.
+        NoDrive{"AMulticastGroup", "-ip 224.0.0.1 -u", LabShape::gatewayRoute, 0},
+        NoDrive{"AReservedAddress", "-ip 240.0.0.1 -fp fw.bin", LabShape::gatewayRoute, 0}),
     testing::PrintToStringParamName());
 
 // --- the console and the file ----------------------------------------------------------
