@@ -73,7 +73,7 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
     case EntryAction::discovery: {
       // Discovery writes its own lines: its opening line ends its line, each
       // drive's line does not.
-      const bool none = runDiscovery(&interrupts).empty();
+      const bool none = runDiscovery(&interrupts).drives.empty();
       out.wroteElsewhere(none);
       if (interrupts.requested()) {
         out.write(DISCOVERY_INTERRUPTED);

@@ -78,8 +78,13 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
       return end;
     }
   }
+  // -a: drives that answered beyond what one run serves; the run then
+  // serves the others and ends with status 1.
+  std::vector<std::uint32_t> leftOut;
   if (settings.everyDiscovered) {
-    drives = runDiscovery(&interrupts);
+    FoundDrives found = runDiscovery(&interrupts);
+    drives = std::move(found.drives);
+    leftOut = std::move(found.leftOut);
     if (interrupts.requested()) {
       out.write(DISCOVERY_INTERRUPTED);
       return end;
@@ -143,8 +148,12 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
   if (settings.mode == MODE_IDENTITY) {
     writeInventory(ended.drives, out);
   }
-  // Records that could not all be written fail the run.
-  end.outcome =
-      allSucceeded(ended.drives) && !ended.recordsLost ? RunOutcome::done : RunOutcome::failed;
+  if (!leftOut.empty()) {
+    out.write(leftOutLine(leftOut));
+  }
+  // Records that could not all be written, or drives left out, fail the run.
+  end.outcome = allSucceeded(ended.drives) && !ended.recordsLost && leftOut.empty()
+                    ? RunOutcome::done
+                    : RunOutcome::failed;
   return end;
 }

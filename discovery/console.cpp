@@ -1,5 +1,7 @@
 // `-d` on the console, with the lines the loader has always printed.
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "discovery/discovery.h"
 
@@ -12,6 +14,8 @@ class ConsoleReport final : public DiscoveryObserver {
                 (address >> 8) & 0xFFu, address & 0xFFu);
     std::fflush(stdout);
   }
+
+  void driveLeftOut(std::uint32_t address) override { leftOut.push_back(address); }
 
   void failed(DiscoveryFailure failure) override {
     switch (failure) {
@@ -27,11 +31,26 @@ class ConsoleReport final : public DiscoveryObserver {
     }
     std::fflush(stdout);
   }
+
+  std::vector<std::uint32_t> leftOut;
 };
 
 }  // namespace
 
-std::vector<std::uint32_t> runDiscovery(const InterruptWatch* interrupts) {
+std::string leftOutLine(const std::vector<std::uint32_t>& leftOut) {
+  std::string line = "\nERROR: " + std::to_string(leftOut.size()) + " more drive" +
+                     (leftOut.size() == 1 ? "" : "s") + " answered than a run serves (" +
+                     std::to_string(MAX_DISCOVERED) + "), left out:";
+  for (const std::uint32_t a : leftOut) {
+    char text[20];
+    std::snprintf(text, sizeof text, " %u.%u.%u.%u", a >> 24, (a >> 16) & 0xFFu, (a >> 8) & 0xFFu,
+                  a & 0xFFu);
+    line += text;
+  }
+  return line;
+}
+
+FoundDrives runDiscovery(const InterruptWatch* interrupts) {
   std::fputs("\nRetrieving IP Address of all Drives on LAN, please wait....\n", stdout);
   std::fflush(stdout);
   if (!netStartup()) {
@@ -39,7 +58,11 @@ std::vector<std::uint32_t> runDiscovery(const InterruptWatch* interrupts) {
   }
   SystemNetwork network(interrupts);
   ConsoleReport report;
-  std::vector<std::uint32_t> found = discoverDrives(network, report);
+  FoundDrives found{discoverDrives(network, report), report.leftOut};
   netCleanup();
+  if (!found.leftOut.empty() && (interrupts == nullptr || !interrupts->requested())) {
+    std::fputs(leftOutLine(found.leftOut).c_str(), stdout);
+    std::fflush(stdout);
+  }
   return found;
 }

@@ -39,15 +39,22 @@ class Listing {
   // Takes in one datagram from address from.
   void take(std::span<const std::uint8_t> datagram, std::uint32_t from) {
     // 0.0.0.0 is no drive's address.
-    if (!isDiscoveryReply(datagram) || from == 0 || drives.size() == MAX_DISCOVERED ||
+    if (!isDiscoveryReply(datagram) || from == 0 ||
         std::find(drives.begin(), drives.end(), from) != drives.end()) {
       return;
     }
-    drives.push_back(from);
-    observer_.driveFound(from);
+    if (drives.size() < MAX_DISCOVERED) {
+      drives.push_back(from);
+      observer_.driveFound(from);
+    } else if (leftOut.size() < MAX_LEFT_OUT &&
+               std::find(leftOut.begin(), leftOut.end(), from) == leftOut.end()) {
+      leftOut.push_back(from);
+      observer_.driveLeftOut(from);
+    }
   }
 
   std::vector<std::uint32_t> drives;
+  std::vector<std::uint32_t> leftOut;
 
  private:
   DiscoveryObserver& observer_;

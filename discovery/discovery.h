@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "platform/adapters.h"
@@ -25,8 +26,10 @@
 inline constexpr std::uint32_t BROADCAST_ADDRESS = 0xFFFFFFFFu;  // 255.255.255.255
 inline constexpr int DISCOVERY_ROUNDS = 5;
 inline constexpr int ROUND_INTERVAL_MS = 1000;
-// At most this many drives are listed; later ones are not.
+// At most this many drives are listed; later ones are left out, and told
+// apart (at most MAX_LEFT_OUT of them).
 inline constexpr std::size_t MAX_DISCOVERED = 100;
+inline constexpr std::size_t MAX_LEFT_OUT = 1000;
 
 enum class DiscoveryFailure : std::uint8_t {
   socketFailed,      // adapters were there, but no socket could be opened
@@ -40,6 +43,8 @@ class DiscoveryObserver {
   virtual ~DiscoveryObserver() = default;
   // A drive answered for the first time in this run.
   virtual void driveFound(std::uint32_t address) = 0;
+  // A drive answered for the first time once MAX_DISCOVERED were listed.
+  virtual void driveLeftOut(std::uint32_t /*address*/) {}
   virtual void failed(DiscoveryFailure failure) = 0;
 };
 
@@ -101,8 +106,17 @@ class SystemNetwork final : public DiscoveryNetwork {
 // drives found so far.
 std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer);
 
+struct FoundDrives {
+  std::vector<std::uint32_t> drives;   // in the order of their first answer
+  std::vector<std::uint32_t> leftOut;  // answered once the list was full
+};
+
 // `-d` on the console: the opening line, then one line per drive found and
-// one per failure, as they happen, over the platform's network. Returns the
-// drives found, in the order of their first answer (-a runs them all).
-// With interrupts, it stops the moment the user asks to stop.
-std::vector<std::uint32_t> runDiscovery(const InterruptWatch* interrupts = nullptr);
+// one per failure, as they happen, over the platform's network, and at the
+// end the line of the drives left out, if any. Returns the drives found
+// (-a runs them all). With interrupts, it stops the moment the user asks to
+// stop.
+FoundDrives runDiscovery(const InterruptWatch* interrupts = nullptr);
+
+// The line that names the drives left out of a full list.
+std::string leftOutLine(const std::vector<std::uint32_t>& leftOut);

@@ -142,6 +142,8 @@ class Record final : public DiscoveryObserver {
     events.push_back("+" + std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
                      std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255));
   }
+  void driveLeftOut(std::uint32_t a) override { leftOut.push_back(a); }
+  std::vector<std::uint32_t> leftOut;
   void failed(DiscoveryFailure f) override {
     events.push_back(f == DiscoveryFailure::socketFailed       ? "socket"
                      : f == DiscoveryFailure::setsockoptFailed ? "setsockopt"
@@ -239,6 +241,21 @@ TEST(DiscoveryTest, AHundredDrivesAreListedAndNoMore) {
   ASSERT_EQ(found.size(), 100u);
   EXPECT_EQ(found.back(), ip(192, 168, 125, 100));
   EXPECT_EQ(record.events.size(), 100u);
+  // The rest are told apart, each once.
+  FakeNetwork more;
+  more.adapterList = {MACHINE};
+  for (unsigned i = 0; i < 103; ++i) {
+    more.arrive(1 + i, 100, ip(192, 168, 125, 1 + i), REPLY);
+    more.arrive(2000 + i, 100, ip(192, 168, 125, 1 + i), REPLY);
+  }
+  Record told;
+  EXPECT_EQ(discoverDrives(more, told).size(), 100u);
+  EXPECT_EQ(told.leftOut,
+            (std::vector<std::uint32_t>{ip(192, 168, 125, 101), ip(192, 168, 125, 102),
+                                        ip(192, 168, 125, 103)}));
+  EXPECT_EQ(leftOutLine(told.leftOut),
+            "\nERROR: 3 more drives answered than a run serves (100), left out: 192.168.125.101 "
+            "192.168.125.102 192.168.125.103");
 }
 
 // An adapter whose socket can't be set up is left out and the others go on;
