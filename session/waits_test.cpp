@@ -109,8 +109,8 @@ TEST(Horizon, EveryBlockReachesTheDriveOrTheRunFails) {
           std::to_string(d.late) + " ms" + (d.jitter ? " with jitter, " : ", ") + loss.loss;
       const bool whole = std::equal(net.memory.begin(), net.memory.end(), image.bytes().begin(),
                                     image.bytes().end());
-      const bool completed = events == "identity123456 programmed completed";
-      EXPECT_TRUE(completed ? whole : events == "identity123456 fail:noAnswer failed")
+      const bool completed = events == "identity123456 digest programmed completed";
+      EXPECT_TRUE(completed ? whole : events == "identity123456 digest fail:noAnswer failed")
           << what << ": " << events;
       // A retry's answer comes within the five tries unless the drive takes
       // longer than the four pauses after the first.
