@@ -235,4 +235,34 @@ TEST(DiscoveryRunTest, ADriveOnTheLanWithoutTheDefaultRouteCanBeProgrammed) {
   EXPECT_EQ(log.find("rx " + lab->secondHostIp + ":"), std::string::npos) << log;
 }
 
+// -a with more drives answering than a run serves: the first 100 are
+// served, and the one left out is named after the list and again at the
+// end; the run ends with status 1 although every drive served completed.
+TEST(DiscoveryRun, DrivesBeyondAHundredAreNamedAndTheRunFails) {
+  if (!canMakeNamespaces()) {
+    GTEST_SKIP() << NO_NAMESPACES;
+  }
+  auto lab = makeNetLab({.extraDriveAddresses = 100, .requireIsolation = true});
+  std::string list = lab->driveIp;
+  for (const std::string& ip : lab->extraDriveIps) {
+    list += "," + ip;
+  }
+  BackgroundProcess drives = startProcess(lab->inDrive(
+      {drivesimPath(), "--discovery", "--quiet", "--idle-timeout", "60", "--ip", list}));
+  ASSERT_TRUE(waitForOutput(drives, "ready", std::chrono::seconds(10)));
+  std::vector<std::string> argv = tovrinCommand();
+  argv.insert(argv.end(), {"-a", "-u"});
+  const ProcessResult r = runProcess(lab->inHost(argv), std::chrono::seconds(60));
+  stopProcess(drives, std::chrono::seconds(0));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(count(r.out, PREFIX), 100u);
+  const std::string leftOut = "\nERROR: 1 more drive answered than a run serves (100), left out: ";
+  ASSERT_EQ(count(r.out, leftOut), 2u) << r.out.substr(0, 3000);
+  const std::size_t named = r.out.find(leftOut) + leftOut.size();
+  const std::string address = r.out.substr(named, r.out.find_first_of("\n", named) - named);
+  EXPECT_EQ(count(r.out, PREFIX + address + " "), 0u) << address;
+  EXPECT_NE(r.out.find("100 drives: 100 identity read\n"), std::string::npos)
+      << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
+}
+
 }  // namespace

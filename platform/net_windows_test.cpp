@@ -111,4 +111,22 @@ TEST_F(Net, AWaitEndsWithTheDatagramOrItsTime) {
   EXPECT_EQ(netWaitReadable(rx, 2000), NetResult::ok);
 }
 
+// The loader's socket never holds the thread up: non-blocking, with the send
+// queue it asks for, and a datagram still received whole after a wait.
+TEST_F(Net, ANonBlockingSocketSendsAndReceivesAtOnce) {
+  const NetSocket rx = openSocket(PORT_A, 50);
+  ASSERT_TRUE(netSetNonBlocking(rx));
+  EXPECT_GE(netSetSendBuffer(rx, 1 << 20), std::size_t{1} << 20);
+  const std::vector<std::uint8_t> sent(524, 0x11);
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(netSend(rx, sent.data(), sent.size(), LOOPBACK, PORT_B, true), NetSend::sent);
+  }
+  const std::uint8_t ping = 1;
+  ASSERT_TRUE(netSendTo(openSocket(PORT_B, 0), &ping, 1, LOOPBACK, PORT_A, true));
+  ASSERT_EQ(netWaitReadable(rx, 2000), NetResult::ok);
+  const Received r = receive(rx);
+  EXPECT_EQ(r.result, NetResult::ok);
+  EXPECT_EQ(r.size, 1u);
+}
+
 }  // namespace
