@@ -117,7 +117,7 @@ TEST_P(AbsentDrives, FailAloneWhileThePresentKeepTheirPace) {
     EXPECT_LE(commands.back().second - commands.front().second, 1.15 * FLOOR_SECONDS) << address;
   }
   for (const std::string& address : nobody) {
-    EXPECT_NE(rowOf(r.out, address).find("failed at connect: no answer"), std::string::npos)
+    EXPECT_NE(rowOf(r.out, address).find("failed at connection: no answer"), std::string::npos)
         << address << ": " << rowOf(r.out, address);
   }
 }
