@@ -122,6 +122,13 @@ current:
   returned: always
   type: list
   elements: str
+differs:
+  description: >-
+    Addresses of the drives whose firmware digest differs from the file's
+    (verify runs, check mode included). A verify task does not fail for them.
+  returned: always
+  type: list
+  elements: str
 failed_drives:
   description: Addresses of the drives that failed, were interrupted or not started.
   returned: always
@@ -230,7 +237,7 @@ def write_record_file(path, records):
     os.rename(part, path)
 
 
-def summarise(records, run_mode, listed):
+def summarise(records, listed):
     """The module's result from the run's records: per-drive entries, the
     address lists and what failed. listed: the addresses asked for (empty
     with all_drives), each of which must have a record."""
@@ -267,7 +274,7 @@ def run_module():
         supports_check_mode=True,
     )
     params = module.params
-    result = dict(changed=False, programmed=[], current=[], failed_drives=[], would_program=[], records=[])
+    result = dict(changed=False, programmed=[], current=[], differs=[], failed_drives=[], would_program=[], records=[])
 
     if bool(params["all_drives"]) == bool(params["drives"]):
         module.fail_json(msg="give either the drives' addresses (drives) or all_drives: true", **result)
@@ -276,6 +283,11 @@ def run_module():
         module.fail_json(msg="canaries must be 1 to 100, not %d" % canaries, **result)
     if params["mode"] != "identity" and not os.path.isfile(params["firmware"]):
         module.fail_json(msg="the firmware file %s is not on the host" % params["firmware"], **result)
+
+    record_file = params["record_file"]
+    if record_file and os.path.exists(record_file):
+        # A stale file must not pass for this run's records.
+        os.remove(record_file)
 
     if os.path.isabs(params["loader"]):
         loader = params["loader"] if os.access(params["loader"], os.X_OK) else None
@@ -290,10 +302,6 @@ def run_module():
 
     # Check mode programs nothing: a verify run tells which drives differ.
     run_mode = "verify" if module.check_mode and params["mode"] == "program" else params["mode"]
-    record_file = params["record_file"]
-    if record_file and os.path.exists(record_file):
-        # A stale file must not pass for this run's records.
-        os.remove(record_file)
 
     record_path = os.path.join(module.tmpdir, "records.jsonl")
     cmd = loader_command(loader, params, run_mode, record_path)
@@ -314,11 +322,12 @@ def run_module():
     if not records:
         module.fail_json(msg="the loader wrote no record (exit status %d): %s" % (rc, console_tail(stdout)), **result)
 
-    summary = summarise(records, run_mode, [] if params["all_drives"] else params["drives"])
+    summary = summarise(records, [] if params["all_drives"] else params["drives"])
     result.update(
         drives=summary["drives"],
         programmed=summary["programmed"],
         current=summary["current"],
+        differs=summary["differs"],
         failed_drives=summary["failed_drives"],
     )
     if run_mode != params["mode"]:

@@ -242,6 +242,15 @@ class TestOutcome:
                 False,
                 "2 digest-equal",
             ),
+            (
+                "verify, one differs",
+                1,
+                [record(TWO[0], "digest-differs", mode="verify"), record(TWO[1], "digest-equal", mode="verify")],
+                False,
+                False,
+                False,
+                "1 digest-differs, 1 digest-equal",
+            ),
             ("refused", 2, [], False, False, True, "refused the run before touching a drive: console text"),
             ("no records", 1, [], False, False, True, "wrote no record (exit status 1)"),
             ("a drive without record", 0, [record(TWO[0], "programmed")], False, True, True, "10.0.0.6: no record"),
@@ -258,7 +267,8 @@ class TestOutcome:
         ],
     )
     def test_result_follows_the_records(self, cell, name, rc, records, check_mode, changed, failed, words):
-        result = cell.run(FakeLoader(rc=rc, records=records), check_mode=check_mode, drives=TWO)
+        mode = "verify" if name.startswith("verify") else "program"
+        result = cell.run(FakeLoader(rc=rc, records=records), check_mode=check_mode, drives=TWO, mode=mode)
         assert result["changed"] is changed, name
         assert result["failed"] is failed, name
         assert words in result["msg"], name
@@ -282,7 +292,7 @@ class TestOutcome:
     def test_check_mode_says_which_drives_would_be_programmed(self, cell):
         records = [record(TWO[0], "digest-differs", mode="verify"), record(TWO[1], "digest-differs", mode="verify")]
         result = cell.run(FakeLoader(rc=1, records=records), check_mode=True, drives=TWO)
-        assert result["would_program"] == TWO and result["programmed"] == []
+        assert result["would_program"] == TWO == result["differs"] and result["programmed"] == []
         # Ansible takes a result's "rc" other than 0 for a failed task.
         assert "rc" not in result and result["exit_status"] == 1
 
@@ -307,6 +317,12 @@ class TestRecordFile:
         lines = [json.loads(line) for line in keep.read_text().splitlines()]
         assert [r["result"] for r in lines] == ["current", "current"]
         assert first["changed"] and not second["changed"]
+
+    def test_a_stale_file_is_removed_when_the_loader_is_missing_in_check_mode(self, cell):
+        keep = cell.tmp / "last-run.jsonl"
+        keep.write_text(json.dumps(record(TWO[0], "programmed")) + "\n")
+        result = cell.run(FakeLoader(), check_mode=True, drives=TWO, loader="/no/such/tovrin", record_file=str(keep))
+        assert result["changed"] and not os.path.exists(str(keep))
 
     def test_a_stale_file_is_removed_when_the_loader_refused(self, cell):
         keep = cell.tmp / "last-run.jsonl"
