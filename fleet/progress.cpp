@@ -21,7 +21,7 @@ constexpr std::size_t MIN_BAR_CELLS = 8;
 // Before the first block is confirmed (count 0) nothing is done yet.
 std::string bar(std::size_t done, std::size_t count, std::size_t width) {
   const std::size_t percent = count == 0 ? 0 : done * 100 / count;
-  const std::string figure = std::to_string(percent) + "%";
+  std::string figure = std::to_string(percent) + "%";
   if (width < MIN_BAR_CELLS + BAR_FRAME) {
     return figure;
   }
