@@ -259,7 +259,7 @@ TEST(DiscoveryRun, DrivesBeyondAHundredAreNamedAndTheRunFails) {
   const std::string leftOut = "\nERROR: 1 more drive answered than a run serves (100), left out: ";
   ASSERT_EQ(count(r.out, leftOut), 2u) << r.out.substr(0, 3000);
   const std::size_t named = r.out.find(leftOut) + leftOut.size();
-  const std::string address = r.out.substr(named, r.out.find_first_of("\n", named) - named);
+  const std::string address = r.out.substr(named, r.out.find('\n', named) - named);
   EXPECT_EQ(count(r.out, PREFIX + address + " "), 0u) << address;
   EXPECT_NE(r.out.find("100 drives: 100 identity read\n"), std::string::npos)
       << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
