@@ -6,6 +6,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 #include "platform/adapters.h"
@@ -47,7 +48,16 @@ std::vector<NetAdapter> netListAdapters() {
 NetResult netWaitAny(std::span<const NetSocket> sockets, int timeoutMs,
                      std::vector<std::size_t>* ready) {
   ready->clear();
-  std::vector<pollfd> fds(sockets.size());
+  // The loader's wait (its socket and the stop request) polls from the stack:
+  // nothing is allocated per datagram. Only long lists of sockets allocate.
+  constexpr std::size_t ON_STACK = 8;
+  std::array<pollfd, ON_STACK> few{};
+  std::vector<pollfd> many;
+  if (sockets.size() > ON_STACK) {
+    many.resize(sockets.size());
+  }
+  const std::span<pollfd> fds =
+      many.empty() ? std::span<pollfd>(few).first(sockets.size()) : std::span<pollfd>(many);
   for (std::size_t i = 0; i < sockets.size(); ++i) {
     fds[i].fd = static_cast<int>(sockets[i]);
     fds[i].events = POLLIN;
