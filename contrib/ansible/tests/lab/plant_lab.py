@@ -97,7 +97,6 @@ class Lab:
         self.drive_ns = dict((cell, "%sd%d" % (self.prefix, i + 1)) for i, cell in enumerate(self.cells))
         self.namespaces = []
         self.processes = {}  # name -> Popen
-        self.made_privsep_dir = False
 
     # --- set-up ---------------------------------------------------------------
 
@@ -147,11 +146,6 @@ class Lab:
         with open(self.known_hosts, "w") as out:
             for i in range(CELLS):
                 out.write("%s.%d %s\n" % (SSH_NET, 11 + i, " ".join(host_public)))
-        # sshd wants its privilege separation folder (made by its service on a
-        # Debian system); made here when missing, removed again at the end.
-        if not os.path.isdir("/run/sshd"):
-            os.makedirs("/run/sshd", 0o755)
-            self.made_privsep_dir = True
         for i, cell in enumerate(self.cells):
             folder = os.path.join(self.work, cell)
             config = os.path.join(folder, "sshd_config")
@@ -170,9 +164,14 @@ class Lab:
                     "Subsystem sftp internal-sftp\n"
                     % (SSH_NET, 11 + i, self.host_key, os.path.join(keys, "authorized_keys"), os.path.join(folder, "sshd.pid"))
                 )
+            # sshd wants its privilege separation folder /run/sshd (its
+            # service makes it on a Debian system): in the mount namespace
+            # that "ip netns exec" gives it, a /run of its own holds one, so
+            # the system's /run is left alone.
+            sshd = "mount -t tmpfs -o mode=755 tvalab /run && mkdir /run/sshd && exec /usr/sbin/sshd \"$@\""
             self.spawn(
                 "sshd-" + cell,
-                ["ip", "netns", "exec", self.cell_ns[cell], "/usr/sbin/sshd", "-D", "-f", config, "-E", os.path.join(folder, "sshd.log")],
+                ["ip", "netns", "exec", self.cell_ns[cell], "sh", "-c", sshd, "sshd", "-D", "-f", config, "-E", os.path.join(folder, "sshd.log")],
             )
         for i, cell in enumerate(self.cells):
             self.wait_for_ssh("%s.%d" % (SSH_NET, 11 + i), cell)
@@ -254,11 +253,6 @@ class Lab:
         for ns in reversed(self.namespaces):
             subprocess.run(["ip", "netns", "del", ns], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.namespaces = []
-        if self.made_privsep_dir:
-            try:
-                os.rmdir("/run/sshd")
-            except OSError:
-                pass
 
     def pids_in_namespaces(self):
         pids = set()
