@@ -14,44 +14,37 @@ void BlockTracker::noteCopyGap(Duration gap) {
 // The oldest send an answer arriving now could belong to: the oldest still
 // outstanding, or one given up as lost within MAX_HORIZON (a guess that may
 // have been too short).
-BlockTracker::Duration BlockTracker::longestPossible(TimePoint now) {
-  while (givenUpCount_ > 0 && now - givenUp_[givenUpHead_] >= MAX_HORIZON) {
-    givenUpHead_ = (givenUpHead_ + 1) % CAPACITY;
-    --givenUpCount_;
-  }
+BlockTracker::Duration BlockTracker::longestPossible(TimePoint now) const {
   std::optional<TimePoint> oldest;
-  if (givenUpCount_ > 0) {
-    oldest = givenUp_[givenUpHead_];
+  for (std::size_t i = 0; i < givenUp_.size(); ++i) {
+    if (now - givenUp_[i] < MAX_HORIZON) {
+      oldest = givenUp_[i];
+      break;
+    }
   }
-  if (count_ > 0 && (!oldest || sends_[head_].at < *oldest)) {
-    oldest = sends_[head_].at;
+  if (!sends_.empty() && (!oldest || sends_.front().at < *oldest)) {
+    oldest = sends_.front().at;
   }
   return oldest ? now - *oldest : Duration{0};
 }
 
 void BlockTracker::learn(TimePoint now) { noteAnswerTime(longestPossible(now)); }
 
-void BlockTracker::confirm(std::size_t block, TimePoint now) {
-  confirmations_[confirmationsNext_] = Confirmation{block, now};
-  confirmationsNext_ = (confirmationsNext_ + 1) % CAPACITY;
-  confirmationsCount_ = std::min(confirmationsCount_ + 1, CAPACITY);
-}
-
 BlockTracker::Verdict BlockTracker::answeredByTime(std::size_t current, TimePoint now) {
   Verdict verdict;
-  if (count_ == 0) {
+  if (sends_.empty()) {
     // Between blocks nothing is outstanding for a copy to stand in for.
     if (lastAnswer_) {
       noteCopyGap(now - *lastAnswer_);
     }
     return verdict;
   }
-  const Send oldest = sends_[head_];
+  const Event oldest = sends_.front();
   lastAnswer_ = now;
   if (oldest.block != current) {
     return verdict;
   }
-  confirm(current, now);
+  confirmations_.push(Event{current, now});
   verdict.confirms = true;
   return verdict;
 }
@@ -60,46 +53,35 @@ BlockTracker::Duration BlockTracker::horizon() const {
   return std::clamp(2 * longestAnswer_, pause_, Duration{MAX_HORIZON});
 }
 
-void BlockTracker::dropOldest() {
-  head_ = (head_ + 1) % CAPACITY;
-  --count_;
-}
-
 void BlockTracker::giveUpOldest() {
-  if (givenUpCount_ == CAPACITY) {
-    givenUpHead_ = (givenUpHead_ + 1) % CAPACITY;
-    --givenUpCount_;
-  }
-  givenUp_[(givenUpHead_ + givenUpCount_) % CAPACITY] = sends_[head_].at;
-  ++givenUpCount_;
-  dropOldest();
+  givenUp_.push(sends_.front().at);
+  sends_.pop();
 }
 
 void BlockTracker::sent(std::size_t block, TimePoint at) {
-  if (count_ == CAPACITY) {
+  if (sends_.full()) {
     giveUpOldest();
   }
-  sends_[(head_ + count_) % CAPACITY] = Send{block, at};
-  ++count_;
+  sends_.push(Event{block, at});
 }
 
 BlockTracker::Verdict BlockTracker::answered(std::size_t current, TimePoint now) {
   // Learnt before anything is given up by the horizon this answer may widen.
   learn(now);
-  drained(now);
+  giveUpLost(now);
   if (copies_) {
     return answeredByTime(current, now);
   }
   Verdict verdict;
-  if (count_ == 0) {
+  if (sends_.empty()) {
     if (lastAnswer_) {
       noteCopyGap(now - *lastAnswer_);
     }
     // A surplus: re-send from the earliest block confirmed within the
     // horizon, unless a re-send has started there (or later) already.
     std::optional<std::size_t> earliest;
-    for (std::size_t i = 0; i < confirmationsCount_; ++i) {
-      const Confirmation& c = confirmations_[(confirmationsNext_ + CAPACITY - 1 - i) % CAPACITY];
+    for (std::size_t i = 0; i < confirmations_.size(); ++i) {
+      const Event& c = confirmations_[i];
       if (now - c.at < horizon() && (!earliest || c.block < *earliest)) {
         earliest = c.block;
       }
@@ -110,25 +92,38 @@ BlockTracker::Verdict BlockTracker::answered(std::size_t current, TimePoint now)
     }
     return verdict;
   }
-  const Send taken = sends_[head_];
-  dropOldest();
+  const Event taken = sends_.front();
+  sends_.pop();
   lastAnswer_ = now;
   if (taken.block != current) {
     return verdict;  // a late answer to an earlier block
   }
-  confirm(current, now);
+  confirmations_.push(Event{current, now});
   verdict.confirms = true;
   return verdict;
 }
 
-bool BlockTracker::drained(TimePoint now) {
-  while (count_ > 0 && now - sends_[head_].at >= horizon()) {
+void BlockTracker::giveUpLost(TimePoint now) {
+  while (!sends_.empty() && now - sends_.front().at >= horizon()) {
     giveUpOldest();
   }
-  return count_ == 0 && (!lastAnswer_ || now >= *lastAnswer_ + 2 * copyGap_);
 }
 
-TimePoint BlockTracker::drainDeadline() const {
+bool BlockTracker::drained(TimePoint now) const {
+  for (std::size_t i = 0; i < sends_.size(); ++i) {
+    if (now - sends_[i].at < horizon()) {
+      return false;
+    }
+  }
+  return !lastAnswer_ || now >= *lastAnswer_ + 2 * copyGap_;
+}
+
+TimePoint BlockTracker::drainDeadline(TimePoint now) const {
   const TimePoint copyPast = lastAnswer_ ? *lastAnswer_ + 2 * copyGap_ : TimePoint{};
-  return count_ == 0 ? copyPast : std::max(sends_[head_].at + horizon(), copyPast);
+  for (std::size_t i = 0; i < sends_.size(); ++i) {
+    if (now - sends_[i].at < horizon()) {
+      return std::max(sends_[i].at + horizon(), copyPast);
+    }
+  }
+  return copyPast;
 }

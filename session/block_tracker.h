@@ -56,12 +56,12 @@
 // CMD_VERIFY is the last guard: "Reboot : DONE" follows only its success.
 #pragma once
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <optional>
 
 #include "link/transport.h"
+#include "session/ring.h"
 
 class BlockTracker {
  public:
@@ -89,29 +89,27 @@ class BlockTracker {
   // block being sent.
   Verdict answered(std::size_t current, TimePoint now);
 
-  // Drops sends older than the horizon; true when nothing is outstanding
-  // and the copy of the last answer, if the drive sends copies, is past.
-  bool drained(TimePoint now);
-  // When drained(now) may turn true. Only when !drained(now).
-  TimePoint drainDeadline() const;
+  // Sends older than the horizon count as lost: they leave the queue.
+  void giveUpLost(TimePoint now);
+  // Every outstanding send is older than the horizon, and the copy of the
+  // last answer, if the drive sends copies, is past.
+  bool drained(TimePoint now) const;
+  // When to look again while !drained(now): the oldest send younger than the
+  // horizon turns lost, or the copy of the last answer is past.
+  TimePoint drainDeadline(TimePoint now) const;
 
   Duration horizon() const;
 
  private:
-  struct Send {
-    std::size_t block = 0;
-    TimePoint at;
-  };
-  struct Confirmation {
+  // A send of a block, or a block's confirmation, and when it happened.
+  struct Event {
     std::size_t block = 0;
     TimePoint at;
   };
 
-  void dropOldest();
   void giveUpOldest();
-  Duration longestPossible(TimePoint now);
+  Duration longestPossible(TimePoint now) const;
   void learn(TimePoint now);
-  void confirm(std::size_t block, TimePoint now);
   Verdict answeredByTime(std::size_t current, TimePoint now);
 
   Duration pause_;
@@ -119,16 +117,10 @@ class BlockTracker {
   bool copies_ = false;                  // the drive answers twice
   Duration copyGap_{0};                  // seen between an answer and its copy
   std::optional<TimePoint> lastAnswer_;  // the last answer taken for a send
-  std::array<Send, CAPACITY> sends_{};
-  std::size_t head_ = 0;
-  std::size_t count_ = 0;
-  // When the sends given up as lost went out, oldest first, within
-  // MAX_HORIZON: their answers may still come.
-  std::array<TimePoint, CAPACITY> givenUp_{};
-  std::size_t givenUpHead_ = 0;
-  std::size_t givenUpCount_ = 0;
-  std::array<Confirmation, CAPACITY> confirmations_{};  // the latest, a ring
-  std::size_t confirmationsNext_ = 0;
-  std::size_t confirmationsCount_ = 0;
+  Ring<Event, CAPACITY> sends_;          // outstanding, in the order sent
+  // When the sends given up as lost went out: their answers may still come
+  // within MAX_HORIZON.
+  Ring<TimePoint, CAPACITY> givenUp_;
+  Ring<Event, CAPACITY> confirmations_;  // the latest blocks confirmed
   std::optional<std::size_t> lastResendFrom_;
 };

@@ -202,11 +202,12 @@ void DriveSession::afterBlockPause(TimePoint now) {
     observer_.blockConfirmed(drive_, block_, blockCount_);
     ++blocksReported_;
   }
+  tracker_.giveUpLost(now);
   if (tracker_.drained(now)) {
     nextBlock(now);
   } else {
     phase_ = Phase::draining;
-    deadline_ = tracker_.drainDeadline();
+    deadline_ = tracker_.drainDeadline(now);
   }
 }
 
@@ -269,10 +270,11 @@ void DriveSession::onDeadline(TimePoint now) {
       afterBlockPause(now);
       break;
     case Phase::draining:
+      tracker_.giveUpLost(now);
       if (tracker_.drained(now)) {
         nextBlock(now);
       } else {
-        deadline_ = tracker_.drainDeadline();
+        deadline_ = tracker_.drainDeadline(now);
       }
       break;
     case Phase::verify:
