@@ -22,23 +22,11 @@ FIRST_IP=127.0.0.2
 # The drives of the runs with -s (fleet_bench's SKIP_OFFSET on); the first
 # 16 of them hold the file.
 SKIP_FIRST_IP=127.0.0.102
-LOCK=/tmp/tovrin-loopback-8995.lock
+BUILD=$build
+source scripts/lib/drive-stage.sh
 
 work=$(mktemp -d /tmp/tovrin-fleet-bench.XXXXXX)
-netns=""
-drive_pid=""
-# shellcheck disable=SC2317  # run by the trap
-cleanup() {
-  if [ -n "$drive_pid" ]; then
-    kill "$drive_pid" 2>/dev/null || true
-    wait "$drive_pid" 2>/dev/null || true
-  fi
-  if [ -n "$netns" ]; then
-    ip netns del "$netns" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'stageDown; rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM
 
 if ! { cmake -S . -B "$build" -G Ninja -DTOVRIN_BENCH=ON &&
@@ -47,24 +35,8 @@ if ! { cmake -S . -B "$build" -G Ninja -DTOVRIN_BENCH=ON &&
   exit 1
 fi
 
-run=()
-if [ "$(id -u)" = 0 ] && ip netns add "tvfleet$$" 2>/dev/null; then
-  netns="tvfleet$$"
-  ip netns exec "$netns" ip link set lo up
-  run=(ip netns exec "$netns")
-else
-  if [ -e "$LOCK" ]; then exec 9<"$LOCK"; else exec 9>"$LOCK"; chmod 0666 "$LOCK" 2>/dev/null || true; fi
-  flock -n 9 || { echo "Port 8995 on loopback is in use by a test run; try later."; exit 1; }
-fi
-
 "$build/fleet_bench" --file "$work/fw.bin" "$size"
-"${run[@]}" "$build/drivesim" --ip "$FIRST_IP+132" --idle-timeout 120 --quiet \
-  --drive "$SKIP_FIRST_IP+16" --holds "$work/fw.bin" >"$work/drive.log" 2>&1 &
-drive_pid=$!
-for _ in $(seq 100); do
-  grep -q '^ready' "$work/drive.log" && break
-  sleep 0.1
-done
-grep -q '^ready' "$work/drive.log" || { cat "$work/drive.log"; echo "drivesim did not start"; exit 1; }
+STAGE_IDLE=120 stageUp "$work" "$FIRST_IP+132" --quiet \
+  --drive "$SKIP_FIRST_IP+16" --holds "$work/fw.bin" || exit 1
 
-"${run[@]}" "$build/fleet_bench" "$FIRST_IP" "$size" "${counts[@]}"
+inStage "$build/fleet_bench" "$FIRST_IP" "$size" "${counts[@]}"

@@ -111,7 +111,7 @@ std::unique_ptr<NetLab> makeNetLab(const NetLabOptions& options) {
     if (options.requireIsolation) {
       throw std::runtime_error("network namespaces are not available (not root?)");
     }
-    lab->lockFd = open("/tmp/tovrin-loopback-8995.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+    lab->lockFd = open(TOVRIN_LOOPBACK_LOCK, O_CREAT | O_RDWR | O_CLOEXEC, 0666);
     if (lab->lockFd >= 0) {
       flock(lab->lockFd, LOCK_EX);
     }
@@ -212,7 +212,7 @@ bool enterPrivateNetwork() {
         runProcess({"ip", "link", "set", "lo", "up"}, std::chrono::seconds(10)).exitCode == 0) {
       return true;
     }
-    const int fd = open("/tmp/tovrin-loopback-8995.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+    const int fd = open(TOVRIN_LOOPBACK_LOCK, O_CREAT | O_RDWR | O_CLOEXEC, 0666);
     if (fd >= 0) {
       flock(fd, LOCK_EX);  // held until the process ends
     }

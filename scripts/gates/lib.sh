@@ -1,7 +1,9 @@
-# Shared by the gate scripts (sourced, not run). Each gate works from the
-# repository root, in the build directories of the presets
-# (CMakePresets.json: build/default, build/asan, build/tsan) and in
-# build/cppcheck and build/tidy. Warnings are errors in every gate's build.
+# Shared by the gate scripts and scripts/test (sourced, not run). Each gate
+# checks one thing from the repository root, in the build directories of the
+# presets (CMakePresets.json: build/default, build/asan, build/tsan,
+# build/tidy) and in build/cppcheck; it builds nothing. The gates' CTest run
+# (cmake/gates.cmake, `ctest --preset gates`) configures and builds those
+# trees, with warnings as errors, and runs the gates.
 #   TOVRIN_JOBS   parallel compile and test jobs (default 2)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/../.."
