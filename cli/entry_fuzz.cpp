@@ -69,6 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   switch (line.action) {
     case EntryAction::bareUsage:
     case EntryAction::usage:
+    case EntryAction::unknownArgument:
       printUsage(out, line.settings.driveAddresses.front());
       break;
     case EntryAction::manual:
@@ -91,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case EntryAction::addressError:
     case EntryAction::fileNameError:
     case EntryAction::recordNameError:
+    case EntryAction::canaryCountError:
     case EntryAction::version:
       break;
   }
