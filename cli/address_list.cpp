@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "cli/address.h"
+#include "protocol/address.h"
 
 std::optional<std::vector<std::uint32_t>> parseAddressList(std::string_view text) {
   std::vector<std::uint32_t> addresses;

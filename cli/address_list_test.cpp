@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/address.h"
+#include "protocol/address.h"
 
 namespace {
 

@@ -18,11 +18,11 @@
 #include <memory>
 #include <vector>
 
-#include "cli/address.h"
 #include "cli/address_list.h"
 #include "cli/console_out.h"
 #include "cli/settings.h"
 #include "cli/texts.h"
+#include "protocol/address.h"
 
 namespace {
 

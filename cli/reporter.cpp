@@ -1,5 +1,7 @@
 #include "cli/reporter.h"
 
+#include "protocol/value_text.h"
+
 namespace {
 
 // A mark follows every MARK_EVERY-th block, the first one included, and a
@@ -53,16 +55,9 @@ void ConsoleReporter::clearCount() {
   }
 }
 
-void ConsoleReporter::writeDigest(const Digest& digest) {
-  for (const std::uint8_t b : digest) {
-    out_.format("%02x", static_cast<unsigned>(b));
-  }
-}
+void ConsoleReporter::writeDigest(const Digest& digest) { out_.write(md5Text(digest)); }
 
-void ConsoleReporter::writeAddress(std::uint32_t address) {
-  out_.format("%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-              (address >> 8) & 0xFFu, address & 0xFFu);
-}
+void ConsoleReporter::writeAddress(std::uint32_t address) { out_.write(addressText(address)); }
 
 // The exchange a failure happened in: "connection", "block 12 of 40", ...
 void ConsoleReporter::writeExchange(const Failure& failure) {

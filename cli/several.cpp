@@ -13,12 +13,12 @@
 #include "fleet/fleet_run.h"
 #include "fleet/observer_pair.h"
 #include "fleet/summary.h"
-#include "fleet/texts.h"
 #include "image/image.h"
 #include "link/link.h"
 #include "platform/process_id.h"
 #include "platform/terminal.h"
 #include "record/record.h"
+#include "session/drive_text.h"
 #include "session/runner.h"
 
 namespace {
@@ -128,13 +128,18 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
     end.outcome = done ? RunOutcome::done : RunOutcome::failed;
     return end;
   }
+  bool recordsLost = false;
   const FleetRun run{drives,
                      info,
                      image,
                      argc > 0 ? argv[0] : "tovrin",
                      retryOptions(argc, argv),
                      windowsCommandLine() ? QuoteStyle::windows : QuoteStyle::posix,
-                     recordFile,
+                     [&](const DriveState& drive) {
+                       if (recordFile != nullptr && !recordFile->append(info, drive)) {
+                         recordsLost = true;
+                       }
+                     },
                      settings.skipCurrent,
                      settings.canaries};
   // Lines redrawn in place must all fit in the window; with more drives
@@ -145,6 +150,9 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
                                         terminal ? terminalColumns() : 0, drives.size());
   const FleetEnd ended =
       runFleet(run, link, width, [&out](std::string_view text) { out.write(text); });
+  if (recordsLost) {
+    out.write("ERROR: Run records could not all be written\n");
+  }
   if (settings.mode == MODE_IDENTITY) {
     writeInventory(ended.drives, out);
   }
@@ -152,8 +160,7 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
     out.write(leftOutLine(leftOut));
   }
   // Records that could not all be written, or drives left out, fail the run.
-  end.outcome = allSucceeded(ended.drives) && !ended.recordsLost && leftOut.empty()
-                    ? RunOutcome::done
-                    : RunOutcome::failed;
+  end.outcome = allSucceeded(ended.drives) && !recordsLost && leftOut.empty() ? RunOutcome::done
+                                                                              : RunOutcome::failed;
   return end;
 }

@@ -1,5 +1,6 @@
 #include "cli/texts.h"
 
+#include "protocol/value_text.h"
 #include "tovrin_version.h"
 
 namespace {
@@ -27,8 +28,8 @@ void printUsage(ConsoleOut& out, std::uint32_t ip) {
   out.write("  -m : Manual\n");
   out.write("  -d : Discover IP address of the drive's on the LAN\n");
   out.write("Programming Options -\n");
-  out.format("  -ip : IP address of the drive     [OPTIONAL : Default ip = %u.%u.%u.%u ]\n",
-             (ip >> 24) & 0xFFu, (ip >> 16) & 0xFFu, (ip >> 8) & 0xFFu, ip & 0xFFu);
+  out.format("  -ip : IP address of the drive     [OPTIONAL : Default ip = %s ]\n",
+             addressText(ip).c_str());
   out.write("  -fp : Firmware path               [MANDATORY]\n");
   out.write("  -v : Only verify firmware         [OPTIONAL]\n");
   out.write("  -u : Display Unit Identity        [OPTIONAL]\n");

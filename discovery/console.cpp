@@ -4,14 +4,14 @@
 #include <vector>
 
 #include "discovery/discovery.h"
+#include "protocol/value_text.h"
 
 namespace {
 
 class ConsoleReport final : public DiscoveryObserver {
  public:
   void driveFound(std::uint32_t address) override {
-    std::printf("\n\t-->  %u.%u.%u.%u ", address >> 24, (address >> 16) & 0xFFu,
-                (address >> 8) & 0xFFu, address & 0xFFu);
+    std::printf("\n\t-->  %s ", addressText(address).c_str());
     std::fflush(stdout);
   }
 
@@ -42,10 +42,7 @@ std::string leftOutLine(const std::vector<std::uint32_t>& leftOut) {
                      (leftOut.size() == 1 ? "" : "s") + " answered than a run serves (" +
                      std::to_string(MAX_DISCOVERED) + "), left out:";
   for (const std::uint32_t a : leftOut) {
-    char text[20];
-    std::snprintf(text, sizeof text, " %u.%u.%u.%u", a >> 24, (a >> 16) & 0xFFu, (a >> 8) & 0xFFu,
-                  a & 0xFFu);
-    line += text;
+    line += " " + addressText(a);
   }
   return line;
 }

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "fleet/texts.h"
+#include "session/drive_text.h"
 
 DriveBoard::DriveBoard(std::span<const std::uint32_t> addresses, RunMode mode,
                        std::function<TimePoint()> now, Listener listener)

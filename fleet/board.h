@@ -10,8 +10,8 @@
 #include <span>
 #include <vector>
 
-#include "fleet/drive_state.h"
 #include "link/transport.h"
+#include "session/drive_state.h"
 #include "session/observer.h"
 
 class DriveBoard : public SessionObserver {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet/texts.h"
+#include "session/drive_text.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fleet/drive_state.h"
 #include "link/transport.h"
+#include "session/drive_state.h"
 
 // The width of the lines the console may redraw in place for driveCount
 // drives, or 0 when it must write a line per change of stage: output that is

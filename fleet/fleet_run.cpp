@@ -5,7 +5,7 @@
 #include <span>
 
 #include "fleet/board.h"
-#include "fleet/texts.h"
+#include "session/drive_text.h"
 #include "session/runner.h"
 
 namespace {
@@ -30,16 +30,13 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
                   const FleetConsole::Sink& sink) {
   sink(opening(run));
   FleetConsole console(redrawWidth, sink);
-  bool recordsLost = false;
   DriveBoard board(run.drives, run.info.mode, [&transport] { return transport.now(); },
                    {[&](const std::vector<DriveState>& drives, std::size_t drive, bool newStage) {
                       console.changed(drives, drive, newStage, transport.now());
                     },
-                    [&](const DriveState& drive) {
-                      // Each record is written the moment its drive ends, so
-                      // that an interrupted run keeps those before.
-                      if (run.records != nullptr && !run.records->append(run.info, drive)) {
-                        recordsLost = true;
+                    [&run](const DriveState& drive) {
+                      if (run.driveEnded) {
+                        run.driveEnded(drive);
                       }
                     }});
   const std::span<const std::uint32_t> all(run.drives);
@@ -64,11 +61,7 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
   }
   console.close(board.drives());
   const auto& drives = board.drives();
-  std::string end = "\n" + summaryTable(drives) + countLine(drives) +
-                    retryLine(run.program, run.retryOptions, drives, run.quoteStyle);
-  if (recordsLost) {
-    end += "ERROR: Run records could not all be written\n";
-  }
-  sink(end);
-  return {drives, recordsLost};
+  sink("\n" + summaryTable(drives) + countLine(drives) +
+       retryLine(run.program, run.retryOptions, drives, run.quoteStyle));
+  return {drives};
 }

@@ -1,17 +1,18 @@
 // A run of several drives side by side: the sessions over one transport,
-// the console while they run, the summary at the end, the run records.
+// the console while they run, the summary at the end; each drive's end is
+// told to the run's listener (the run records are written there).
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "fleet/console.h"
-#include "fleet/drive_state.h"
 #include "fleet/summary.h"
 #include "image/image.h"
 #include "link/transport.h"
-#include "record/record.h"
+#include "session/drive_state.h"
 
 struct FleetRun {
   std::vector<std::uint32_t> drives;     // each once, in the order given
@@ -22,8 +23,10 @@ struct FleetRun {
   std::string program;
   std::vector<std::string> retryOptions;
   QuoteStyle quoteStyle = QuoteStyle::posix;
-  RecordFile* records = nullptr;  // -r: a record per drive as it ends
-  bool skipCurrent = false;       // -s
+  // Told of each drive the moment it ends, so that an interrupted run keeps
+  // what it learnt of the drives before.
+  std::function<void(const DriveState& drive)> driveEnded;
+  bool skipCurrent = false;  // -s
   // -c: the first this many drives run first, the others only when every
   // one of them succeeded. 0: all at once.
   std::size_t canaries = 0;
@@ -33,11 +36,9 @@ struct FleetRun {
 // lines of at most redrawWidth columns, or with 0 a line per stage change;
 // see redrawWidth in fleet/console.h) and then the summary table,
 // the count line and, when some failed, the retry line, all through sink.
-// Returns every drive as it ended, in the order given, and whether a record
-// (-r) could not be written whole.
+// Returns every drive as it ended, in the order given.
 struct FleetEnd {
   std::vector<DriveState> drives;
-  bool recordsLost = false;
 };
 FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawWidth,
                   const FleetConsole::Sink& sink);

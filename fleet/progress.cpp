@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "fleet/texts.h"
+#include "session/drive_text.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet/drive_state.h"
+#include "session/drive_state.h"
 
 // Progress bar cells: one mark per 1/32 of the blocks confirmed.
 inline constexpr std::size_t BAR_CELLS = 32;

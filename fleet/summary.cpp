@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <utility>
 
-#include "fleet/texts.h"
+#include "session/drive_text.h"
 
 namespace {
 

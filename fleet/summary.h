@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fleet/drive_state.h"
+#include "session/drive_state.h"
 
 // Header and one row per drive, in the order given: address, serial number,
 // MAC address, result, time; columns as wide as their widest entry, "-" for

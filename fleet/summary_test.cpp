@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "fleet/texts.h"
+#include "session/drive_text.h"
 
 namespace {
 

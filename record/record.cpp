@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "fleet/texts.h"
 #include "record/json.h"
+#include "session/drive_text.h"
 #include "tovrin_version.h"
 
 namespace {

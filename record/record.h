@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "fleet/drive_state.h"
 #include "platform/file.h"
+#include "session/drive_state.h"
 
 // "2026-12-07T16:20:05.123Z": UTC, to the millisecond.
 std::string utcTimeText(std::chrono::system_clock::time_point time);

@@ -101,7 +101,7 @@ class Simulator {
 };
 
 std::string endpointText(std::uint32_t address, std::uint16_t port) {
-  return dotted(address) + ":" + std::to_string(port);
+  return addressText(address) + ":" + std::to_string(port);
 }
 
 NetSocket Simulator::bindUdp(std::uint32_t address) const {
@@ -165,7 +165,7 @@ void Simulator::queue(Clock::time_point due, PendingSend send) {
 
 void Simulator::sendNow(const PendingSend& send) const {
   const std::string to = endpointText(send.to, send.toPort);
-  const std::string from = dotted(send.from);
+  const std::string from = addressText(send.from);
   if (!netSendTo(send.sock, send.bytes.data(), send.bytes.size(), send.to, send.toPort, false)) {
     log_.datagram("send failed %s -> %s", from.c_str(), to.c_str());
   } else if (send.kind == SendKind::probeReply) {

@@ -4,7 +4,7 @@
 
 Drive::Drive(const DriveSettings& settings, const SimLog& log)
     : settings_(settings),
-      name_(dotted(settings.address)),
+      name_(addressText(settings.address)),
       imagePath_(settings.imageOut.empty() ? ""
                                            : imagePathFor(settings.imageOut, settings.address)),
       log_(log),

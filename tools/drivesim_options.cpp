@@ -6,8 +6,8 @@
 #include <map>
 #include <set>
 
-#include "cli/address.h"
 #include "image/image.h"
+#include "protocol/address.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ std::vector<std::uint32_t> addressList(const std::string& name, const std::strin
     for (long long i = 0; i < count; ++i) {
       const std::uint32_t a = first + static_cast<std::uint32_t>(i);
       if (a == 0 || a == 0xFFFFFFFFu) {
-        throw OptionError(name + ": " + dotted(a) + " can't be a drive address");
+        throw OptionError(name + ": " + addressText(a) + " can't be a drive address");
       }
       out.push_back(a);
     }
@@ -173,15 +173,10 @@ struct Group {
 
 }  // namespace
 
-std::string dotted(std::uint32_t address) {
-  return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
-         std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
-}
-
 std::string imagePathFor(const std::string& pattern, std::uint32_t address) {
   std::string path = pattern;
   for (std::size_t at = path.find("%a"); at != std::string::npos; at = path.find("%a", at)) {
-    path.replace(at, 2, dotted(address));
+    path.replace(at, 2, addressText(address));
   }
   return path;
 }

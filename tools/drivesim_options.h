@@ -17,6 +17,7 @@
 #include "protocol/identity.h"
 #include "protocol/loader.h"
 #include "protocol/probe.h"
+#include "protocol/value_text.h"
 
 // A command line the simulated drive can't run; its text says why.
 struct OptionError : std::runtime_error {
@@ -80,9 +81,6 @@ inline constexpr std::size_t MAX_DRIVES = 1000;
 
 // Reads the command line (argv[0] is the program). Throws OptionError.
 SimSettings parseSimOptions(int argc, const char* const* argv);
-
-// An address as the log and the image file names show it: a.b.c.d.
-std::string dotted(std::uint32_t address);
 
 // The file a drive writes its image to: pattern with "%a" replaced by the
 // drive's address.

@@ -1,4 +1,4 @@
-#include "cli/address.h"
+#include "protocol/address.h"
 
 #include <array>
 

@@ -1,5 +1,5 @@
 // The address reader against the C library as the oracle.
-#include "cli/address.h"
+#include "protocol/address.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

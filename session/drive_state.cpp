@@ -1,4 +1,4 @@
-#include "fleet/drive_state.h"
+#include "session/drive_state.h"
 
 bool driveSucceeded(const DriveState& drive) {
   return drive.result == DriveResult::programmed || drive.result == DriveResult::current ||

@@ -1,31 +1,4 @@
-#include "fleet/texts.h"
-
-#include <cstdio>
-
-std::string addressText(std::uint32_t address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-                (address >> 8) & 0xFFu, address & 0xFFu);
-  return text;
-}
-
-std::string macText(const MacAddress& mac) {
-  char text[18];
-  std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", unsigned{mac[0]},
-                unsigned{mac[1]}, unsigned{mac[2]}, unsigned{mac[3]}, unsigned{mac[4]},
-                unsigned{mac[5]});
-  return text;
-}
-
-std::string md5Text(const Digest& digest) {
-  static constexpr char HEX[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : digest) {
-    text += HEX[byte >> 4];
-    text += HEX[byte & 0x0F];
-  }
-  return text;
-}
+#include "session/drive_text.h"
 
 const char* stageName(std::optional<Stage> stage) {
   if (!stage) {

@@ -13,9 +13,8 @@
 #include <string>
 
 #include "protocol/loader.h"
+#include "protocol/value_text.h"
 #include "session/observer.h"
-
-using MacAddress = std::array<std::uint8_t, 6>;
 
 enum class DriveResult : std::uint8_t {
   running,

@@ -6,16 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "fleet/drive_state.h"
-
-// Dotted decimal, most significant byte first: "10.0.0.5".
-std::string addressText(std::uint32_t address);
-
-// "00:1a:2b:3c:4d:5e".
-std::string macText(const MacAddress& mac);
-
-// 32 lower-case hexadecimal digits.
-std::string md5Text(const Digest& digest);
+#include "protocol/value_text.h"
+#include "session/drive_state.h"
 
 // The stage's name, the same for a person and a record: "connection",
 // "monitor state" (the identity exchange of -u and -v included),

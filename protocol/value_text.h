@@ -1,0 +1,20 @@
+// The one text of each value a person or a record reads: an address, a
+// MAC address, a firmware digest.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "protocol/loader.h"
+
+using MacAddress = std::array<std::uint8_t, 6>;
+
+// Dotted decimal, most significant byte first: "10.0.0.5".
+std::string addressText(std::uint32_t address);
+
+// "00:1a:2b:3c:4d:5e".
+std::string macText(const MacAddress& mac);
+
+// 32 lower-case hexadecimal digits.
+std::string md5Text(const Digest& digest);
