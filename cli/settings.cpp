@@ -31,7 +31,8 @@ std::optional<std::size_t> canaryCount(const char* text) {
 }
 
 // A refused line still honours -e among the options after the refused one.
-CommandLine refuse(CommandLine line, EntryAction action, int next, int argc, char** argv) {
+CommandLine refuse(CommandLine line, EntryAction action, int next, int argc,
+                   const char* const* argv) {
   line.action = action;
   for (int i = next; i < argc; ++i) {
     if (takesValue(argv[i])) {
@@ -64,7 +65,7 @@ bool refusedCommandLine(EntryAction action) {
   return false;
 }
 
-CommandLine readCommandLine(int argc, char** argv) {
+CommandLine readCommandLine(int argc, const char* const* argv) {
   CommandLine line;
   RunSettings& settings = line.settings;
   if (argc < 2) {
@@ -97,24 +98,32 @@ CommandLine readCommandLine(int argc, char** argv) {
       settings.driveAddresses = std::move(*addresses);
       settings.addressList = std::strchr(argv[i], ',') != nullptr;
       settings.everyDiscovered = false;
-    } else if (is(arg, "-a")) {
+      continue;
+    }
+    if (is(arg, "-a")) {
       settings.everyDiscovered = true;
-    } else if (is(arg, "-r")) {
+      continue;
+    }
+    settings.retryOptions.emplace_back(arg);
+    if (is(arg, "-r")) {
       if (++i >= argc) {
         return refuse(std::move(line), EntryAction::recordNameError, i, argc, argv);
       }
       settings.recordPath = argv[i];
+      settings.retryOptions.emplace_back(argv[i]);
     } else if (is(arg, "-fp")) {
       if (++i >= argc) {
         return refuse(std::move(line), EntryAction::fileNameError, i, argc, argv);
       }
       settings.firmwarePath = argv[i];
+      settings.retryOptions.emplace_back(argv[i]);
     } else if (is(arg, "-c")) {
       const auto count = ++i < argc ? canaryCount(argv[i]) : std::nullopt;
       if (!count) {
         return refuse(std::move(line), EntryAction::canaryCountError, i + 1, argc, argv);
       }
       settings.canaries = *count;
+      settings.retryOptions.emplace_back(argv[i]);
     } else if (is(arg, "-s")) {
       settings.skipCurrent = true;
     } else if (is(arg, "-e")) {

@@ -31,6 +31,10 @@ struct RunSettings {
   std::size_t canaries = 0;
   // -e: the exit status tells the outcome (0 done, 1 failed, 2 refused).
   bool outcomeStatus = false;
+  // The arguments read, each option with its value, but for those that
+  // chose the drives (-ip with its list, -a): the options that the line
+  // retrying some of the drives repeats.
+  std::vector<std::string> retryOptions;
 };
 
 inline constexpr std::size_t MAX_CANARIES = 100;
@@ -62,4 +66,4 @@ bool refusedCommandLine(EntryAction action);
 // Reads the arguments left to right, up to the first option that acts (or
 // the end). argv[0] is not examined. When the line is refused, -e still
 // counts wherever it stands among the options after the refused one.
-CommandLine readCommandLine(int argc, char** argv);
+CommandLine readCommandLine(int argc, const char* const* argv);

@@ -149,4 +149,21 @@ TEST(SettingsTest, AnAddressListIsSeveralDrives) {
   }
 }
 
+TEST(SettingsTest, RetryKeepsEveryOptionButTheDrives) {
+  const std::vector<std::pair<std::vector<const char*>, std::vector<std::string>>> cases = {
+      {{"tovrin", "-ip", "10.0.0.5,10.0.0.6", "-fp", "fw.bin"}, {"-fp", "fw.bin"}},
+      {{"tovrin", "-a", "-v", "-fp", "fw.bin", "-r", "runs.jsonl"},
+       {"-v", "-fp", "fw.bin", "-r", "runs.jsonl"}},
+      // a file may be called -ip or -a
+      {{"tovrin", "-fp", "-ip", "-r", "-a", "-ip", "1.2.3.4"}, {"-fp", "-ip", "-r", "-a"}},
+      {{"tovrin", "-u", "-ip", "10.0.0.5", "-a"}, {"-u"}},
+      {{"tovrin", "-e", "-c", "2", "-a", "-s", "-fp", "fw.bin"},
+       {"-e", "-c", "2", "-s", "-fp", "fw.bin"}},
+  };
+  for (const auto& [argv, expected] : cases) {
+    EXPECT_EQ(readCommandLine(static_cast<int>(argv.size()), argv.data()).settings.retryOptions,
+              expected);
+  }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/reporter.h"
+#include "cli/retry_command.h"
 #include "cli/texts.h"
 #include "discovery/discovery.h"
 #include "fleet/board.h"
@@ -129,12 +130,14 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
     return end;
   }
   bool recordsLost = false;
+  const std::string program = argc > 0 ? argv[0] : "tovrin";
+  const QuoteStyle style = windowsCommandLine() ? QuoteStyle::windows : QuoteStyle::posix;
   const FleetRun run{drives,
                      info,
                      image,
-                     argc > 0 ? argv[0] : "tovrin",
-                     retryOptions(argc, argv),
-                     windowsCommandLine() ? QuoteStyle::windows : QuoteStyle::posix,
+                     [&](const std::vector<std::uint32_t>& again) {
+                       return retryCommand(program, settings.retryOptions, again, style);
+                     },
                      [&](const DriveState& drive) {
                        if (recordFile != nullptr && !recordFile->append(info, drive)) {
                          recordsLost = true;

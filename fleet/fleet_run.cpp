@@ -61,7 +61,6 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
   }
   console.close(board.drives());
   const auto& drives = board.drives();
-  sink("\n" + summaryTable(drives) + countLine(drives) +
-       retryLine(run.program, run.retryOptions, drives, run.quoteStyle));
+  sink("\n" + summaryTable(drives) + countLine(drives) + retryLine(drives, run.retryCommand));
   return {drives};
 }

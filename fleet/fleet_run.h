@@ -18,11 +18,8 @@ struct FleetRun {
   std::vector<std::uint32_t> drives;     // each once, in the order given
   RunInfo info;                          // mode, file and its digest
   const FirmwareImage* image = nullptr;  // null in the identity run
-  // For the retry line: the program as it was called and the run's other
-  // options.
-  std::string program;
-  std::vector<std::string> retryOptions;
-  QuoteStyle quoteStyle = QuoteStyle::posix;
+  // The command of the retry line, for the drives that did not complete.
+  RetryCommand retryCommand;
   // Told of each drive the moment it ends, so that an interrupted run keeps
   // what it learnt of the drives before.
   std::function<void(const DriveState& drive)> driveEnded;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/value_text.h"
 #include "session/fake_network.h"
 
 namespace {
@@ -19,6 +20,17 @@ using fake::OTHER;  // never answers
 using fake::Script;
 
 const std::vector<std::uint8_t> FILE_BYTES(1500, 0x5a);  // three blocks
+
+// The retry command: the drives as one -ip list, then the options.
+RetryCommand commandOf(const std::string& options) {
+  return [options](const std::vector<std::uint32_t>& drives) {
+    std::string command = "tovrin -ip ";
+    for (std::size_t i = 0; i < drives.size(); ++i) {
+      command += (i > 0 ? "," : "") + addressText(drives[i]);
+    }
+    return options.empty() ? command : command + " " + options;
+  };
+}
 
 std::size_t sendsTo(const Network& net, std::uint32_t address) {
   return static_cast<std::size_t>(std::count_if(
@@ -70,17 +82,14 @@ TEST(FleetRunTest, CanariesFirst) {
   for (const auto& c : cases) {
     Network net;
     std::string console;
-    const FleetRun run{
-        c.drives,
-        RunInfo{MODE_PROGRAM, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
-        &image,
-        "tovrin",
-        c.canaries > 0 ? std::vector<std::string>{"-c", std::to_string(c.canaries), "-fp", "fw.bin"}
-                       : std::vector<std::string>{"-fp", "fw.bin"},
-        QuoteStyle::posix,
-        nullptr,
-        false,
-        c.canaries};
+    const FleetRun run{c.drives,
+                       RunInfo{MODE_PROGRAM, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
+                       &image,
+                       commandOf(c.canaries > 0 ? "-c " + std::to_string(c.canaries) + " -fp fw.bin"
+                                                : "-fp fw.bin"),
+                       nullptr,
+                       false,
+                       c.canaries};
     const auto drives =
         runFleet(run, net, 0, [&](std::string_view text) { console += text; }).drives;
     EXPECT_NE(console.find(c.countLine), std::string::npos) << c.name << "\n" << console;
@@ -101,8 +110,7 @@ TEST(FleetRunTest, SkipCountsTheDrivesAlreadyCurrent) {
   std::string console;
   const FleetRun run{
       {DRIVE}, RunInfo{MODE_PROGRAM, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
-      &image,  "tovrin",
-      {"-s"},  QuoteStyle::posix,
+      &image,  commandOf("-s"),
       nullptr, true,
       0};
   const auto drives = runFleet(run, net, 0, [&](std::string_view text) { console += text; }).drives;
@@ -124,7 +132,7 @@ TEST(FleetStopTest, AStopDuringTheCanariesInterruptsEveryDrive) {
   run.drives = {fake::DRIVE, fake::OTHER};
   run.info.mode = MODE_PROGRAM;
   run.image = &image;
-  run.program = "tovrin";
+  run.retryCommand = commandOf("");
   run.canaries = 1;
   std::string console;
   const FleetEnd end = runFleet(run, net, 0, [&](std::string_view text) { console += text; });

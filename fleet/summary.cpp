@@ -30,12 +30,6 @@ std::string joined(const Row& row, const std::array<std::size_t, COLUMNS>& width
 
 std::string plural(std::size_t n) { return std::to_string(n) + (n == 1 ? " drive" : " drives"); }
 
-// Safe in either shell without quotes.
-bool plainCharacter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         std::string_view("_-+=.,:/@").find(c) != std::string_view::npos;
-}
-
 }  // namespace
 
 std::string summaryTable(const std::vector<DriveState>& drives) {
@@ -86,68 +80,20 @@ bool allSucceeded(const std::vector<DriveState>& drives) {
   return std::all_of(drives.begin(), drives.end(), driveSucceeded);
 }
 
-std::vector<std::string> retryOptions(int argc, const char* const* argv) {
-  std::vector<std::string> options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "-ip") {
-      ++i;
-    } else if (arg != "-a") {
-      options.emplace_back(arg);
-      if ((arg == "-fp" || arg == "-r" || arg == "-c") && i + 1 < argc) {
-        options.emplace_back(argv[++i]);
-      }
-    }
-  }
-  return options;
-}
-
-std::string quoteWord(std::string_view word, QuoteStyle style) {
-  if (!word.empty() && std::all_of(word.begin(), word.end(), plainCharacter)) {
-    return std::string(word);
-  }
-  std::string quoted;
-  if (style == QuoteStyle::posix) {
-    quoted = "'";
-    for (const char c : word) {
-      quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    }
-    return quoted + "'";
-  }
-  // The C runtime's rules: backslashes are literal unless a double quote
-  // follows them; then each counts double and the quote is escaped.
-  quoted = "\"";
-  std::size_t backslashes = 0;
-  for (const char c : word) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    if (c == '"') {
-      quoted += std::string(2 * backslashes + 1, '\\');
-    } else {
-      quoted += std::string(backslashes, '\\');
-    }
-    backslashes = 0;
-    quoted += c;
-  }
-  return quoted + std::string(2 * backslashes, '\\') + "\"";
-}
-
-std::string retryLine(std::string_view program, const std::vector<std::string>& options,
-                      const std::vector<DriveState>& drives, QuoteStyle style) {
-  std::string list;
+std::vector<std::uint32_t> drivesToRetry(const std::vector<DriveState>& drives) {
+  std::vector<std::uint32_t> addresses;
   for (const auto& drive : drives) {
     if (!driveSucceeded(drive) && drive.result != DriveResult::digestDiffers) {
-      list += (list.empty() ? "" : ",") + addressText(drive.address);
+      addresses.push_back(drive.address);
     }
   }
-  if (list.empty()) {
+  return addresses;
+}
+
+std::string retryLine(const std::vector<DriveState>& drives, const RetryCommand& command) {
+  const std::vector<std::uint32_t> addresses = drivesToRetry(drives);
+  if (addresses.empty() || !command) {
     return {};
   }
-  std::string line = "Retry the failed drives: " + quoteWord(program, style) + " -ip " + list;
-  for (const auto& option : options) {
-    line += " " + quoteWord(option, style);
-  }
-  return line + "\n";
+  return "Retry the failed drives: " + command(addresses) + "\n";
 }

@@ -1,9 +1,10 @@
 // The end of a several-drives run: a table with a row per drive, a count
-// line and, when some drives failed, the command line that retries them.
+// line and, when some drives failed, the line that retries them.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "session/drive_state.h"
@@ -21,24 +22,13 @@ std::string countLine(const std::vector<DriveState>& drives);
 // several-drives run then ends with exit status 0.
 bool allSucceeded(const std::vector<DriveState>& drives);
 
-// The run's arguments (argv[1] on) without the ones that chose the drives
-// (-ip with its address list, -a), for the retry command line. The
-// argument after -fp, -r or -c is kept whatever it says.
-std::vector<std::string> retryOptions(int argc, const char* const* argv);
+// The drives the retry line names: those that failed, were interrupted or
+// never started (a drive whose digest differs completed and is left out).
+std::vector<std::uint32_t> drivesToRetry(const std::vector<DriveState>& drives);
 
-// How a word is quoted in the retry command line.
-enum class QuoteStyle : std::uint8_t {
-  posix,    // a POSIX shell: single quotes
-  windows,  // cmd.exe and the C runtime's argument rules: double quotes
-};
+// The command that runs the given drives again with the run's options.
+using RetryCommand = std::function<std::string(const std::vector<std::uint32_t>& drives)>;
 
-// Quotes word when a shell would split or change it; returns it as it is
-// otherwise.
-std::string quoteWord(std::string_view word, QuoteStyle style);
-
-// "Retry the failed drives: <program> -ip a,b <options>\n" for the drives
-// that failed, were interrupted or never started (those whose digest
-// differs completed and are left out); empty when there are none. options
-// are the run's other arguments as words.
-std::string retryLine(std::string_view program, const std::vector<std::string>& options,
-                      const std::vector<DriveState>& drives, QuoteStyle style);
+// "Retry the failed drives: <command>\n" for the drives to retry; empty
+// when there are none.
+std::string retryLine(const std::vector<DriveState>& drives, const RetryCommand& command);

@@ -31,6 +31,21 @@ std::vector<DriveState> mixedRun() {
   return {good, silent, absent};
 }
 
+// The retry line with a command that repeats the words as they are.
+std::string retryLine(const std::string& program, const std::vector<std::string>& options,
+                      const std::vector<DriveState>& drives) {
+  return ::retryLine(drives, [&](const std::vector<std::uint32_t>& again) {
+    std::string command = program + " -ip ";
+    for (std::size_t i = 0; i < again.size(); ++i) {
+      command += (i > 0 ? "," : "") + addressText(again[i]);
+    }
+    for (const auto& option : options) {
+      command += " " + option;
+    }
+    return command;
+  });
+}
+
 TEST(SummaryTest, TableWithAColumnPerFieldAndARowPerDrive) {
   EXPECT_EQ(summaryTable(mixedRun()),
             "Address          Serial  MAC                Result                                    "
@@ -81,67 +96,8 @@ TEST(SummaryTest, InterruptedDrivesAreCountedAndRetried) {
   EXPECT_EQ(resultText(connecting), "interrupted at connection");
   EXPECT_EQ(countLine(drives), "3 drives: 1 programmed and verified, 2 interrupted\n");
   EXPECT_FALSE(allSucceeded(drives));
-  EXPECT_EQ(retryLine("tovrin", {"-fp", "fw.bin"}, drives, QuoteStyle::posix),
+  EXPECT_EQ(retryLine("tovrin", {"-fp", "fw.bin"}, drives),
             "Retry the failed drives: tovrin -ip 10.0.0.6,10.0.0.7 -fp fw.bin\n");
-}
-
-TEST(SummaryTest, RetryLineNamesOnlyTheFailedDrives) {
-  const std::vector<std::string> options = {"-fp", "fw.bin", "-r", "runs.jsonl"};
-  EXPECT_EQ(retryLine("tovrin", options, mixedRun(), QuoteStyle::posix),
-            "Retry the failed drives: tovrin -ip 192.168.124.120,10.0.0.7 -fp fw.bin -r "
-            "runs.jsonl\n");
-  // a digest that differs is an answer, not a failure to retry
-  const std::vector<DriveState> verified = {drive(1, DriveResult::digestEqual, 0),
-                                            drive(2, DriveResult::digestDiffers, 0)};
-  EXPECT_EQ(retryLine("tovrin", {"-v"}, verified, QuoteStyle::posix), "");
-  // a failed canary and the drives it kept from starting
-  const std::vector<DriveState> canaried = {drive(1, DriveResult::failed, 0),
-                                            drive(2, DriveResult::notStarted, 0),
-                                            drive(3, DriveResult::current, 0)};
-  EXPECT_EQ(retryLine("tovrin", {"-c", "1", "-s", "-e"}, canaried, QuoteStyle::posix),
-            "Retry the failed drives: tovrin -ip 0.0.0.1,0.0.0.2 -c 1 -s -e\n");
-  EXPECT_EQ(retryLine("C:\\Program Files\\Tovrin.exe", {"-fp", "new fw.bin", "-v"}, mixedRun(),
-                      QuoteStyle::windows),
-            "Retry the failed drives: \"C:\\Program Files\\Tovrin.exe\" -ip "
-            "192.168.124.120,10.0.0.7 -fp \"new fw.bin\" -v\n");
-}
-
-TEST(SummaryTest, RetryKeepsEveryOptionButTheDrives) {
-  const std::vector<std::pair<std::vector<const char*>, std::vector<std::string>>> cases = {
-      {{"tovrin", "-ip", "10.0.0.5,10.0.0.6", "-fp", "fw.bin"}, {"-fp", "fw.bin"}},
-      {{"tovrin", "-a", "-v", "-fp", "fw.bin", "-r", "runs.jsonl"},
-       {"-v", "-fp", "fw.bin", "-r", "runs.jsonl"}},
-      // a file may be called -ip or -a
-      {{"tovrin", "-fp", "-ip", "-r", "-a", "-ip", "1.2.3.4"}, {"-fp", "-ip", "-r", "-a"}},
-      {{"tovrin", "-u", "-ip", "10.0.0.5", "-a"}, {"-u"}},
-      {{"tovrin", "-e", "-c", "2", "-a", "-s", "-fp", "fw.bin"},
-       {"-e", "-c", "2", "-s", "-fp", "fw.bin"}},
-  };
-  for (const auto& [argv, expected] : cases) {
-    EXPECT_EQ(retryOptions(static_cast<int>(argv.size()), argv.data()), expected);
-  }
-}
-
-TEST(SummaryTest, QuotesWhatAShellWouldChange) {
-  struct Case {
-    std::string word;
-    std::string posix;
-    std::string windows;
-  };
-  const std::vector<Case> cases = {
-      {"./build/fw-1.2_b+3.bin", "./build/fw-1.2_b+3.bin", "./build/fw-1.2_b+3.bin"},
-      {"", "''", "\"\""},
-      {"my fw.bin", "'my fw.bin'", "\"my fw.bin\""},
-      {"it's", "'it'\\''s'", "\"it's\""},
-      {"$HOME*;&|", "'$HOME*;&|'", "\"$HOME*;&|\""},
-      {"C:\\fw\\", "'C:\\fw\\'", "\"C:\\fw\\\\\""},
-      {"a\\\"b", "'a\\\"b'", "\"a\\\\\\\"b\""},
-      {"%PATH%", "'%PATH%'", "\"%PATH%\""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(quoteWord(c.word, QuoteStyle::posix), c.posix) << c.word;
-    EXPECT_EQ(quoteWord(c.word, QuoteStyle::windows), c.windows) << c.word;
-  }
 }
 
 }  // namespace
