@@ -13,10 +13,6 @@ class ConsoleOut {
   // printf-style; a text longer than 255 bytes is cut.
   void format(const char* pattern, ...) __attribute__((format(printf, 2, 3)));
 
-  // Another part of the program wrote to the same output; endedLine tells
-  // whether its last text ended its line.
-  void wroteElsewhere(bool endedLine) { last_ = endedLine ? '\n' : ' '; }
-
   // The end of the run. On a terminal, a run whose last text did not end its
   // line gets a line feed, so that the shell's prompt starts on a line of
   // its own; files and pipes get the texts exactly as written.

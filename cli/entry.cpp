@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "cli/console_out.h"
+#include "cli/discovery_report.h"
 #include "cli/settings.h"
 #include "cli/several.h"
 #include "cli/texts.h"
-#include "discovery/discovery.h"
 #include "platform/console.h"
 #include "tovrin_version.h"
 
@@ -71,10 +71,7 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
       printManual(out);
       break;
     case EntryAction::discovery: {
-      // Discovery writes its own lines: its opening line ends its line, each
-      // drive's line does not.
-      const bool none = runDiscovery(&interrupts).drives.empty();
-      out.wroteElsewhere(none);
+      const bool none = discoverOnConsole(out, interrupts).drives.empty();
       if (interrupts.requested()) {
         out.write(DISCOVERY_INTERRUPTED);
       } else if (outcome && none) {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/discovery_report.h"
 #include "cli/reporter.h"
 #include "cli/retry_command.h"
 #include "cli/texts.h"
-#include "discovery/discovery.h"
 #include "fleet/board.h"
 #include "fleet/fleet_run.h"
 #include "fleet/observer_pair.h"
@@ -83,7 +83,7 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
   // serves the others and ends with status 1.
   std::vector<std::uint32_t> leftOut;
   if (settings.everyDiscovered) {
-    FoundDrives found = runDiscovery(&interrupts);
+    FoundDrives found = discoverOnConsole(out, interrupts);
     drives = std::move(found.drives);
     leftOut = std::move(found.leftOut);
     if (interrupts.requested()) {
@@ -94,7 +94,7 @@ SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, 
       out.write("\nERROR: No drive answered on the LAN");
       return end;
     }
-    // Discovery leaves its last line open after the last address; what
+    // Discovery's last line stays open after the last address; what
     // follows starts a line of its own.
     out.write("\n");
   }

@@ -111,12 +111,8 @@ struct FoundDrives {
   std::vector<std::uint32_t> leftOut;  // answered once the list was full
 };
 
-// `-d` on the console: the opening line, then one line per drive found and
-// one per failure, as they happen, over the platform's network, and at the
-// end the line of the drives left out, if any. Returns the drives found
-// (-a runs them all). With interrupts, it stops the moment the user asks to
-// stop.
-FoundDrives runDiscovery(const InterruptWatch* interrupts = nullptr);
-
-// The line that names the drives left out of a full list.
-std::string leftOutLine(const std::vector<std::uint32_t>& leftOut);
+// Discovery over the platform's network (-d, -a): tells observer of each
+// drive found or left out and each failure as they happen. Returns the
+// drives found (-a runs them all) and those left out of the full list.
+// With interrupts, it stops the moment the user asks to stop.
+FoundDrives runDiscovery(DiscoveryObserver& observer, const InterruptWatch* interrupts = nullptr);

@@ -253,9 +253,6 @@ TEST(DiscoveryTest, AHundredDrivesAreListedAndNoMore) {
   EXPECT_EQ(told.leftOut,
             (std::vector<std::uint32_t>{ip(192, 168, 125, 101), ip(192, 168, 125, 102),
                                         ip(192, 168, 125, 103)}));
-  EXPECT_EQ(leftOutLine(told.leftOut),
-            "\nERROR: 3 more drives answered than a run serves (100), left out: 192.168.125.101 "
-            "192.168.125.102 192.168.125.103");
 }
 
 // An adapter whose socket can't be set up is left out and the others go on;

@@ -1,0 +1,31 @@
+// -d and -a on the console: the opening line, a line per drive found and
+// per failure as they happen, and the line naming the drives left out of a
+// full list.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/console_out.h"
+#include "discovery/discovery.h"
+#include "platform/interrupt.h"
+
+// Writes each drive found and each failure to out.
+class DiscoveryReport final : public DiscoveryObserver {
+ public:
+  explicit DiscoveryReport(ConsoleOut& out) : out_(out) {}
+
+  void driveFound(std::uint32_t address) override;
+  void failed(DiscoveryFailure failure) override;
+
+ private:
+  ConsoleOut& out_;
+};
+
+// The line that names the drives left out of a full list.
+std::string leftOutLine(const std::vector<std::uint32_t>& leftOut);
+
+// Runs discovery with its lines on out; the line of the drives left out
+// follows unless the user stopped it. Returns what discovery found.
+FoundDrives discoverOnConsole(ConsoleOut& out, const InterruptWatch& interrupts);

@@ -1,0 +1,37 @@
+// Discovery over the platform's network, for -d and -a.
+#include <vector>
+
+#include "discovery/discovery.h"
+
+namespace {
+
+// Passes every event on and keeps the drives left out of a full list.
+class LeftOutList final : public DiscoveryObserver {
+ public:
+  explicit LeftOutList(DiscoveryObserver& next) : next_(next) {}
+
+  void driveFound(std::uint32_t address) override { next_.driveFound(address); }
+  void driveLeftOut(std::uint32_t address) override {
+    leftOut.push_back(address);
+    next_.driveLeftOut(address);
+  }
+  void failed(DiscoveryFailure failure) override { next_.failed(failure); }
+
+  std::vector<std::uint32_t> leftOut;
+
+ private:
+  DiscoveryObserver& next_;
+};
+
+}  // namespace
+
+FoundDrives runDiscovery(DiscoveryObserver& observer, const InterruptWatch* interrupts) {
+  if (!netStartup()) {
+    return {};
+  }
+  SystemNetwork network(interrupts);
+  LeftOutList list(observer);
+  FoundDrives found{discoverDrives(network, list), list.leftOut};
+  netCleanup();
+  return found;
+}
