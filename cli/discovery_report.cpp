@@ -30,7 +30,7 @@ std::string leftOutLine(const std::vector<std::uint32_t>& leftOut) {
   return line;
 }
 
-FoundDrives discoverOnConsole(ConsoleOut& out, const InterruptWatch& interrupts) {
+FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts) {
   out.write("\nRetrieving IP Address of all Drives on LAN, please wait....\n");
   DiscoveryReport report(out);
   FoundDrives found = runDiscovery(report, &interrupts);

@@ -7,20 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "cli/console_out.h"
+#include "cli/run_output.h"
 #include "discovery/discovery.h"
 #include "platform/interrupt.h"
 
 // Writes each drive found and each failure to out.
 class DiscoveryReport final : public DiscoveryObserver {
  public:
-  explicit DiscoveryReport(ConsoleOut& out) : out_(out) {}
+  explicit DiscoveryReport(RunOutput& out) : out_(out) {}
 
   void driveFound(std::uint32_t address) override;
   void failed(DiscoveryFailure failure) override;
 
  private:
-  ConsoleOut& out_;
+  RunOutput& out_;
 };
 
 // The line that names the drives left out of a full list.
@@ -28,4 +28,4 @@ std::string leftOutLine(const std::vector<std::uint32_t>& leftOut);
 
 // Runs discovery with its lines on out; the line of the drives left out
 // follows unless the user stopped it. Returns what discovery found.
-FoundDrives discoverOnConsole(ConsoleOut& out, const InterruptWatch& interrupts);
+FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts);

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 
-#include "cli/console_out.h"
 #include "cli/discovery_report.h"
+#include "cli/fixed_texts.h"
+#include "cli/run_output.h"
+#include "cli/sessions.h"
 #include "cli/settings.h"
-#include "cli/several.h"
-#include "cli/texts.h"
-#include "platform/console.h"
+#include "platform/std_streams.h"
 #include "tovrin_version.h"
 
 namespace {
@@ -51,8 +51,8 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
     std::printf("tovrin %s\n", TOVRIN_VERSION);
     return VERSION_EXIT_STATUS;
   }
-  consoleInit();
-  ConsoleOut out(stdout);
+  initStandardOutput();
+  RunOutput out(stdout);
   printBanner(out);
   const bool outcome = line.settings.outcomeStatus;
   int status = EXIT_STATUS;
@@ -98,6 +98,6 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
     case EntryAction::version:
       break;  // returned above, before the banner
   }
-  out.endRun(consoleIsTerminal());
+  out.endRun(standardOutputIsTerminal());
   return status;
 }

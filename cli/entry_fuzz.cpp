@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "cli/address_list.h"
-#include "cli/console_out.h"
+#include "cli/fixed_texts.h"
+#include "cli/run_output.h"
 #include "cli/settings.h"
-#include "cli/texts.h"
 #include "protocol/address.h"
 
 namespace {
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   argv.push_back(nullptr);
 
   const CommandLine line = readCommandLine(static_cast<int>(storage.size()), argv.data());
-  ConsoleOut out(stdout);
+  RunOutput out(stdout);
   switch (line.action) {
     case EntryAction::bareUsage:
     case EntryAction::usage:

@@ -1,12 +1,12 @@
 #include "cli/entry.h"
-#include "platform/console.h"
 #include "platform/interrupt.h"
+#include "platform/std_streams.h"
 
 // The one place the process ends. The standard streams are made sure of
 // before anything else is opened; the interrupt watch lives as long as the
 // run, and an interrupted run ends as the interruption would have.
 int main(int argc, char** argv) {
-  consoleOpenStandardStreams();
+  openStandardStreams();
   int status = 0;
   {
     InterruptWatch interrupts;

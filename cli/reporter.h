@@ -1,19 +1,19 @@
 // The console of a one-drive run: turns the session's events, the image
 // load and the link's start into the loader's console texts, byte for byte
-// as they have always been, and the failure lines of runs that fail.
+// as users and their scripts read them, and the failure lines of runs that fail.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/console_out.h"
+#include "cli/run_output.h"
 #include "image/image.h"
 #include "link/link.h"
 #include "session/observer.h"
 
 class ConsoleReporter final : public SessionObserver {
  public:
-  ConsoleReporter(ConsoleOut& out, RunMode mode) : out_(out), mode_(mode) {}
+  ConsoleReporter(RunOutput& out, RunMode mode) : out_(out), mode_(mode) {}
 
   // The file's digest and size lines.
   void imageLoaded(const FirmwareImage& image);
@@ -40,7 +40,7 @@ class ConsoleReporter final : public SessionObserver {
   void writeAddress(std::uint32_t address);
   void writeExchange(const Failure& failure);
 
-  ConsoleOut& out_;
+  RunOutput& out_;
   RunMode mode_;
   bool countShown_ = false;
   std::size_t imageSize_ = 0;

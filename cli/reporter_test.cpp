@@ -18,7 +18,7 @@ constexpr std::uint32_t DRIVE = 0x0A000005;
 std::string console(RunMode mode, const std::function<void(ConsoleReporter&)>& act,
                     bool terminal = false) {
   std::FILE* file = std::tmpfile();
-  ConsoleOut out(file);
+  RunOutput out(file);
   {
     ConsoleReporter reporter(out, mode);
     act(reporter);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "fleet/console.h"
+#include "fleet/fleet_display.h"
 #include "fleet/summary.h"
 #include "image/image.h"
 #include "link/transport.h"
@@ -31,11 +31,11 @@ struct FleetRun {
 
 // Runs every drive's session, showing their progress (redrawn in place in
 // lines of at most redrawWidth columns, or with 0 a line per stage change;
-// see redrawWidth in fleet/console.h) and then the summary table,
+// see redrawWidth in fleet/fleet_display.h) and then the summary table,
 // the count line and, when some failed, the retry line, all through sink.
 // Returns every drive as it ended, in the order given.
 struct FleetEnd {
   std::vector<DriveState> drives;
 };
 FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawWidth,
-                  const FleetConsole::Sink& sink);
+                  const FleetDisplay::Sink& sink);

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "platform/coding.h"
-#include "platform/console.h"
 #include "platform/net.h"
+#include "platform/std_streams.h"
 #include "tools/drivesim_discovery.h"
 #include "tools/drivesim_drive.h"
 #include "tools/drivesim_log.h"
@@ -282,7 +282,7 @@ void installSignals() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  consoleInit();
+  initStandardOutput();
   installSignals();
   SimSettings settings;
   try {

@@ -1,6 +1,6 @@
 // The several-drives console on a fake clock: lines for logs, in-place
 // drawings for a terminal.
-#include "fleet/console.h"
+#include "fleet/fleet_display.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,7 @@ struct ConsoleRun {
   TimePoint now() const { return TimePoint{} + milliseconds(clock); }
   int clock = 0;
   std::vector<std::string> writes;
-  FleetConsole console;
+  FleetDisplay console;
   DriveBoard board;
 };
 
@@ -68,7 +68,7 @@ void runTwoDrives(ConsoleRun& run) {
   run.console.close(b.drives());
 }
 
-TEST(FleetConsoleTest, LogsOneWholeLinePerStageChange) {
+TEST(FleetDisplayTest, LogsOneWholeLinePerStageChange) {
   ConsoleRun run(0);
   runTwoDrives(run);
   const std::vector<std::string> expected = {
@@ -86,7 +86,7 @@ TEST(FleetConsoleTest, LogsOneWholeLinePerStageChange) {
   EXPECT_EQ(run.writes, expected);
 }
 
-TEST(FleetConsoleTest, RedrawsTheTerminalInPlace) {
+TEST(FleetDisplayTest, RedrawsTheTerminalInPlace) {
   ConsoleRun run(DEFAULT_LINE_WIDTH);
   runTwoDrives(run);
   ASSERT_GE(run.writes.size(), 3u);
@@ -104,7 +104,7 @@ TEST(FleetConsoleTest, RedrawsTheTerminalInPlace) {
 
 // Two drives counting down every 30 ms for 30 s: a drawing per 100 ms at
 // most, not one per event.
-TEST(FleetConsoleTest, CountdownsDoNotFloodTheTerminal) {
+TEST(FleetDisplayTest, CountdownsDoNotFloodTheTerminal) {
   ConsoleRun run(DEFAULT_LINE_WIDTH);
   for (int count = 1000; count > 0; --count) {
     run.clock += 30;
@@ -117,7 +117,7 @@ TEST(FleetConsoleTest, CountdownsDoNotFloodTheTerminal) {
 
 // Lines are redrawn only where the window holds them all, in rows and in
 // columns (one spare), and never wider than the usual 79 columns.
-TEST(FleetConsoleTest, RedrawsOnlyWhereTheLinesFit) {
+TEST(FleetDisplayTest, RedrawsOnlyWhereTheLinesFit) {
   const struct {
     bool terminal;
     int rows;
@@ -139,7 +139,7 @@ TEST(FleetConsoleTest, RedrawsOnlyWhereTheLinesFit) {
 }
 
 // In a window of 60 columns no drawn line reaches the last column.
-TEST(FleetConsoleTest, NarrowWindowGetsShorterLines) {
+TEST(FleetDisplayTest, NarrowWindowGetsShorterLines) {
   ConsoleRun run(redrawWidth(true, 24, 60, 2));
   runTwoDrives(run);
   for (const auto& drawing : run.writes) {
@@ -153,7 +153,7 @@ TEST(FleetConsoleTest, NarrowWindowGetsShorterLines) {
   }
 }
 
-TEST(FleetConsoleTest, QuietRunDrawsOnceAtTheEnd) {
+TEST(FleetDisplayTest, QuietRunDrawsOnceAtTheEnd) {
   ConsoleRun run(DEFAULT_LINE_WIDTH, {FIRST});
   run.console.close(run.board.drives());
   EXPECT_EQ(run.writes, std::vector<std::string>{"\r10.0.0.5         waiting\x1b[K\n"});

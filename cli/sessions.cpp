@@ -1,4 +1,4 @@
-#include "cli/several.h"
+#include "cli/sessions.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "cli/discovery_report.h"
+#include "cli/fixed_texts.h"
 #include "cli/reporter.h"
 #include "cli/retry_command.h"
-#include "cli/texts.h"
 #include "fleet/board.h"
 #include "fleet/fleet_run.h"
 #include "fleet/observer_pair.h"
@@ -24,12 +24,12 @@
 
 namespace {
 
-// One drive, its console texts as they have always been; with -r the
+// One drive, with the one-drive console texts; with -r the
 // drive's record is written when its session ends. True when the drive did
 // all the run asked.
 bool runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& drives,
                  const RunInfo& info, const FirmwareImage* image, ConsoleReporter& reporter,
-                 Link& link, RecordFile* records, ConsoleOut& out) {
+                 Link& link, RecordFile* records, RunOutput& out) {
   bool recorded = true;
   DriveBoard board(drives, info.mode, [&link] { return link.now(); },
                    {{}, [&](const DriveState& drive) {
@@ -47,7 +47,7 @@ bool runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& 
 
 // -u with several drives: each drive's identity as a one-drive run shows
 // it, under a line naming the drive, in the order of the list.
-void writeInventory(const std::vector<DriveState>& drives, ConsoleOut& out) {
+void writeInventory(const std::vector<DriveState>& drives, RunOutput& out) {
   ConsoleReporter reporter(out, MODE_IDENTITY);
   for (const auto& drive : drives) {
     out.write("\nDrive " + addressText(drive.address) + " :");
@@ -61,7 +61,7 @@ void writeInventory(const std::vector<DriveState>& drives, ConsoleOut& out) {
 
 }  // namespace
 
-SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv,
+SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, char** argv,
                         const InterruptWatch& interrupts) {
   const auto startTime = std::chrono::system_clock::now();
   SessionsEnd end;

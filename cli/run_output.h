@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <string_view>
 
-class ConsoleOut {
+class RunOutput {
  public:
-  explicit ConsoleOut(std::FILE* out) : out_(out) {}
+  explicit RunOutput(std::FILE* out) : out_(out) {}
 
   void write(std::string_view text);
   // printf-style; a text longer than 255 bytes is cut.

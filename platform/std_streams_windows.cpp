@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/console.h"
+#include "platform/std_streams.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ void waitForKey() {
 
 }  // namespace
 
-void consoleOpenStandardStreams() {
+void openStandardStreams() {
   // Files are opened as handles of their own (file_windows.cpp), never as
   // the C runtime's descriptors, so none can take a stream's place; a
   // stream the caller left without a handle writes to the null device.
@@ -62,14 +62,14 @@ void consoleOpenStandardStreams() {
   }
 }
 
-void consoleInit() {
+void initStandardOutput() {
   // Text mode: every line feed written reaches the console, a pipe or a
   // file as CR LF, as a Windows console program's output does.
   _setmode(_fileno(stdout), _O_TEXT);
   std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-bool consoleIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+bool standardOutputIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
 void endProcess(int status) {
   std::fflush(stdout);

@@ -1,10 +1,10 @@
-// The sessions of a run: one drive as always, or several side by side (-ip
+// The sessions of a run: one drive, or several side by side (-ip
 // with a list of addresses, -a), with a run record per drive (-r).
 #pragma once
 
 #include <cstdint>
 
-#include "cli/console_out.h"
+#include "cli/run_output.h"
 #include "cli/settings.h"
 #include "platform/interrupt.h"
 
@@ -28,5 +28,5 @@ struct SessionsEnd {
 // the run's command line, for the line that retries the drives that failed.
 // A request in interrupts stops every session at once; the run then says
 // and records where each drive stopped, as a run that ends does.
-SessionsEnd runSessions(const RunSettings& settings, ConsoleOut& out, int argc, char** argv,
+SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, char** argv,
                         const InterruptWatch& interrupts);

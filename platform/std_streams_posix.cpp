@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/console.h"
+#include "platform/std_streams.h"
 
-void consoleOpenStandardStreams() {
+void openStandardStreams() {
   // The system hands out the lowest free descriptor, so each open below
   // takes exactly the one that was closed.
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -22,14 +22,14 @@ void consoleOpenStandardStreams() {
   }
 }
 
-void consoleInit() {
+void initStandardOutput() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   // Without this, a write to a pipe whose reader has gone raises SIGPIPE,
   // which ends the process, possibly half-way through programming a drive.
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-bool consoleIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 void endProcess(int status) {
   std::fflush(stdout);

@@ -1,4 +1,4 @@
-#include "fleet/console.h"
+#include "fleet/fleet_display.h"
 
 #include <algorithm>
 #include <string>
@@ -13,7 +13,7 @@ std::size_t redrawWidth(bool terminal, int rows, int columns, std::size_t driveC
   return width >= MIN_LINE_WIDTH ? std::min(width, DEFAULT_LINE_WIDTH) : 0;
 }
 
-void FleetConsole::changed(const std::vector<DriveState>& drives, std::size_t drive, bool newStage,
+void FleetDisplay::changed(const std::vector<DriveState>& drives, std::size_t drive, bool newStage,
                            TimePoint now) {
   if (width_ == 0) {
     if (newStage) {
@@ -28,13 +28,13 @@ void FleetConsole::changed(const std::vector<DriveState>& drives, std::size_t dr
   }
 }
 
-void FleetConsole::close(const std::vector<DriveState>& drives) {
+void FleetDisplay::close(const std::vector<DriveState>& drives) {
   if (width_ > 0 && (pending_ || linesDrawn_ == 0)) {
     draw(drives);
   }
 }
 
-void FleetConsole::draw(const std::vector<DriveState>& drives) {
+void FleetDisplay::draw(const std::vector<DriveState>& drives) {
   std::vector<std::string> lines;
   lines.reserve(drives.size());
   for (const auto& drive : drives) {

@@ -1,4 +1,4 @@
-#include "cli/texts.h"
+#include "cli/fixed_texts.h"
 
 #include "protocol/value_text.h"
 #include "tovrin_version.h"
@@ -9,7 +9,7 @@ constexpr const char* RULE = "--------------------------------------------------
 
 }  // namespace
 
-void printBanner(ConsoleOut& out) {
+void printBanner(RunOutput& out) {
   out.write("\r\n");
   out.write(RULE);
   out.write("\r\n");
@@ -21,7 +21,7 @@ void printBanner(ConsoleOut& out) {
   out.write("\r\n");
 }
 
-void printUsage(ConsoleOut& out, std::uint32_t ip) {
+void printUsage(RunOutput& out, std::uint32_t ip) {
   out.write("COMMAND : Tovrin.exe [-h] | [-m] | [-d] | [-ip] (([-fp] | [-v]) | [-u]) \n");
   out.write("Tovrin Info Options  -\r\n");
   out.write("  -h : Help Menu\n");
@@ -46,7 +46,7 @@ void printUsage(ConsoleOut& out, std::uint32_t ip) {
   out.write("  -r : Run record file (JSON lines) [OPTIONAL]\n");
 }
 
-void printManual(ConsoleOut& out) {
+void printManual(RunOutput& out) {
   out.write("\nTovrin Manual -\n");
   out.write("  -->  README:\n");
   out.write("  * All command option has to be lowercase\n");

@@ -3,17 +3,17 @@
 
 #include <cstdint>
 
-#include "cli/console_out.h"
+#include "cli/run_output.h"
 
 // The banner that opens every run: a rule, the family line, the loader line
 // and the rule again, each 63 characters wide.
-void printBanner(ConsoleOut& out);
+void printBanner(RunOutput& out);
 
 // The usage text, showing ip (host byte order) as the drive's address.
-void printUsage(ConsoleOut& out, std::uint32_t ip);
+void printUsage(RunOutput& out, std::uint32_t ip);
 
 // The manual shown on -m.
-void printManual(ConsoleOut& out);
+void printManual(RunOutput& out);
 
 // Discovery (-d, or -a's before any drive is touched) stopped by the user.
 inline constexpr const char* DISCOVERY_INTERRUPTED = "\nERROR: Interrupted during discovery";

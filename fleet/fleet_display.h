@@ -27,7 +27,7 @@
 // than DEFAULT_LINE_WIDTH.
 std::size_t redrawWidth(bool terminal, int rows, int columns, std::size_t driveCount);
 
-class FleetConsole {
+class FleetDisplay {
  public:
   using Sink = std::function<void(std::string_view)>;
 
@@ -35,7 +35,7 @@ class FleetConsole {
 
   // Lines redrawn in place of at most redrawWidth columns; 0: a line per
   // change of stage (see redrawWidth above).
-  FleetConsole(std::size_t redrawWidth, Sink sink) : width_(redrawWidth), sink_(std::move(sink)) {}
+  FleetDisplay(std::size_t redrawWidth, Sink sink) : width_(redrawWidth), sink_(std::move(sink)) {}
 
   // Drive number `drive` changed at `now`; newStage when it entered a stage
   // of another name or finished.

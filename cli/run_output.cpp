@@ -1,8 +1,8 @@
-#include "cli/console_out.h"
+#include "cli/run_output.h"
 
 #include <cstdarg>
 
-void ConsoleOut::write(std::string_view text) {
+void RunOutput::write(std::string_view text) {
   if (text.empty()) {
     return;
   }
@@ -12,7 +12,7 @@ void ConsoleOut::write(std::string_view text) {
   last_ = text.back();
 }
 
-void ConsoleOut::format(const char* pattern, ...) {
+void RunOutput::format(const char* pattern, ...) {
   char text[256];
   va_list args;
   va_start(args, pattern);
@@ -24,7 +24,7 @@ void ConsoleOut::format(const char* pattern, ...) {
   }
 }
 
-void ConsoleOut::endRun(bool terminal) {
+void RunOutput::endRun(bool terminal) {
   if (terminal && last_ != '\n') {
     write("\n");
   }
