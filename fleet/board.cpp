@@ -1,10 +1,9 @@
 #include "fleet/board.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
-#include "session/drive_text.h"
+#include "session/drive_state.h"
 
 DriveBoard::DriveBoard(std::span<const std::uint32_t> addresses, RunMode mode,
                        std::function<TimePoint()> now, Listener listener)
@@ -41,7 +40,7 @@ void DriveBoard::changed(std::size_t index, bool newStage) const {
 void DriveBoard::stageStarted(std::uint32_t drive, Stage stage) {
   if (const auto i = touch(drive)) {
     DriveState& state = drives_[*i];
-    const bool renamed = std::strcmp(stageName(state.stage), stageName(stage)) != 0;
+    const bool renamed = shownStage(state.stage) != shownStage(stage);
     state.stage = stage;
     changed(*i, renamed);
   }

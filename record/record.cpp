@@ -51,25 +51,6 @@ const char* resultWord(DriveResult result) {
   return "interrupted";
 }
 
-// The stage words a person reads on the console's failure lines.
-const char* stageWord(Stage stage) {
-  switch (stage) {
-    case Stage::connection:
-      return "connection";
-    case Stage::identityProbe:
-    case Stage::monitorPause:
-    case Stage::monitor:
-      return "monitor state";
-    case Stage::programming:
-      return "programming";
-    case Stage::verify:
-      return "verify";
-    case Stage::reboot:
-      break;
-  }
-  return "reboot";
-}
-
 const char* reasonWord(FailureReason reason) {
   switch (reason) {
     case FailureReason::noAnswer:
@@ -217,7 +198,7 @@ Stop stopOf(const DriveState& drive) {
   stop.message = true;
   if (drive.failure) {
     const Failure& f = *drive.failure;
-    stop.stage = jsonString(stageWord(f.stage));
+    stop.stage = jsonString(stageName(f.stage));
     // Counted from 1, as the console counts them.
     stop.block = f.block ? std::to_string(*f.block + 1) : "null";
     stop.reason = jsonString(reasonWord(f.reason));
@@ -227,7 +208,7 @@ Stop stopOf(const DriveState& drive) {
   if (cut) {
     stop.reason = jsonString("interrupted");
     if (drive.stage) {
-      stop.stage = jsonString(stageWord(*drive.stage));
+      stop.stage = jsonString(stageName(*drive.stage));
       if (*drive.stage == Stage::programming) {
         stop.block = std::to_string(drive.blocksDone + 1);  // the block in flight
       }

@@ -1,21 +1,18 @@
 #include "session/drive_text.h"
 
 const char* stageName(std::optional<Stage> stage) {
-  if (!stage) {
-    return "waiting";
-  }
-  switch (*stage) {
-    case Stage::connection:
+  switch (shownStage(stage)) {
+    case ShownStage::waiting:
+      return "waiting";
+    case ShownStage::connection:
       return "connection";
-    case Stage::identityProbe:
-    case Stage::monitorPause:
-    case Stage::monitor:
+    case ShownStage::monitorState:
       return "monitor state";
-    case Stage::programming:
+    case ShownStage::programming:
       return "programming";
-    case Stage::verify:
+    case ShownStage::verify:
       return "verify";
-    case Stage::reboot:
+    case ShownStage::reboot:
       break;
   }
   return "reboot";
