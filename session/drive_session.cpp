@@ -6,26 +6,6 @@
 #include "protocol/identity.h"
 #include "protocol/loader.h"
 
-namespace {
-
-using std::chrono::milliseconds;
-
-constexpr int EXCHANGE_TRIES = 5;    // sends at most per exchange
-constexpr int CONNECT_TRIES = 1000;  // sends at most of CMD_CONNECT
-
-// Pauses.
-constexpr milliseconds LINK_START_PAUSE{150};
-constexpr milliseconds MONITOR_PAUSE{2500};
-constexpr milliseconds REBOOT_PAUSE{5000};
-// The pause after each send, by command.
-constexpr milliseconds CONNECT_PAUSE{30};
-constexpr milliseconds ENTER_MONITOR_PAUSE{150};
-constexpr milliseconds PROGRAM_BLOCK_PAUSE{60};
-constexpr milliseconds VERIFY_PAUSE{120};
-constexpr milliseconds REBOOT_SEND_PAUSE{30};
-
-}  // namespace
-
 DriveSession::DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImage* image,
                            Transport& transport, SessionObserver& observer, bool skipCurrent)
     : drive_(drive),
@@ -34,7 +14,7 @@ DriveSession::DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImag
       skipCurrent_(skipCurrent && mode == MODE_PROGRAM && image != nullptr),
       transport_(transport),
       observer_(observer),
-      tracker_(PROGRAM_BLOCK_PAUSE) {
+      tracker_(exchange(Phase::programming).pause) {
   if (image_ != nullptr) {
     blockCount_ = (image_->size + BLOCK_SIZE - 1) / BLOCK_SIZE;
   }
@@ -51,9 +31,7 @@ void DriveSession::start(TimePoint now) {
     fail(FailureReason::ownAddress);
     return;
   }
-  // The pause the link had to start in; kept so that a run's timing is the
-  // same as it always was.
-  deadline_ = now + LINK_START_PAUSE;
+  enter(Phase::linkStart, now);
 }
 
 // ---- sending ------------------------------------------------------------------
@@ -72,54 +50,30 @@ SendResult DriveSession::sendCommand(std::uint16_t code, std::uint32_t target,
   return sent;
 }
 
-void DriveSession::beginExchange(Phase phase, TimePoint now) {
+// Enters a phase: an exchange sends its first try, a pause begins.
+void DriveSession::enter(Phase phase, TimePoint now) {
   phase_ = phase;
   tries_ = 0;
   answered_ = false;
   exchangeStarted_ = now;
-  sendTry();
+  const Exchange& row = exchange(phase);
+  if (row.tries > 0) {
+    sendTry();
+  } else {
+    deadline_ = now + row.pause;
+  }
 }
 
 // One send of the exchange under way, then its pause. The pause runs from the
 // moment the send went out, read after it: whatever else the thread did
 // before (other drives' sends, a slow send), the drive gets its whole pause.
 void DriveSession::sendTry() {
+  const Exchange& row = exchange(phase_);
   ++tries_;
-  SendResult sent = SendResult::sent;
-  milliseconds pause{};
-  switch (phase_) {
-    case Phase::identityProbe:
-    case Phase::monitor:
-      sent = sendCommand(CMD_ENTER_MONITOR, 0, {});
-      pause = ENTER_MONITOR_PAUSE;
-      break;
-    case Phase::programming: {
-      const std::size_t offset = block_ * BLOCK_SIZE;
-      const std::size_t length = std::min(BLOCK_SIZE, image_->size - offset);
-      const TimePoint began = transport_.now();
-      sent = sendCommand(CMD_PROGRAM_BLOCK, IMAGE_LOAD_ADDRESS + static_cast<std::uint32_t>(offset),
-                         image_->bytes().subspan(offset, length));
-      // Only a send that went out can be answered.
-      if (sent == SendResult::sent) {
-        tracker_.sent(block_, began);
-      }
-      pause = PROGRAM_BLOCK_PAUSE;
-      break;
-    }
-    case Phase::currentCheck:
-    case Phase::verify:
-      sent = sendCommand(CMD_VERIFY, 0, {});
-      pause = VERIFY_PAUSE;
-      break;
-    case Phase::reboot:
-      sent = sendCommand(CMD_REBOOT, 0, {});
-      pause = REBOOT_SEND_PAUSE;
-      break;
-    default:
-      return;
-  }
+  const SendResult sent =
+      row.send != nullptr ? (this->*row.send)(row) : sendCommand(row.code, 0, {});
   if (sent != SendResult::unreachable) {
-    pauseFrom(pause);
+    pauseFrom(row.pause);
   }
 }
 
@@ -128,178 +82,42 @@ void DriveSession::pauseFrom(std::chrono::milliseconds pause) {
   deadline_ = lastSend_ + pause;
 }
 
-void DriveSession::retryOrFail(TimePoint now) {
-  if (tries_ < EXCHANGE_TRIES) {
-    sendTry();
-  } else if (phase_ == Phase::identityProbe) {
-    beginConnection();  // not in its monitor state yet: connect as to program
-  } else if (phase_ == Phase::currentCheck) {
-    beginProgramming(now);  // no confirmation: the drive is programmed in full
-  } else {
-    fail(FailureReason::noAnswer);
+// Each CMD_CONNECT is shown with the sends that remain, from 1000 down.
+SendResult DriveSession::sendConnect(const Exchange& row) {
+  const SendResult sent = sendCommand(row.code, 0, {});
+  if (sent != SendResult::unreachable) {
+    observer_.countdown(drive_, row.tries + 1 - tries_);
   }
+  return sent;
 }
 
-// ---- the stages -----------------------------------------------------------------
-
-void DriveSession::beginConnection() {
-  phase_ = Phase::connection;
-  answered_ = false;
-  countdown_ = CONNECT_TRIES;
-  observer_.stageStarted(drive_, Stage::connection);
-  sendConnect();
-}
-
-void DriveSession::sendConnect() {
-  if (sendCommand(CMD_CONNECT, 0, {}) == SendResult::unreachable) {
-    return;
+SendResult DriveSession::sendBlock(const Exchange& row) {
+  const std::size_t offset = block_ * BLOCK_SIZE;
+  const std::size_t length = std::min(BLOCK_SIZE, image_->size - offset);
+  const TimePoint began = transport_.now();
+  const SendResult sent =
+      sendCommand(row.code, IMAGE_LOAD_ADDRESS + static_cast<std::uint32_t>(offset),
+                  image_->bytes().subspan(offset, length));
+  // Only a send that went out can be answered.
+  if (sent == SendResult::sent) {
+    tracker_.sent(block_, began);
   }
-  observer_.countdown(drive_, countdown_--);
-  pauseFrom(CONNECT_PAUSE);
-}
-
-// The monitor state is reached in a programming run. With -s, a drive that
-// reports the file's digest is first asked to verify what it holds.
-void DriveSession::afterMonitor(TimePoint now) {
-  observer_.stageCompleted(drive_, Stage::monitor);
-  if (skipCurrent_ && identity_.digest() && *identity_.digest() == image_->digest) {
-    beginExchange(Phase::currentCheck, now);
-    return;
-  }
-  beginProgramming(now);
-}
-
-void DriveSession::beginProgramming(TimePoint now) {
-  block_ = 0;
-  programmingBegan_ = true;
-  observer_.stageStarted(drive_, Stage::programming);
-  beginBlock(now);
-}
-
-void DriveSession::beginBlock(TimePoint now) {
-  answered_ = false;
-  beginExchange(Phase::programming, now);
-}
-
-void DriveSession::nextBlock(TimePoint now) {
-  ++block_;
-  if (block_ < blockCount_) {
-    beginBlock(now);
-    return;
-  }
-  observer_.stageCompleted(drive_, Stage::programming);
-  observer_.stageStarted(drive_, Stage::verify);
-  beginExchange(Phase::verify, now);
-}
-
-// The pause after a block's send has run out.
-void DriveSession::afterBlockPause(TimePoint now) {
-  if (!answered_) {
-    retryOrFail(now);
-    return;
-  }
-  if (block_ == blocksReported_) {
-    observer_.blockConfirmed(drive_, block_, blockCount_);
-    ++blocksReported_;
-  }
-  tracker_.giveUpLost(now);
-  if (tracker_.drained(now)) {
-    nextBlock(now);
-  } else {
-    phase_ = Phase::draining;
-    deadline_ = tracker_.drainDeadline(now);
-  }
+  return sent;
 }
 
 void DriveSession::onDeadline(TimePoint now) {
-  switch (phase_) {
-    case Phase::linkStart:
-      if (mode_ == MODE_PROGRAM) {
-        beginConnection();
-      } else {
-        observer_.stageStarted(drive_, Stage::identityProbe);
-        beginExchange(Phase::identityProbe, now);
-      }
-      break;
-    case Phase::connection:
-      // An answer in the pause after the last send comes too late.
-      if (countdown_ == 0) {
-        fail(FailureReason::noAnswer);
-      } else if (answered_) {
-        observer_.stageCompleted(drive_, Stage::connection);
-        phase_ = Phase::monitorPause;
-        observer_.stageStarted(drive_, Stage::monitorPause);
-        deadline_ = now + MONITOR_PAUSE;
-      } else {
-        sendConnect();
-      }
-      break;
-    case Phase::monitorPause:
-      observer_.stageCompleted(drive_, Stage::monitorPause);
-      observer_.stageStarted(drive_, Stage::monitor);
-      beginExchange(Phase::monitor, now);
-      break;
-    case Phase::identityProbe:
-    case Phase::monitor:
-      if (!answered_) {
-        retryOrFail(now);
-      } else if (mode_ != MODE_PROGRAM) {
-        // An answer without the digest does not end the wait at once.
-        reportDue_ = true;
-        if (identity_.digest() || now >= identity_.waitEnds()) {
-          finishReport();
-        } else {
-          deadline_ = identity_.waitEnds();
-        }
-      } else {
-        afterMonitor(now);
-      }
-      break;
-    case Phase::currentCheck:
-      if (currentRefused_) {
-        beginProgramming(now);
-      } else if (!answered_) {
-        retryOrFail(now);
-      } else {
-        observer_.alreadyCurrent(drive_);
-        observer_.stageStarted(drive_, Stage::reboot);
-        beginExchange(Phase::reboot, now);
-      }
-      break;
-    case Phase::programming:
-      afterBlockPause(now);
-      break;
-    case Phase::draining:
-      tracker_.giveUpLost(now);
-      if (tracker_.drained(now)) {
-        nextBlock(now);
-      } else {
-        deadline_ = tracker_.drainDeadline(now);
-      }
-      break;
-    case Phase::verify:
-      if (!answered_) {
-        retryOrFail(now);
-      } else {
-        observer_.stageCompleted(drive_, Stage::verify);
-        observer_.stageStarted(drive_, Stage::reboot);
-        beginExchange(Phase::reboot, now);
-      }
-      break;
-    case Phase::reboot:
-      if (!answered_) {
-        retryOrFail(now);
-      } else {
-        observer_.stageCompleted(drive_, Stage::reboot);
-        phase_ = Phase::rebootPause;
-        deadline_ = now + REBOOT_PAUSE;
-      }
-      break;
-    case Phase::rebootPause:
-      finish(SessionResult::completed);
-      break;
-    case Phase::done:
-      break;
+  if (phase_ == Phase::done) {
+    return;
+  }
+  const Exchange& row = exchange(phase_);
+  if (row.tries == 0 || (answered_ && (tries_ < row.tries || row.lastPauseHeard))) {
+    (this->*row.answered)(now);
+  } else if (tries_ < row.tries) {
+    sendTry();
+  } else if (row.unanswered != nullptr) {
+    (this->*row.unanswered)(now);
+  } else {
+    fail(FailureReason::noAnswer);
   }
 }
 
@@ -307,33 +125,23 @@ void DriveSession::onDeadline(TimePoint now) {
 
 void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> datagram,
                               TimePoint now) {
-  const std::optional<std::uint8_t> code = codeInFlight();
+  const Exchange& row = exchange(phase_);
   const std::optional<Response> response = decodeResponse(datagram);
-  if (from != drive_ || !code || !response || response->code != *code) {
+  if (from != drive_ || row.code == 0 || !response || response->code != row.code) {
     return;  // not an answer to the command in flight
   }
   if (response->status != STATUS_SUCCESS) {
-    if (phase_ == Phase::currentCheck) {
-      // The image the drive holds did not pass its own check: programmed in
-      // full once the pause after the send has run out.
-      currentRefused_ = true;
-      return;
+    if (row.refused != nullptr) {
+      (this->*row.refused)();
+    } else {
+      fail(FailureReason::refused, response->status);
     }
-    fail(FailureReason::refused, response->status);
     return;
   }
-  switch (phase_) {
-    case Phase::identityProbe:
-    case Phase::monitor:
-      takeIdentityAnswer(*response, now);
-      break;
-    case Phase::programming:
-    case Phase::draining:
-      takeBlockAnswer(now);
-      break;
-    default:
-      answered_ = true;
-      break;
+  if (row.take != nullptr) {
+    (this->*row.take)(*response, now);
+  } else {
+    answered_ = true;
   }
 }
 
@@ -366,7 +174,7 @@ void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
   }
 }
 
-void DriveSession::takeBlockAnswer(TimePoint now) {
+void DriveSession::takeBlockAnswer(const Response& /*response*/, TimePoint now) {
   const BlockTracker::Verdict verdict = tracker_.answered(block_, now);
   if (verdict.resendFrom) {
     // Sent again once the pause after the last send has run out.
@@ -374,16 +182,12 @@ void DriveSession::takeBlockAnswer(TimePoint now) {
     phase_ = Phase::programming;
     answered_ = false;
     tries_ = 0;
-    deadline_ = std::max(now, lastSend_ + PROGRAM_BLOCK_PAUSE);
+    deadline_ = std::max(now, lastSend_ + exchange(Phase::programming).pause);
     return;
   }
-  if (!verdict.confirms) {
-    if (phase_ == Phase::draining && tracker_.drained(now)) {
-      nextBlock(now);
-    }
-    return;
+  if (verdict.confirms) {
+    answered_ = true;
   }
-  answered_ = true;
   if (phase_ == Phase::draining && tracker_.drained(now)) {
     nextBlock(now);
   }
@@ -410,7 +214,7 @@ void DriveSession::finishReport() {
 
 Failure DriveSession::failureHere(FailureReason reason, std::uint8_t status) const {
   Failure failure;
-  failure.stage = stageOf(phase_);
+  failure.stage = exchange(phase_).stage;
   failure.reason = reason;
   failure.status = status;
   const bool programming = phase_ == Phase::programming || phase_ == Phase::draining;

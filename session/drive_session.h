@@ -67,25 +67,57 @@ class DriveSession {
     done,
   };
 
-  static Stage stageOf(Phase phase);
-  std::optional<std::uint8_t> codeInFlight() const;
+  // One exchange with the drive, or a pause between exchanges, as the
+  // session walks it. Every phase has one row (drive_session_exchanges.cpp):
+  // a send goes out, its pause runs from the moment it went out; when the
+  // pause runs out an answered exchange leads on, an unanswered one is sent
+  // again until its tries are spent. A phase that sends nothing (a pause)
+  // leads on when its pause runs out. Null handlers take the usual course.
+  struct Exchange {
+    Phase phase;
+    Stage stage;                        // where a failure in it is reported
+    std::uint8_t code = 0;              // the command sent and answered; 0: none
+    std::chrono::milliseconds pause{};  // after each send; of a pause, its length
+    int tries = 0;                      // sends at most; 0: it sends nothing
+    bool lastPauseHeard = true;         // an answer in the pause after the last send counts
+    // Sends one try; null: the command with no payload.
+    SendResult (DriveSession::*send)(const Exchange&) = nullptr;
+    // Takes an answer with status 1; null: the exchange is answered.
+    void (DriveSession::*take)(const Response&, TimePoint) = nullptr;
+    // Takes an answer with another status; null: the session fails, refused.
+    void (DriveSession::*refused)() = nullptr;
+    // The pause after an answered send, or the phase's pause, ran out.
+    void (DriveSession::*answered)(TimePoint) = nullptr;
+    // Every try went unanswered; null: the session fails, no answer.
+    void (DriveSession::*unanswered)(TimePoint) = nullptr;
+  };
+  static const Exchange& exchange(Phase phase);
 
-  void beginExchange(Phase phase, TimePoint now);
+  void enter(Phase phase, TimePoint now);
   void sendTry();
-  void sendConnect();
   void pauseFrom(std::chrono::milliseconds pause);
   SendResult sendCommand(std::uint16_t code, std::uint32_t target,
                          std::span<const std::uint8_t> payload);
-  void retryOrFail(TimePoint now);
 
-  void beginConnection();
-  void afterMonitor(TimePoint now);
-  void beginProgramming(TimePoint now);
-  void beginBlock(TimePoint now);
-  void nextBlock(TimePoint now);
-  void afterBlockPause(TimePoint now);
-  void takeBlockAnswer(TimePoint now);
+  // How each exchange sends, takes answers and leads on.
+  SendResult sendConnect(const Exchange& row);
+  SendResult sendBlock(const Exchange& row);
   void takeIdentityAnswer(const Response& response, TimePoint now);
+  void takeBlockAnswer(const Response& response, TimePoint now);
+  void noteCurrentRefused();
+  void linkStarted(TimePoint now);
+  void beginConnection(TimePoint now);
+  void connected(TimePoint now);
+  void monitorPauseOver(TimePoint now);
+  void identityAnswered(TimePoint now);
+  void currentChecked(TimePoint now);
+  void beginProgramming(TimePoint now);
+  void blockAnswered(TimePoint now);
+  void drainThenNext(TimePoint now);
+  void nextBlock(TimePoint now);
+  void verified(TimePoint now);
+  void rebootAnswered(TimePoint now);
+  void rebootPauseOver(TimePoint now);
   void finishReport();
 
   Failure failureHere(FailureReason reason, std::uint8_t status) const;
@@ -106,9 +138,8 @@ class DriveSession {
   SessionResult result_ = SessionResult::failed;
   TimePoint lastSend_{};         // when the last send went out
   TimePoint exchangeStarted_{};  // when the exchange under way began
-  int tries_ = 0;
-  int countdown_ = 0;
-  bool answered_ = false;
+  int tries_ = 0;                // sends of the exchange under way
+  bool answered_ = false;        // the exchange under way was answered
 
   std::size_t block_ = 0;
   std::size_t blockCount_ = 0;
