@@ -29,6 +29,14 @@ constexpr int BLOCKS = 40;
 // From a drive's first CMD_CONNECT to its CMD_REBOOT, at the least: the
 // connect's pause, the monitor pause, the identity request's, a pause per
 // block and verify's.
+// Under the sanitizers the loader and the simulated drive run several times
+// slower and share the processors with the analysers, so the pace is
+// measured only in the plain build; the images and results count in both.
+#ifdef TOVRIN_SANITIZED
+constexpr bool PACING_MEASURED = false;
+#else
+constexpr bool PACING_MEASURED = true;
+#endif
 constexpr double FLOOR_SECONDS = (30 + 2500 + 150 + BLOCKS * 60 + 120) / 1000.0;
 
 // When each drive address took in each command: code and seconds, in order.
@@ -111,9 +119,12 @@ TEST_P(AbsentDrives, FailAloneWhileThePresentKeepTheirPace) {
         ++blocks;
       }
     }
+    ASSERT_EQ(commands.back().first, 19u) << address;
+    if (!PACING_MEASURED) {
+      continue;
+    }
     EXPECT_EQ(blocks, BLOCKS) << address << ": blocks sent again";
     EXPECT_LE(longestGap, 0.25) << address;
-    ASSERT_EQ(commands.back().first, 19u) << address;
     EXPECT_LE(commands.back().second - commands.front().second, 1.15 * FLOOR_SECONDS) << address;
   }
   for (const std::string& address : nobody) {
