@@ -117,7 +117,7 @@ Figures runOnce(std::uint32_t first, std::size_t imageBytes, std::size_t n, bool
   GapTimer timer;
   const double cpuBefore = cpuMs();
   const auto start = steady_clock::now();
-  const auto outcomes = runDrives(drives, MODE_PROGRAM, &image, timer, link, skip);
+  const auto outcomes = runDrives(drives, RunMode::program, &image, timer, link, skip);
   f.wallMs = duration<double, std::milli>(steady_clock::now() - start).count();
   f.cpuMs = cpuMs() - cpuBefore;
   rusage usage{};

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (drives.empty() || drives.size() > MAX_DRIVES ||
           std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end() ||
           std::find(drives.begin(), drives.end(), ADDRESS_NONE) != drives.end() ||
-          line.settings.mode > MODE_VERIFY) {
+          line.settings.mode > RunMode::verify) {
         std::abort();
       }
       break;

@@ -248,7 +248,7 @@ void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
 
 void ConsoleReporter::finished(std::uint32_t /*drive*/, SessionResult result) {
   clearCount();
-  if (result == SessionResult::completed && mode_ == MODE_PROGRAM) {
+  if (result == SessionResult::completed && mode_ == RunMode::program) {
     out_.write("DONE\n");
   }
 }

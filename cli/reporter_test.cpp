@@ -36,7 +36,7 @@ std::string console(RunMode mode, const std::function<void(ConsoleReporter&)>& a
 // A count stands until the next text writes over it: the failed send's line
 // comes after the backspaces, the next count after the line.
 TEST(ReporterTest, TheCountdownAroundFailedSends) {
-  EXPECT_EQ(console(MODE_PROGRAM,
+  EXPECT_EQ(console(RunMode::program,
                     [](ConsoleReporter& r) {
                       r.stageStarted(DRIVE, Stage::connection);
                       r.countdown(DRIVE, 1000);
@@ -96,7 +96,7 @@ TEST(ReporterTest, FailureLines) {
   FirmwareImage image;
   image.size = 20 * 512 - 100;  // 20 blocks, the last partial
   for (const auto& c : cases) {
-    EXPECT_EQ(console(MODE_PROGRAM,
+    EXPECT_EQ(console(RunMode::program,
                       [&](ConsoleReporter& r) {
                         r.imageLoaded(image);
                         r.failed(DRIVE, c.failure);
@@ -109,13 +109,14 @@ TEST(ReporterTest, FailureLines) {
 }
 
 TEST(ReporterTest, LinkAndFileRefusals) {
-  EXPECT_EQ(console(MODE_PROGRAM, [](ConsoleReporter& r) { r.linkFailed(LinkError::bindFailed); }),
-            "\nERROR: udpSocket bind failed\nERROR: Another program (another loader?) holds UDP "
-            "port 8995; close it and try again");
-  EXPECT_EQ(console(MODE_VERIFY,
+  EXPECT_EQ(
+      console(RunMode::program, [](ConsoleReporter& r) { r.linkFailed(LinkError::bindFailed); }),
+      "\nERROR: udpSocket bind failed\nERROR: Another program (another loader?) holds UDP "
+      "port 8995; close it and try again");
+  EXPECT_EQ(console(RunMode::verify,
                     [](ConsoleReporter& r) { r.imageFailed(ImageError::cantOpen, nullptr); }),
             "\nERROR: Can't open file (null)\r\n");
-  EXPECT_EQ(console(MODE_VERIFY,
+  EXPECT_EQ(console(RunMode::verify,
                     [](ConsoleReporter& r) { r.imageFailed(ImageError::cantRead, "fw.bin"); }),
             "\nERROR: Can't read file fw.bin\r\n");
 }
@@ -124,11 +125,11 @@ TEST(ReporterTest, LinkAndFileRefusals) {
 // prompt; files and pipes keep the bytes as they were written.
 TEST(ReporterTest, TheLastLineIsEndedOnATerminalOnly) {
   const auto endsInALine = [](ConsoleReporter& r) { r.stageStarted(DRIVE, Stage::verify); };
-  EXPECT_EQ(console(MODE_PROGRAM, endsInALine, true), "\nVerifing Firmware :\t\t\n");
-  EXPECT_EQ(console(MODE_PROGRAM, endsInALine, false), "\nVerifing Firmware :\t\t");
+  EXPECT_EQ(console(RunMode::program, endsInALine, true), "\nVerifing Firmware :\t\t\n");
+  EXPECT_EQ(console(RunMode::program, endsInALine, false), "\nVerifing Firmware :\t\t");
   const auto completes = [](ConsoleReporter& r) { r.finished(DRIVE, SessionResult::completed); };
-  EXPECT_EQ(console(MODE_PROGRAM, completes, true), "DONE\n");
-  EXPECT_EQ(console(MODE_IDENTITY, completes, true), "");
+  EXPECT_EQ(console(RunMode::program, completes, true), "DONE\n");
+  EXPECT_EQ(console(RunMode::identity, completes, true), "");
 }
 
 }  // namespace

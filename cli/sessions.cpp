@@ -48,7 +48,7 @@ bool runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& 
 // -u with several drives: each drive's identity as a one-drive run shows
 // it, under a line naming the drive, in the order of the list.
 void writeInventory(const std::vector<DriveState>& drives, RunOutput& out) {
-  ConsoleReporter reporter(out, MODE_IDENTITY);
+  ConsoleReporter reporter(out, RunMode::identity);
   for (const auto& drive : drives) {
     out.write("\nDrive " + addressText(drive.address) + " :");
     if (drive.identity) {
@@ -110,7 +110,7 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
   RunInfo info{settings.mode, settings.firmwarePath.value_or(""), std::nullopt, 0,
                runIdText(startTime, processId())};
   ImageLoad load;
-  if (settings.mode != MODE_IDENTITY) {
+  if (settings.mode != RunMode::identity) {
     const char* path = settings.firmwarePath ? settings.firmwarePath->c_str() : nullptr;
     load = loadFirmwareImage(path);
     if (load.error != ImageError::none) {
@@ -122,7 +122,7 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
     info.fileDigest = load.image.digest;
     info.blockCount = (load.image.size + BLOCK_SIZE - 1) / BLOCK_SIZE;
   }
-  const FirmwareImage* image = settings.mode == MODE_IDENTITY ? nullptr : &load.image;
+  const FirmwareImage* image = settings.mode == RunMode::identity ? nullptr : &load.image;
   RecordFile* recordFile = records ? &*records : nullptr;
   if (!end.several) {
     const bool done = runOneDrive(settings, drives, info, image, reporter, link, recordFile, out);
@@ -156,7 +156,7 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
   if (recordsLost) {
     out.write("ERROR: Run records could not all be written\n");
   }
-  if (settings.mode == MODE_IDENTITY) {
+  if (settings.mode == RunMode::identity) {
     writeInventory(ended.drives, out);
   }
   if (!leftOut.empty()) {

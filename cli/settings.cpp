@@ -129,9 +129,9 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
     } else if (is(arg, "-e")) {
       settings.outcomeStatus = true;
     } else if (is(arg, "-u")) {
-      settings.mode = MODE_IDENTITY;
+      settings.mode = RunMode::identity;
     } else if (is(arg, "-v")) {
-      settings.mode = MODE_VERIFY;
+      settings.mode = RunMode::verify;
     } else {
       return refuse(std::move(line), EntryAction::unknownArgument, i + 1, argc, argv);
     }

@@ -14,7 +14,7 @@ inline constexpr std::uint32_t DEFAULT_DRIVE_IP = 0xC0A87C78u;  // 192.168.124.1
 struct RunSettings {
   // The drives of the run, host byte order, each once, in the order given.
   std::vector<std::uint32_t> driveAddresses{DEFAULT_DRIVE_IP};
-  RunMode mode = MODE_PROGRAM;
+  RunMode mode = RunMode::program;
   std::optional<std::string> firmwarePath;  // the text after -fp
   // -ip with a list (a comma in its text): several drives, even when its
   // addresses are one drive written more than once.

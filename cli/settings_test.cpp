@@ -31,22 +31,22 @@ TEST(SettingsTest, SettingsAndActions) {
     const char* path;  // "" when no -fp was read
     RunMode mode;
   } cases[] = {
-      {"", EntryAction::bareUsage, defaultIp, "", MODE_PROGRAM},
+      {"", EntryAction::bareUsage, defaultIp, "", RunMode::program},
       // later settings replace earlier ones
       {"-ip 10.0.0.1 -fp a.bin -ip 10.0.0.2 -fp b.bin", EntryAction::session, 0x0A000002u, "b.bin",
-       MODE_PROGRAM},
-      {"-u -v", EntryAction::session, defaultIp, "", MODE_VERIFY},
-      {"-v -u", EntryAction::session, defaultIp, "", MODE_IDENTITY},
+       RunMode::program},
+      {"-u -v", EntryAction::session, defaultIp, "", RunMode::verify},
+      {"-v -u", EntryAction::session, defaultIp, "", RunMode::identity},
       // an argument taken by an option is never an option
-      {"-fp -v", EntryAction::session, defaultIp, "-v", MODE_PROGRAM},
-      {"-fp -h", EntryAction::session, defaultIp, "-h", MODE_PROGRAM},
+      {"-fp -v", EntryAction::session, defaultIp, "-v", RunMode::program},
+      {"-fp -h", EntryAction::session, defaultIp, "-h", RunMode::program},
       // -d acts where it stands, with what was set before it
-      {"-ip 10.1.2.3 -d -bogus", EntryAction::discovery, 0x0A010203u, "", MODE_PROGRAM},
-      {"-u -d -ip 10.0.0.1", EntryAction::discovery, defaultIp, "", MODE_IDENTITY},
+      {"-ip 10.1.2.3 -d -bogus", EntryAction::discovery, 0x0A010203u, "", RunMode::program},
+      {"-u -d -ip 10.0.0.1", EntryAction::discovery, defaultIp, "", RunMode::identity},
       // zero-padded parts would be octal: refused; hexadecimal and 0 stay
-      {"-ip 192.168.001.010", EntryAction::addressError, defaultIp, "", MODE_PROGRAM},
-      {"-ip 0x0a.0.0.1 -u", EntryAction::session, 0x0A000001u, "", MODE_IDENTITY},
-      {"-ip 0.0.0.0", EntryAction::session, 0, "", MODE_PROGRAM},
+      {"-ip 192.168.001.010", EntryAction::addressError, defaultIp, "", RunMode::program},
+      {"-ip 0x0a.0.0.1 -u", EntryAction::session, 0x0A000001u, "", RunMode::identity},
+      {"-ip 0.0.0.0", EntryAction::session, 0, "", RunMode::program},
   };
   for (const auto& c : cases) {
     const CommandLine line = readArgs(c.args);

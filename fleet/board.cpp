@@ -106,9 +106,9 @@ void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
     state.result = DriveResult::failed;
   } else if (result == SessionResult::interrupted) {
     state.result = DriveResult::interrupted;
-  } else if (mode_ == MODE_PROGRAM) {
+  } else if (mode_ == RunMode::program) {
     state.result = state.verifiedCurrent ? DriveResult::current : DriveResult::programmed;
-  } else if (mode_ == MODE_IDENTITY) {
+  } else if (mode_ == RunMode::identity) {
     state.result = DriveResult::identified;
   } else if (digestEqual_[*i]) {
     state.result = *digestEqual_[*i] ? DriveResult::digestEqual : DriveResult::digestDiffers;

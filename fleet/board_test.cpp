@@ -42,16 +42,16 @@ TEST(DriveBoardTest, ResultsByModeAndVerdict) {
     bool current = false;  // the drive confirmed it holds the file (-s)
   };
   const std::vector<Case> cases = {
-      {MODE_PROGRAM, std::nullopt, SessionResult::completed, DriveResult::programmed},
-      {MODE_PROGRAM, std::nullopt, SessionResult::failed, DriveResult::failed},
-      {MODE_IDENTITY, std::nullopt, SessionResult::completed, DriveResult::identified},
-      {MODE_VERIFY, true, SessionResult::completed, DriveResult::digestEqual},
-      {MODE_VERIFY, false, SessionResult::completed, DriveResult::digestDiffers},
+      {RunMode::program, std::nullopt, SessionResult::completed, DriveResult::programmed},
+      {RunMode::program, std::nullopt, SessionResult::failed, DriveResult::failed},
+      {RunMode::identity, std::nullopt, SessionResult::completed, DriveResult::identified},
+      {RunMode::verify, true, SessionResult::completed, DriveResult::digestEqual},
+      {RunMode::verify, false, SessionResult::completed, DriveResult::digestDiffers},
       // completed without a verdict is no verification
-      {MODE_VERIFY, std::nullopt, SessionResult::completed, DriveResult::failed},
-      {MODE_PROGRAM, std::nullopt, SessionResult::completed, DriveResult::current, true},
+      {RunMode::verify, std::nullopt, SessionResult::completed, DriveResult::failed},
+      {RunMode::program, std::nullopt, SessionResult::completed, DriveResult::current, true},
       // the reboot after the check may still fail
-      {MODE_PROGRAM, std::nullopt, SessionResult::failed, DriveResult::failed, true},
+      {RunMode::program, std::nullopt, SessionResult::failed, DriveResult::failed, true},
   };
   for (const auto& c : cases) {
     Fixture f(c.mode, {FIRST});
@@ -64,8 +64,8 @@ TEST(DriveBoardTest, ResultsByModeAndVerdict) {
     }
     f.board.finished(FIRST, c.result);
     const DriveState& d = f.board.drives()[0];
-    EXPECT_EQ(d.result, c.expected) << "mode " << int{c.mode};
-    if (c.mode == MODE_VERIFY && !c.equal) {
+    EXPECT_EQ(d.result, c.expected) << "mode " << static_cast<int>(c.mode);
+    if (c.mode == RunMode::verify && !c.equal) {
       ASSERT_TRUE(d.failure.has_value());
       EXPECT_EQ(d.failure->reason, FailureReason::noDigest);
     }
@@ -76,7 +76,7 @@ TEST(DriveBoardTest, ResultsByModeAndVerdict) {
 }
 
 TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
-  Fixture f(MODE_PROGRAM);
+  Fixture f(RunMode::program);
   f.board.stageStarted(FIRST, Stage::connection);
   f.clock = 5;
   f.board.stageStarted(SECOND, Stage::connection);
@@ -131,7 +131,7 @@ TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
 // -c: a drive left untouched ends as not started, told as any drive that
 // ends; the identity read along the way is kept whole for the records.
 TEST(DriveBoardTest, NotStartedAndTheWholeIdentity) {
-  Fixture f(MODE_IDENTITY);
+  Fixture f(RunMode::identity);
   UnitIdentity identity;
   identity.buildNumber = 12;
   identity.vinNumber[0] = 'V';

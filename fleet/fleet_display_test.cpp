@@ -22,7 +22,7 @@ struct ConsoleRun {
   explicit ConsoleRun(std::size_t redrawWidth,
                       std::vector<std::uint32_t> addresses = {FIRST, SECOND})
       : console(redrawWidth, [this](std::string_view text) { writes.emplace_back(text); }),
-        board(addresses, MODE_PROGRAM, [this] { return now(); },
+        board(addresses, RunMode::program, [this] { return now(); },
               {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
                  console.changed(drives, i, newStage, now());
                },

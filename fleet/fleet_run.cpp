@@ -14,11 +14,11 @@ std::string opening(const FleetRun& run) {
   const std::size_t n = run.drives.size();
   const std::string count = std::to_string(n) + (n == 1 ? " drive" : " drives");
   switch (run.info.mode) {
-    case MODE_VERIFY:
+    case RunMode::verify:
       return "\nVerifying the firmware of " + count + "\n";
-    case MODE_IDENTITY:
+    case RunMode::identity:
       return "\nReading the unit identity of " + count + "\n";
-    case MODE_PROGRAM:
+    case RunMode::program:
       break;
   }
   return "\nProgramming " + count + "\n";

@@ -82,14 +82,15 @@ TEST(FleetRunTest, CanariesFirst) {
   for (const auto& c : cases) {
     Network net;
     std::string console;
-    const FleetRun run{c.drives,
-                       RunInfo{MODE_PROGRAM, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
-                       &image,
-                       commandOf(c.canaries > 0 ? "-c " + std::to_string(c.canaries) + " -fp fw.bin"
-                                                : "-fp fw.bin"),
-                       nullptr,
-                       false,
-                       c.canaries};
+    const FleetRun run{
+        c.drives,
+        RunInfo{RunMode::program, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
+        &image,
+        commandOf(c.canaries > 0 ? "-c " + std::to_string(c.canaries) + " -fp fw.bin"
+                                 : "-fp fw.bin"),
+        nullptr,
+        false,
+        c.canaries};
     const auto drives =
         runFleet(run, net, 0, [&](std::string_view text) { console += text; }).drives;
     EXPECT_NE(console.find(c.countLine), std::string::npos) << c.name << "\n" << console;
@@ -109,7 +110,7 @@ TEST(FleetRunTest, SkipCountsTheDrivesAlreadyCurrent) {
   Network net(script);
   std::string console;
   const FleetRun run{
-      {DRIVE}, RunInfo{MODE_PROGRAM, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
+      {DRIVE}, RunInfo{RunMode::program, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
       &image,  commandOf("-s"),
       nullptr, true,
       0};
@@ -130,7 +131,7 @@ TEST(FleetStopTest, AStopDuringTheCanariesInterruptsEveryDrive) {
   net.stopAt = std::chrono::milliseconds(2900);  // the canary is programming
   FleetRun run;
   run.drives = {fake::DRIVE, fake::OTHER};
-  run.info.mode = MODE_PROGRAM;
+  run.info.mode = RunMode::program;
   run.image = &image;
   run.retryCommand = commandOf("");
   run.canaries = 1;

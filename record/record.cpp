@@ -17,11 +17,11 @@ namespace {
 
 const char* modeWord(RunMode mode) {
   switch (mode) {
-    case MODE_VERIFY:
+    case RunMode::verify:
       return "verify";
-    case MODE_IDENTITY:
+    case RunMode::identity:
       return "identity";
-    case MODE_PROGRAM:
+    case RunMode::program:
       break;
   }
   return "program";
@@ -131,7 +131,7 @@ std::string identityJson(const UnitIdentity& id) {
 // The drive received blocks of the file (or its programming began) and did
 // not end verified and rebooted: it must be programmed again.
 bool imageIncomplete(const RunInfo& run, const DriveState& drive) {
-  if (run.mode != MODE_PROGRAM || drive.verifiedCurrent || driveSucceeded(drive)) {
+  if (run.mode != RunMode::program || drive.verifiedCurrent || driveSucceeded(drive)) {
     return false;
   }
   if (drive.failure) {
@@ -234,7 +234,7 @@ std::string recordLine(const RunInfo& run, const DriveState& drive) {
              field("failedStage", stop.stage),
              field("failedBlock", stop.block),
              field("blockCount",
-                   run.mode == MODE_PROGRAM ? std::to_string(run.blockCount) : "null"),
+                   run.mode == RunMode::program ? std::to_string(run.blockCount) : "null"),
              field("reason", stop.reason),
              field("status", stop.status),
              field("message", stop.message ? jsonString(resultText(drive)) : "null"),
@@ -244,7 +244,7 @@ std::string recordLine(const RunInfo& run, const DriveState& drive) {
              field("mac",
                    orNull(drive.mac, [](const MacAddress& m) { return jsonString(macText(m)); })),
              field("identity", orNull(drive.identity, identityJson)),
-             field("file", run.mode == MODE_IDENTITY ? "null" : jsonString(run.filePath)),
+             field("file", run.mode == RunMode::identity ? "null" : jsonString(run.filePath)),
              field("fileDigest", orNull(run.fileDigest, md5)),
              field("driveDigest", orNull(drive.driveDigest, md5)),
              field("seconds", seconds),

@@ -56,7 +56,7 @@ UnitIdentity sampleIdentity() {
   return id;
 }
 
-const RunInfo PROGRAM_RUN{MODE_PROGRAM, "C:\\fw\\new.bin", FILE_MD5, 40,
+const RunInfo PROGRAM_RUN{RunMode::program, "C:\\fw\\new.bin", FILE_MD5, 40,
                           "20261207T162000.000Z-4711"};
 
 // A whole record: every field, in order, with the identity in full.
@@ -92,8 +92,8 @@ TEST(RecordTest, TheWordsOfEachOutcome) {
     change(drive);
     return drive;
   };
-  const RunInfo verifyRun{MODE_VERIFY, "fw.bin", FILE_MD5, 0, "20261207T162000.000Z-1"};
-  const RunInfo identityRun{MODE_IDENTITY, "", std::nullopt, 0, "20261207T162000.000Z-1"};
+  const RunInfo verifyRun{RunMode::verify, "fw.bin", FILE_MD5, 0, "20261207T162000.000Z-1"};
+  const RunInfo identityRun{RunMode::identity, "", std::nullopt, 0, "20261207T162000.000Z-1"};
   const struct {
     const char* name;
     RunInfo run;
@@ -271,7 +271,7 @@ class RecordFileTest : public ::testing::Test {
 TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
   const std::string path = dir_ + "/runs.jsonl";
   std::ofstream(path) << "earlier line\n";
-  const RunInfo run{MODE_PROGRAM, std::string(3000, 'p'), FILE_MD5, 1, "r"};
+  const RunInfo run{RunMode::program, std::string(3000, 'p'), FILE_MD5, 1, "r"};
   constexpr int WRITERS = 4;
   constexpr int RECORDS = 200;
   std::vector<std::thread> writers;

@@ -95,7 +95,7 @@ TEST(Answers, OnlyTheDrivesOwnAnswerToTheCommandInFlightCounts) {
     for (int probe = 0; probe < 5; ++probe) {
       net.inject(milliseconds(151 + 150 * probe), stray.from, stray.bytes);
     }
-    const std::string text = runText(net, MODE_IDENTITY, nullptr);
+    const std::string text = runText(net, RunMode::identity, nullptr);
     ASSERT_GE(net.log.size(), 6u) << stray.what;
     EXPECT_EQ(net.log[4].code, CMD_ENTER_MONITOR) << stray.what;
     EXPECT_EQ(net.log[5].code, CMD_CONNECT) << stray.what;
@@ -113,12 +113,12 @@ TEST(Answers, ARefusalEndsTheRunAtOnce) {
     RunMode mode;
     Stage stage;
   } cases[] = {
-      {CMD_CONNECT, 0, MODE_PROGRAM, Stage::connection},
-      {CMD_ENTER_MONITOR, 0, MODE_PROGRAM, Stage::monitor},
-      {CMD_ENTER_MONITOR, 2, MODE_VERIFY, Stage::identityProbe},
-      {CMD_PROGRAM_BLOCK, 0, MODE_PROGRAM, Stage::programming},
-      {CMD_VERIFY, 0, MODE_PROGRAM, Stage::verify},
-      {CMD_REBOOT, 7, MODE_PROGRAM, Stage::reboot},
+      {CMD_CONNECT, 0, RunMode::program, Stage::connection},
+      {CMD_ENTER_MONITOR, 0, RunMode::program, Stage::monitor},
+      {CMD_ENTER_MONITOR, 2, RunMode::verify, Stage::identityProbe},
+      {CMD_PROGRAM_BLOCK, 0, RunMode::program, Stage::programming},
+      {CMD_VERIFY, 0, RunMode::program, Stage::verify},
+      {CMD_REBOOT, 7, RunMode::program, Stage::reboot},
   };
   for (const auto& c : cases) {
     Script script;
@@ -141,7 +141,7 @@ TEST(Answers, SendFailuresAndTheOwnAddress) {
   {
     Network net;
     net.unreachable = true;
-    EXPECT_EQ(runText(net, MODE_IDENTITY, nullptr),
+    EXPECT_EQ(runText(net, RunMode::identity, nullptr),
               failure(FailureReason::unreachable, Stage::identityProbe) + ", failed");
     EXPECT_EQ(net.waits, 1);  // the link start's pause; then it ended
   }
@@ -149,13 +149,13 @@ TEST(Answers, SendFailuresAndTheOwnAddress) {
     Script script;
     Network net(script);
     net.failingSends = {0, 1, 2, 3, 4};
-    EXPECT_EQ(runText(net, MODE_IDENTITY, nullptr),
+    EXPECT_EQ(runText(net, RunMode::identity, nullptr),
               "sendFailed, sendFailed, sendFailed, sendFailed, sendFailed, identity, completed");
     EXPECT_EQ(net.log.front().code, CMD_CONNECT);  // after five failed probes
   }
   for (const std::uint32_t own : {fake::OWN, 0u}) {
     Network net;
-    EXPECT_EQ(runText(net, MODE_PROGRAM, nullptr, own),
+    EXPECT_EQ(runText(net, RunMode::program, nullptr, own),
               failure(FailureReason::ownAddress, Stage::connection) + ", failed");
     EXPECT_TRUE(net.log.empty());
   }
@@ -211,7 +211,7 @@ TEST(Answers, NoBlockIsSkippedSilently) {
       script.jitter = [](std::size_t n) { return milliseconds((n * 37) % 50); };
     }
     Network net(script);
-    const std::string text = runText(net, MODE_PROGRAM, &image);
+    const std::string text = runText(net, RunMode::program, &image);
     const bool complete = std::string(net.memory.begin(), net.memory.end()) ==
                           std::string(image.bytes().begin(), image.bytes().end());
     if (c.mustComplete) {
@@ -232,7 +232,8 @@ TEST(Answers, SessionsOfSeveralDrivesShareOneNetwork) {
   Network net(script);
   Verdicts verdicts;
   const std::uint32_t drives[] = {DRIVE, fake::OTHER};
-  const std::vector<DriveOutcome> outcomes = runDrives(drives, MODE_PROGRAM, &image, verdicts, net);
+  const std::vector<DriveOutcome> outcomes =
+      runDrives(drives, RunMode::program, &image, verdicts, net);
   ASSERT_EQ(outcomes.size(), 2u);
   EXPECT_EQ(outcomes[0].result, SessionResult::completed);
   // The fake answers only for DRIVE: the other gives up after its connects.

@@ -11,7 +11,7 @@ DriveSession::DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImag
     : drive_(drive),
       mode_(mode),
       image_(image),
-      skipCurrent_(skipCurrent && mode == MODE_PROGRAM && image != nullptr),
+      skipCurrent_(skipCurrent && mode == RunMode::program && image != nullptr),
       transport_(transport),
       observer_(observer),
       tracker_(exchange(Phase::programming).pause) {
@@ -146,7 +146,7 @@ void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> 
 }
 
 void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
-  if (answered_ && mode_ == MODE_PROGRAM) {
+  if (answered_ && mode_ == RunMode::program) {
     // The first answer counts; a drive that answers twice is heard once. A
     // second answer to a single send is a copy, whose lateness the blocks
     // must wait out.
@@ -169,7 +169,7 @@ void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
   if (reportDue_ && identity_.digest()) {
     finishReport();
   }
-  if (mode_ == MODE_PROGRAM && identity_.digest()) {
+  if (mode_ == RunMode::program && identity_.digest()) {
     observer_.digestReceived(drive_, *identity_.digest());
   }
 }
@@ -203,7 +203,7 @@ void DriveSession::finishReport() {
     fail(FailureReason::noDigest);
     return;
   }
-  if (mode_ == MODE_VERIFY) {
+  if (mode_ == RunMode::verify) {
     const Digest& fileDigest = image_->digest;
     observer_.digestVerdict(drive_, fileDigest, *driveDigest, fileDigest == *driveDigest);
   } else {

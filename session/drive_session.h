@@ -29,7 +29,7 @@
 
 class DriveSession {
  public:
-  // image is the run's firmware image (null in MODE_IDENTITY); it, the
+  // image is the run's firmware image (null in RunMode::identity); it, the
   // transport and the observer outlive the session. skipCurrent (programming
   // runs): a drive whose digest equals the file's is asked to verify the
   // image it holds, and when it confirms, rebooted without programming.

@@ -105,7 +105,7 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
 }
 
 void DriveSession::linkStarted(TimePoint now) {
-  if (mode_ == MODE_PROGRAM) {
+  if (mode_ == RunMode::program) {
     beginConnection(now);
   } else {
     observer_.stageStarted(drive_, Stage::identityProbe);
@@ -136,7 +136,7 @@ void DriveSession::monitorPauseOver(TimePoint now) {
 // end the wait at once. A programming run goes on; with -s, a drive that
 // reports the file's digest is first asked to verify what it holds.
 void DriveSession::identityAnswered(TimePoint now) {
-  if (mode_ != MODE_PROGRAM) {
+  if (mode_ != RunMode::program) {
     reportDue_ = true;
     if (identity_.digest() || now >= identity_.waitEnds()) {
       finishReport();

@@ -115,7 +115,7 @@ std::string bytesOf(const FirmwareImage& image) {
 TEST(SessionTimeline, AProgrammingRunSendsEveryCommandAfterItsPause) {
   Network net;
   const FirmwareImage image = imageOf(8706);  // 8708 bytes: 17 blocks and 4 bytes
-  const Outcome r = run(net, MODE_PROGRAM, &image);
+  const Outcome r = run(net, RunMode::program, &image);
   EXPECT_EQ(r.result, SessionResult::completed);
   std::string expected = "16@150 20@2680";
   for (int j = 0; j < 18; ++j) {
@@ -144,7 +144,7 @@ TEST(SessionTimeline, IdentityAndVerifyRunsStopAtTheDrivesReport) {
   script.driveDigest = image.digest;
   {
     Network net(script);
-    const Outcome r = run(net, MODE_VERIFY, &image);
+    const Outcome r = run(net, RunMode::verify, &image);
     EXPECT_EQ(sends(net), "20@150");
     EXPECT_EQ(net.since(net.now()), milliseconds(300));  // the probe's pause ends the run
     EXPECT_EQ(r.events, "+probe identity123456 equal completed");
@@ -152,16 +152,17 @@ TEST(SessionTimeline, IdentityAndVerifyRunsStopAtTheDrivesReport) {
   script.driveDigest[15] ^= 1;
   {
     Network net(script);
-    EXPECT_EQ(run(net, MODE_VERIFY, &image).events, "+probe identity123456 differ completed");
+    EXPECT_EQ(run(net, RunMode::verify, &image).events, "+probe identity123456 differ completed");
   }
   {
     Network net(script);
-    EXPECT_EQ(run(net, MODE_IDENTITY, nullptr).events, "+probe identity123456 digest completed");
+    EXPECT_EQ(run(net, RunMode::identity, nullptr).events,
+              "+probe identity123456 digest completed");
   }
   script.digest = false;
   {
     Network net(script);
-    const Outcome r = run(net, MODE_IDENTITY, nullptr);
+    const Outcome r = run(net, RunMode::identity, nullptr);
     EXPECT_EQ(r.events, "+probe identity123456 fail:probe:noDigest failed");
     // The answer came at 151; the wait for one with the digest ends 5 s on.
     EXPECT_EQ(net.since(net.now()), milliseconds(5151));
@@ -172,7 +173,7 @@ TEST(SessionTimeline, IdentityAndVerifyRunsStopAtTheDrivesReport) {
   script.silentUntil = milliseconds(1000);
   {
     Network net(script);
-    const Outcome r = run(net, MODE_IDENTITY, nullptr);
+    const Outcome r = run(net, RunMode::identity, nullptr);
     EXPECT_EQ(sends(net, 0, 7), "20@150 20@300 20@450 20@600 20@750 16@900 16@930");
     EXPECT_EQ(sends(net, net.log.size() - 1), "20@" + std::to_string(net.log.back().at.count()));
     EXPECT_EQ(r.events,
@@ -191,7 +192,7 @@ TEST(SessionTimeline, TriesAndGiveUps) {
     Script script;
     script.answerFromTry = 4;
     Network net(script);
-    const Outcome r = run(net, MODE_PROGRAM, &image);
+    const Outcome r = run(net, RunMode::program, &image);
     EXPECT_EQ(r.result, SessionResult::completed);
     EXPECT_EQ(sends(net, 4, 8),
               "20@2770 20@2920 20@3070 20@3220 17:0@3370 17:0@3430 17:0@3490 17:0@3550");
@@ -202,7 +203,7 @@ TEST(SessionTimeline, TriesAndGiveUps) {
     // Every send of that command is lost on the way: the sends are numbered
     // as a run with a drive that answers everything numbers them.
     Network counting;
-    run(counting, MODE_PROGRAM, &image);
+    run(counting, RunMode::program, &image);
     Script lost;
     for (std::size_t i = 0; i < counting.log.size(); ++i) {
       if (counting.log[i].code == silent) {
@@ -213,7 +214,7 @@ TEST(SessionTimeline, TriesAndGiveUps) {
       }
     }
     Network net(lost);
-    const Outcome r = run(net, MODE_PROGRAM, &image);
+    const Outcome r = run(net, RunMode::program, &image);
     EXPECT_EQ(r.result, SessionResult::failed);
     EXPECT_EQ(net.log.back().code, silent);
     const auto tries = std::count_if(net.log.begin(), net.log.end(),
@@ -227,7 +228,7 @@ TEST(SessionTimeline, TriesAndGiveUps) {
     Script script;
     script.silentUntil = milliseconds(150 + 999 * 30 + 1);  // only the 1000th is answered
     Network net(script);
-    const Outcome r = run(net, MODE_PROGRAM, &image);
+    const Outcome r = run(net, RunMode::program, &image);
     EXPECT_EQ(net.log.size(), 1000u);
     EXPECT_EQ(r.counts, 1000);
     EXPECT_EQ(net.since(net.now()), milliseconds(150 + 1000 * 30));
@@ -286,7 +287,7 @@ TEST(SessionTimeline, SkippingADriveThatHoldsTheFile) {
     if (c.refusalAt) {
       net.inject(*c.refusalAt, DRIVE, encodeResponse(CMD_VERIFY, 0, {}));
     }
-    const Outcome r = run(net, MODE_PROGRAM, &image, c.skip);
+    const Outcome r = run(net, RunMode::program, &image, c.skip);
     EXPECT_EQ(r.result, SessionResult::completed) << c.name;
     EXPECT_EQ(sends(net), c.sends) << c.name;
     EXPECT_EQ(r.events, c.events) << c.name;
@@ -297,7 +298,7 @@ TEST(SessionTimeline, SkippingADriveThatHoldsTheFile) {
   silentCheck.driveDigest = image.digest;
   silentCheck.lostAnswers = {2, 3, 4, 5, 6};
   Network net(silentCheck);
-  const Outcome r = run(net, MODE_PROGRAM, &image, true);
+  const Outcome r = run(net, RunMode::program, &image, true);
   EXPECT_EQ(r.result, SessionResult::completed);
   EXPECT_EQ(sends(net, 2, 6), "18@2830 18@2950 18@3070 18@3190 18@3310 17:0@3430");
   EXPECT_EQ(memoryOf(net), bytesOf(image));

@@ -51,7 +51,7 @@ struct DriveState {
 
 // What every drive of a run shares.
 struct RunInfo {
-  RunMode mode = MODE_PROGRAM;
+  RunMode mode = RunMode::program;
   std::string filePath;  // empty for the identity run
   std::optional<Digest> fileDigest;
   std::size_t blockCount = 0;  // the image's blocks; 0 for the identity run

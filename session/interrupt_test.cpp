@@ -69,7 +69,7 @@ TEST_P(StopInStage, EndsAtOnceSaysWhereAndSendsNothingMore) {
   StopRecorder recorder;
   const std::uint32_t drives[] = {fake::DRIVE};
   const auto outcomes =
-      runDrives(drives, c.mode, c.mode == MODE_IDENTITY ? nullptr : &image, recorder, net);
+      runDrives(drives, c.mode, c.mode == RunMode::identity ? nullptr : &image, recorder, net);
 
   EXPECT_EQ(outcomes.front().result, SessionResult::interrupted);
   EXPECT_EQ(recorder.text, c.stopped + " ");
@@ -81,17 +81,17 @@ TEST_P(StopInStage, EndsAtOnceSaysWhereAndSendsNothingMore) {
 
 INSTANTIATE_TEST_SUITE_P(
     Session, StopInStage,
-    testing::Values(StopCase{"LinkStart", MODE_PROGRAM, 100, "5:connection"},
-                    StopCase{"Connecting", MODE_PROGRAM, 20000, "5:connection", true},
-                    StopCase{"MonitorPause", MODE_PROGRAM, 1500, "5:pause"},
-                    StopCase{"Monitor", MODE_PROGRAM, 2700, "5:monitor"},
-                    StopCase{"FirstBlock", MODE_PROGRAM, 2831, "5:programming:b0:partial"},
-                    StopCase{"MidProgramming", MODE_PROGRAM, 3000, "5:programming:b2:partial"},
-                    StopCase{"Verify", MODE_PROGRAM, 3950, "5:verify:partial"},
-                    StopCase{"RebootUnconfirmed", MODE_PROGRAM, 4031, "5:reboot:partial"},
-                    StopCase{"RebootPause", MODE_PROGRAM, 6000, "5:reboot"},
-                    StopCase{"IdentityProbe", MODE_IDENTITY, 200, "5:probe", true},
-                    StopCase{"VerifyConnecting", MODE_VERIFY, 5000, "5:connection", true}),
+    testing::Values(StopCase{"LinkStart", RunMode::program, 100, "5:connection"},
+                    StopCase{"Connecting", RunMode::program, 20000, "5:connection", true},
+                    StopCase{"MonitorPause", RunMode::program, 1500, "5:pause"},
+                    StopCase{"Monitor", RunMode::program, 2700, "5:monitor"},
+                    StopCase{"FirstBlock", RunMode::program, 2831, "5:programming:b0:partial"},
+                    StopCase{"MidProgramming", RunMode::program, 3000, "5:programming:b2:partial"},
+                    StopCase{"Verify", RunMode::program, 3950, "5:verify:partial"},
+                    StopCase{"RebootUnconfirmed", RunMode::program, 4031, "5:reboot:partial"},
+                    StopCase{"RebootPause", RunMode::program, 6000, "5:reboot"},
+                    StopCase{"IdentityProbe", RunMode::identity, 200, "5:probe", true},
+                    StopCase{"VerifyConnecting", RunMode::verify, 5000, "5:connection", true}),
     [](const testing::TestParamInfo<StopCase>& p) { return std::string(p.param.name); });
 
 // A session that has ended stays as it ended; those still running are
@@ -101,7 +101,7 @@ TEST(StopTest, OnlyUnfinishedSessionsAreInterrupted) {
   net.stopAt = milliseconds(2000);
   StopRecorder recorder;
   const std::uint32_t drives[] = {fake::OTHER, fake::DRIVE, fake::OWN};
-  const auto outcomes = runDrives(drives, MODE_IDENTITY, nullptr, recorder, net);
+  const auto outcomes = runDrives(drives, RunMode::identity, nullptr, recorder, net);
   EXPECT_EQ(recorder.text, "1:connection:other-reason 5:done 6:connection ");
   EXPECT_EQ(outcomes[0].result, SessionResult::interrupted);
   EXPECT_EQ(outcomes[1].result, SessionResult::completed);

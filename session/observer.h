@@ -12,10 +12,10 @@
 #include "protocol/loader.h"
 
 // Which kind of run the sessions make.
-enum RunMode : std::uint8_t {
-  MODE_PROGRAM = 0,   // program the firmware file
-  MODE_IDENTITY = 1,  // -u: show the unit identity
-  MODE_VERIFY = 2,    // -v: compare the file's digest with the drive's
+enum class RunMode : std::uint8_t {
+  program,   // program the firmware file
+  identity,  // -u: show the unit identity
+  verify,    // -v: compare the file's digest with the drive's
 };
 
 // The stages of a session, in the order they can come.

@@ -21,7 +21,7 @@ struct DriveOutcome {
 };
 
 // One session per address (each address once), in the mode given; image is
-// the run's firmware image (null in MODE_IDENTITY), shared read-only by every
+// the run's firmware image (null in RunMode::identity), shared read-only by every
 // session. Returns when every session has finished, one outcome per address
 // in the order given. skipCurrent: -s (drive_session.h).
 std::vector<DriveOutcome> runDrives(std::span<const std::uint32_t> drives, RunMode mode,

@@ -104,7 +104,7 @@ TEST(Horizon, EveryBlockReachesTheDriveOrTheRunFails) {
       script.lostCommands = loss.lostCommands;
       script.lostAnswers = loss.lostAnswers;
       Network net(script);
-      const std::string events = runEvents(net, MODE_PROGRAM, &image);
+      const std::string events = runEvents(net, RunMode::program, &image);
       const std::string what =
           std::to_string(d.late) + " ms" + (d.jitter ? " with jitter, " : ", ") + loss.loss;
       const bool whole = std::equal(net.memory.begin(), net.memory.end(), image.bytes().begin(),
@@ -129,7 +129,7 @@ TEST(Horizon, APromptDriveGetsOneSendPerBlock) {
     Script script;
     script.blockLatency = milliseconds(late);
     Network net(script);
-    runEvents(net, MODE_PROGRAM, &image);
+    runEvents(net, RunMode::program, &image);
     std::vector<milliseconds> blocks;
     for (const fake::Sent& s : net.log) {
       if (s.code == CMD_PROGRAM_BLOCK) {
@@ -172,37 +172,37 @@ TEST(IdentityWait, TheCompleteAnswerEndsTheWait) {
     int endsAt;  // ms
   } cases[] = {
       {"short, then full",
-       MODE_IDENTITY,
+       RunMode::identity,
        {{160, identityAnswer(1, 100, 100)}, {660, full}},
        "identity7 digest completed",
        660},
       {"no digest, then full",
-       MODE_VERIFY,
+       RunMode::verify,
        {{160, identityAnswer(7, 112, 112)}, {900, full}},
        "identity7 differ completed",
        900},
       {"the whole record, its length field short",
-       MODE_IDENTITY,
+       RunMode::identity,
        {{160, identityAnswer(7, 128, 40)}, {400, identityAnswer(8, 128, 112)}},
        "identity7 identity8 fail:noDigest failed",
        5160},
       {"never complete",
-       MODE_VERIFY,
+       RunMode::verify,
        {{160, identityAnswer(1, 90, 90)}},
        "fail:noIdentity failed",
        5160},
       {"full at once",
-       MODE_IDENTITY,
+       RunMode::identity,
        {{160, full}, {200, full}},
        "identity7 digest completed",
        300},
       {"too late",
-       MODE_IDENTITY,
+       RunMode::identity,
        {{160, identityAnswer(7, 112, 112)}, {5161, full}},
        "identity7 fail:noDigest failed",
        5160},
       {"refused while waiting",
-       MODE_VERIFY,
+       RunMode::verify,
        {{160, identityAnswer(7, 112, 112)}, {700, identityAnswer(7, 128, 128, 0)}, {800, full}},
        "identity7 fail:refused failed",
        700},
@@ -233,7 +233,7 @@ TEST(Pauses, ASlowSendShortensNoOtherDrivesPause) {
   }
   Events events;
   const std::uint32_t drives[] = {DRIVE, fake::OTHER};  // the other never answers
-  runDrives(drives, MODE_PROGRAM, &image, events, net);
+  runDrives(drives, RunMode::program, &image, events, net);
   EXPECT_TRUE(
       std::equal(net.memory.begin(), net.memory.end(), image.bytes().begin(), image.bytes().end()));
   const std::map<std::uint16_t, int> pauses = {{CMD_CONNECT, 30},
@@ -258,11 +258,12 @@ TEST(Pauses, ASlowSendShortensNoOtherDrivesPause) {
 TEST(Addresses, NoCommandGoesToAGroupOrReservedAddress) {
   for (const std::uint32_t address : {0xE0000001u, 0xEFFFFFFFu, 0xF0000001u, 0xFFFFFFFEu}) {
     Network net;
-    EXPECT_EQ(runEvents(net, MODE_IDENTITY, nullptr, address), "fail:notUnicast failed") << address;
+    EXPECT_EQ(runEvents(net, RunMode::identity, nullptr, address), "fail:notUnicast failed")
+        << address;
     EXPECT_TRUE(net.log.empty());
   }
   Network net;
-  EXPECT_EQ(runEvents(net, MODE_IDENTITY, nullptr, 0xDFFFFFFEu), "fail:noAnswer failed");
+  EXPECT_EQ(runEvents(net, RunMode::identity, nullptr, 0xDFFFFFFEu), "fail:noAnswer failed");
 }
 
 }  // namespace
