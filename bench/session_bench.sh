@@ -4,22 +4,22 @@
 # fixed pauses allow, the CPU time as a share of the wall time, and the heap
 # allocations of a 1-block and of a 100-block run.
 #
-# Targets: wall time at most 1.01 x the minimum + 50 ms; CPU time under 1 %
+# Targets: wall time at most 1.003 x the minimum + 50 ms; CPU time under 1 %
 # of wall time; the same number of heap allocations for 1 and for 100 blocks
 # (nothing is allocated per datagram). Exit status 0 when all are met.
 #
 # Loopback only: as root the runs happen in a private network namespace,
-# otherwise on 127.0.0.2 when port 8995 is free. Takes about 3 minutes
-# (the 1 MiB image alone needs 2048 blocks x 60 ms). Needs valgrind for the
+# otherwise on 127.0.0.2 when port 8995 is free. Takes about 2 minutes
+# (the 256 KiB image alone needs 512 blocks x 60 ms). Needs valgrind for the
 # allocation count.
 #
-# Environment: BUILD_DIR (default build/default); SIZES (default "65536 1048576",
+# Environment: BUILD_DIR (default build/default); SIZES (default "65536 262144",
 # file sizes in bytes of the timed runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${BUILD_DIR:-build/default}
 case $BUILD in /*) ;; *) BUILD=$PWD/$BUILD ;; esac
-sizes=${SIZES:-65536 1048576}
+sizes=${SIZES:-65536 262144}
 DRIVE_IP=127.0.0.2
 source scripts/lib/drive-stage.sh
 
@@ -37,6 +37,15 @@ if ! { cmake --preset default -B "$BUILD" && cmake --build "$BUILD" --target tov
   exit 1
 fi
 stageUp "$work" "$DRIVE_IP" >/dev/null || exit 1
+
+# As root, the drive and the timed runs take a real-time priority, so that
+# other work on the machine (builds, tests) does not stretch their waits: the
+# figures are the loader's own. Neither spins, so neither holds a core.
+rt=()
+if [ "$(id -u)" = 0 ] && command -v chrt >/dev/null && chrt -f 10 true 2>/dev/null; then
+  chrt -f -p 10 "$stageDrivePid"
+  rt=(chrt -f 10)
+fi
 
 # The least time a complete programming run can take: the pauses that the
 # session makes when every command is answered at its first send, given the
@@ -59,7 +68,7 @@ for size in $sizes; do
   head -c "$size" /dev/urandom >"$work/fw.bin"
   before=$(connects_so_far)
   TIMEFORMAT='%3R %3U %3S'
-  { time inStage "$BUILD/tovrin" -ip "$DRIVE_IP" -fp "$work/fw.bin" >"$work/console.txt" || true; } \
+  { time inStage "${rt[@]}" "$BUILD/tovrin" -ip "$DRIVE_IP" -fp "$work/fw.bin" >"$work/console.txt" || true; } \
     2>"$work/time.txt"
   read -r real user sys <"$work/time.txt"
   if ! grep -q $'Reboot :\t\t\tDONE' "$work/console.txt"; then
@@ -73,7 +82,7 @@ for size in $sizes; do
   minimum=$(minimum_ms "$size" "$connects")
   read -r wall cpu limit share verdict < <(awk -v r="$real" -v u="$user" -v s="$sys" -v m="$minimum" '
     BEGIN {
-      wall = r * 1000; cpu = (u + s) * 1000; limit = 1.01 * m + 50; share = 100 * cpu / wall
+      wall = r * 1000; cpu = (u + s) * 1000; limit = 1.003 * m + 50; share = 100 * cpu / wall
       ok = (wall <= limit && share < 1) ? "ok" : "MISSED"
       printf "%.0f %.0f %.0f %.2f %s\n", wall, cpu, limit, share, ok
     }')

@@ -36,12 +36,12 @@ NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, int timeout
                                  std::vector<std::size_t>* ready) {
   const NetSocket wake = interrupts_ != nullptr ? interrupts_->wakeHandle() : NET_INVALID_SOCKET;
   if (wake == NET_INVALID_SOCKET) {
-    return netWaitAny(sockets, timeoutMs, ready);
+    return netWaitAny(sockets, std::chrono::milliseconds(timeoutMs), ready);
   }
   // The wake handle last: a request makes it readable and ends the wait.
   watched_.assign(sockets.begin(), sockets.end());
   watched_.push_back(wake);
-  const NetResult waited = netWaitAny(watched_, timeoutMs, ready);
+  const NetResult waited = netWaitAny(watched_, std::chrono::milliseconds(timeoutMs), ready);
   std::erase(*ready, sockets.size());
   return waited == NetResult::ok && ready->empty() ? NetResult::timedOut : waited;
 }

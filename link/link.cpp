@@ -24,13 +24,10 @@ constexpr int FAILED_RECEIVE_PAUSE_MS = 1;
 // and one share more for the drives that answer.
 constexpr std::size_t SEND_QUEUE_PER_DRIVE = 256 * 1024;
 
-// Whole milliseconds from now to deadline, rounded up, so that a wait never
-// ends before its deadline.
-int millisecondsUntil(TimePoint deadline, TimePoint now) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-  constexpr long long LONGEST = 60'000;  // a wait is cut in slices of a minute
-  return static_cast<int>(left < LONGEST ? left : LONGEST);
-}
+// A wait is cut in slices of a minute at most.
+constexpr Duration LONGEST_WAIT = std::chrono::minutes(1);
+// Without a wake handle, the request to stop is seen between slices.
+constexpr Duration UNWATCHED_SLICE = std::chrono::milliseconds(100);
 
 }  // namespace
 
@@ -106,7 +103,10 @@ SendResult Link::send(std::uint32_t to, std::span<const std::uint8_t> datagram) 
 
 std::optional<Received> Link::receive(std::span<std::uint8_t> area, TimePoint deadline) {
   for (TimePoint t = now(); t < deadline && !stopRequested(); t = now()) {
-    const NetResult ready = waitReadable(millisecondsUntil(deadline, t));
+    // The time left to the deadline, to the system's finest unit: the wait
+    // ends at the deadline, not up to a millisecond after it. One that
+    // ends early (a coarse system timer) waits again for the rest.
+    const NetResult ready = waitReadable(std::min(deadline - t, LONGEST_WAIT));
     if (ready == NetResult::timedOut) {
       continue;
     }
@@ -129,16 +129,14 @@ bool Link::stopRequested() const { return interrupts_ != nullptr && interrupts_-
 
 // Waits for a datagram on the socket, or for the request to stop: timedOut
 // when the request came first.
-NetResult Link::waitReadable(int timeoutMs) {
+NetResult Link::waitReadable(Duration timeout) {
   const NetSocket wake = interrupts_ != nullptr ? interrupts_->wakeHandle() : NET_INVALID_SOCKET;
   if (wake == NET_INVALID_SOCKET) {
-    // Without a wake handle the request is seen between slices.
-    constexpr int SLICE_MS = 100;
-    return netWaitReadable(socket_,
-                           interrupts_ != nullptr ? std::min(timeoutMs, SLICE_MS) : timeoutMs);
+    const Duration slice = interrupts_ != nullptr ? std::min(timeout, UNWATCHED_SLICE) : timeout;
+    return netWaitAny(std::span(&socket_, 1), slice, &ready_);
   }
   const std::array<NetSocket, 2> both = {socket_, wake};
-  const NetResult waited = netWaitAny(both, timeoutMs, &ready_);
+  const NetResult waited = netWaitAny(both, timeout, &ready_);
   if (waited != NetResult::ok) {
     return waited;
   }

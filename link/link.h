@@ -53,7 +53,7 @@ class Link final : public Transport {
   bool stopRequested() const override;
 
  private:
-  NetResult waitReadable(int timeoutMs);
+  NetResult waitReadable(Duration timeout);
 
   bool started_ = false;  // the socket library was started
   NetSocket socket_ = NET_INVALID_SOCKET;

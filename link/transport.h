@@ -4,14 +4,12 @@
 // behind the same interface.
 #pragma once
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 
-using Clock = std::chrono::steady_clock;
-using TimePoint = Clock::time_point;
+#include "platform/clock.h"
 
 enum class SendResult : std::uint8_t {
   sent,

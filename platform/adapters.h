@@ -12,6 +12,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/net.h"
 
 struct NetAdapter {
@@ -25,9 +26,13 @@ struct NetAdapter {
 // when the system can't say.
 std::vector<NetAdapter> netListAdapters();
 
-// Waits at most timeoutMs (0: not at all) until a datagram waits on one of
-// sockets, or a receive on it would fail at once. ok with the indexes of
-// those sockets in ready; timedOut when the time ran out first (or a signal
-// cut the wait short); failed when the system can't wait on them.
-NetResult netWaitAny(std::span<const NetSocket> sockets, int timeoutMs,
+// Waits at most timeout (zero or less: not at all) until a datagram waits on
+// one of sockets, or a receive on it would fail at once. ok with the indexes
+// of those sockets in ready; timedOut when the time ran out first (or a
+// signal cut the wait short); failed when the system can't wait on them.
+// The timeout is kept to the system's finest unit (POSIX: nanoseconds;
+// Windows: microseconds, see adapters_windows.cpp), never rounded up to a
+// whole millisecond; a wait may end a little early where the system's timer
+// is coarser, so callers that need a deadline wait again until it.
+NetResult netWaitAny(std::span<const NetSocket> sockets, Duration timeout,
                      std::vector<std::size_t>* ready);

@@ -5,9 +5,12 @@
 #include <netinet/in.h>
 #include <poll.h>
 
+#include <ctime>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 
 #include "platform/adapters.h"
 
@@ -45,7 +48,7 @@ std::vector<NetAdapter> netListAdapters() {
   return adapters;
 }
 
-NetResult netWaitAny(std::span<const NetSocket> sockets, int timeoutMs,
+NetResult netWaitAny(std::span<const NetSocket> sockets, Duration timeout,
                      std::vector<std::size_t>* ready) {
   ready->clear();
   // The loader's wait (its socket and the stop request) polls from the stack:
@@ -62,7 +65,15 @@ NetResult netWaitAny(std::span<const NetSocket> sockets, int timeoutMs,
     fds[i].fd = static_cast<int>(sockets[i]);
     fds[i].events = POLLIN;
   }
-  const int n = poll(fds.data(), fds.size(), std::max(timeoutMs, 0));
+  // ppoll takes the time in nanoseconds: the wait ends at the time asked
+  // (plus the system's timer slack), not at the next whole millisecond.
+  const auto ns =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(timeout, Duration::zero()))
+          .count();
+  timespec ts{};
+  ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  const int n = ppoll(fds.data(), fds.size(), &ts, nullptr);
   if (n < 0) {
     return errno == EINTR ? NetResult::timedOut : NetResult::failed;
   }

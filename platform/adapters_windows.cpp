@@ -3,13 +3,19 @@
 // GetAdaptersAddresses lists the adapters with their unicast addresses; the
 // subnet mask comes from each address's on-link prefix length. The wait is a
 // select over at most FD_SETSIZE (64) sockets; further ones are not waited
-// on.
+// on. select takes its time-out in microseconds, the finest any Winsock wait
+// offers (WSAPoll and the event waits take milliseconds); the system ends it
+// at a tick of its timer, which may come before the time asked. Callers
+// with a deadline wait again for what is left, so the last fraction of a
+// tick is a few short selects rather than a whole millisecond too many.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 // iphlpapi.h needs the Winsock declarations above.
 #include <iphlpapi.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "platform/adapters.h"
@@ -65,7 +71,7 @@ std::vector<NetAdapter> netListAdapters() {
   return adapters;
 }
 
-NetResult netWaitAny(std::span<const NetSocket> sockets, int timeoutMs,
+NetResult netWaitAny(std::span<const NetSocket> sockets, Duration timeout,
                      std::vector<std::size_t>* ready) {
   ready->clear();
   fd_set readable;
@@ -74,14 +80,18 @@ NetResult netWaitAny(std::span<const NetSocket> sockets, int timeoutMs,
   for (std::size_t i = 0; i < count; ++i) {
     FD_SET(static_cast<SOCKET>(sockets[i]), &readable);
   }
+  // Whole microseconds, rounded up so that a wait of less than one still
+  // waits.
+  const long long us =
+      std::chrono::ceil<std::chrono::microseconds>(std::max(timeout, Duration::zero())).count();
   if (count == 0) {
     // select refuses an empty set: the wait is a plain pause then.
-    Sleep(static_cast<DWORD>(std::max(timeoutMs, 0)));
+    std::this_thread::sleep_for(std::chrono::microseconds(us));
     return NetResult::timedOut;
   }
   timeval tv{};
-  tv.tv_sec = std::max(timeoutMs, 0) / 1000;
-  tv.tv_usec = (std::max(timeoutMs, 0) % 1000) * 1000;
+  tv.tv_sec = static_cast<long>(us / 1'000'000);
+  tv.tv_usec = static_cast<long>(us % 1'000'000);
   const int n = select(0, &readable, nullptr, nullptr, &tv);
   if (n == SOCKET_ERROR) {
     return NetResult::failed;

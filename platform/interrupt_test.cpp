@@ -22,7 +22,9 @@ bool wokeAtOnce(const InterruptWatch& watch) {
   const NetSocket wake = watch.wakeHandle();
   std::vector<std::size_t> ready;
   return wake != NET_INVALID_SOCKET &&
-         netWaitAny(std::span(&wake, 1), 1000, &ready) == NetResult::ok && ready.size() == 1;
+         netWaitAny(std::span(&wake, 1), std::chrono::milliseconds(1000), &ready) ==
+             NetResult::ok &&
+         ready.size() == 1;
 }
 
 class InterruptSignal : public testing::TestWithParam<int> {};
@@ -33,7 +35,7 @@ TEST_P(InterruptSignal, IsNotedAndWakesTheWait) {
   std::vector<std::size_t> ready;
   const NetSocket wake = watch.wakeHandle();
   ASSERT_NE(wake, NET_INVALID_SOCKET);
-  EXPECT_EQ(netWaitAny(std::span(&wake, 1), 0, &ready), NetResult::timedOut);
+  EXPECT_EQ(netWaitAny(std::span(&wake, 1), Duration::zero(), &ready), NetResult::timedOut);
 
   kill(getpid(), GetParam());  // the process goes on
   const auto start = Clock::now();

@@ -23,12 +23,13 @@ TEST(InterruptWatchWindows, ARequestWakesTheWaitAtOnce) {
   const NetSocket wake = watch.wakeHandle();
   ASSERT_NE(wake, NET_INVALID_SOCKET);
   std::vector<std::size_t> ready;
-  EXPECT_EQ(netWaitAny(std::span(&wake, 1), 0, &ready), NetResult::timedOut);
+  EXPECT_EQ(netWaitAny(std::span(&wake, 1), Duration::zero(), &ready), NetResult::timedOut);
   EXPECT_FALSE(watch.requested());
   watch.request();
   EXPECT_TRUE(watch.requested());
   const auto start = Clock::now();
-  EXPECT_EQ(netWaitAny(std::span(&wake, 1), 2000, &ready), NetResult::ok);
+  EXPECT_EQ(netWaitAny(std::span(&wake, 1), std::chrono::milliseconds(2000), &ready),
+            NetResult::ok);
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
 }
 
