@@ -109,11 +109,12 @@ Figures runOnce(std::uint32_t first, std::size_t imageBytes, std::size_t n, bool
     drives.push_back(first + static_cast<std::uint32_t>(i));
   }
   Figures f;
-  Link link;
-  if (link.open(drives) != LinkError::none) {
+  const LinkOpening opened = Link::open(drives);
+  if (opened.error != LinkError::none) {
     std::fprintf(stderr, "the link could not be opened\n");
     return f;
   }
+  Link& link = *opened.link;
   GapTimer timer;
   const double cpuBefore = cpuMs();
   const auto start = steady_clock::now();

@@ -100,13 +100,13 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
   }
 
   ConsoleReporter reporter(out, settings.mode);
-  Link link;
-  link.watch(interrupts);
-  const LinkError linkError = link.open(drives);
-  if (linkError != LinkError::none) {
-    reporter.linkFailed(linkError);
+  const LinkOpening opened = Link::open(drives);
+  if (opened.error != LinkError::none) {
+    reporter.linkFailed(opened.error);
     return end;
   }
+  Link& link = *opened.link;
+  link.watch(interrupts);
   RunInfo info{settings.mode, settings.firmwarePath.value_or(""), std::nullopt, 0,
                runIdText(startTime, processId())};
   ImageLoad load;

@@ -92,7 +92,10 @@ class SystemNetwork final : public DiscoveryNetwork {
   bool stopRequested() override;
 
  private:
+  UdpSocket* socketOf(NetSocket s);
+
   const InterruptWatch* interrupts_;
+  std::vector<UdpSocket> sockets_;  // open, each closed when closed here or with the network
   std::vector<NetSocket> watched_;  // the sockets of a wait, and the wake handle
 };
 

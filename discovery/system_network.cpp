@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <chrono>
 
 #include "discovery/discovery.h"
@@ -11,25 +12,40 @@ constexpr int RECEIVE_GUARD_MS = 50;
 std::vector<NetAdapter> SystemNetwork::adapters() { return netListAdapters(); }
 
 NetSocket SystemNetwork::openUdp() {
-  const NetSocket s = netOpenUdp();
+  UdpSocket s = UdpSocket::open();
+  if (!s.isOpen()) {
+    return NET_INVALID_SOCKET;
+  }
   // The wait says when a datagram is there; this bound only keeps a receive
   // from blocking should the datagram be gone by then (a bad checksum).
-  if (s != NET_INVALID_SOCKET) {
-    netSetReceiveTimeout(s, RECEIVE_GUARD_MS);
-  }
-  return s;
+  s.setReceiveTimeout(RECEIVE_GUARD_MS);
+  sockets_.push_back(std::move(s));
+  return sockets_.back().handle();
 }
 
-bool SystemNetwork::setBroadcast(NetSocket s) { return netSetBroadcast(s); }
+UdpSocket* SystemNetwork::socketOf(NetSocket s) {
+  const auto found = std::find_if(sockets_.begin(), sockets_.end(),
+                                  [&](const UdpSocket& u) { return u.handle() == s; });
+  return found != sockets_.end() ? &*found : nullptr;
+}
 
-bool SystemNetwork::bind(NetSocket s, std::uint32_t addr) { return netBind(s, addr, 0); }
+bool SystemNetwork::setBroadcast(NetSocket s) {
+  UdpSocket* u = socketOf(s);
+  return u != nullptr && u->setBroadcast();
+}
+
+bool SystemNetwork::bind(NetSocket s, std::uint32_t addr) {
+  UdpSocket* u = socketOf(s);
+  return u != nullptr && u->bind(addr, 0);
+}
 
 bool SystemNetwork::sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
                            std::uint16_t port) {
   // Routed as any datagram: the socket's bound address already picks the
   // adapter for the limited broadcast, and a probe kept from routing is
   // refused where the host's default route goes via a gateway.
-  return netSendTo(s, data.data(), data.size(), addr, port, false);
+  UdpSocket* u = socketOf(s);
+  return u != nullptr && u->send(data, addr, port) == NetSend::sent;
 }
 
 NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, int timeoutMs,
@@ -48,10 +64,17 @@ NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, int timeout
 
 NetResult SystemNetwork::receiveFrom(NetSocket s, std::span<std::uint8_t> area,
                                      std::size_t* received, std::uint32_t* from) {
-  return netReceiveFrom(s, area.data(), area.size(), received, from, nullptr);
+  UdpSocket* u = socketOf(s);
+  if (u == nullptr) {
+    *received = 0;
+    return NetResult::failed;
+  }
+  return u->receive(area, received, from);
 }
 
-void SystemNetwork::close(NetSocket s) { netClose(s); }
+void SystemNetwork::close(NetSocket s) {
+  std::erase_if(sockets_, [&](const UdpSocket& u) { return u.handle() == s; });
+}
 
 std::int64_t SystemNetwork::nowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(

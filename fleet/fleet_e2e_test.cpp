@@ -211,8 +211,8 @@ TEST(Fleet, ForgedAnswersFromAnotherHostAreNoAnswers) {
     in_addr host{};
     inet_pton(AF_INET, run.stray().c_str(), &from);
     inet_pton(AF_INET, run.lab->hostIp.c_str(), &host);
-    const NetSocket s = entered ? netOpenUdp() : NET_INVALID_SOCKET;
-    if (s == NET_INVALID_SOCKET || !netBind(s, ntohl(from.s_addr), 0)) {
+    UdpSocket s = entered ? UdpSocket::open() : UdpSocket();
+    if (!s.isOpen() || !s.bind(ntohl(from.s_addr), 0)) {
       return;
     }
     std::vector<std::uint8_t> answer(133, 0x5a);
@@ -222,12 +222,11 @@ TEST(Fleet, ForgedAnswersFromAnotherHostAreNoAnswers) {
       answer[2] = 0;
       answer[3] = answer[1] == 20 ? 128 : 0;
       answer[4] = 1;
-      netSendTo(s, answer.data(), answer[1] == 20 ? 133 : 5, ntohl(host.s_addr), 8995, false);
+      s.send(std::span(answer).first(answer[1] == 20 ? 133U : 5U), ntohl(host.s_addr), 8995);
       if (n % 20 == 0) {
         std::this_thread::sleep_for(milliseconds(1));
       }
     }
-    netClose(s);
   });
   const ProcessResult r = runProcess(run.loader("-fp fw.bin"), seconds(60));
   forger.request_stop();

@@ -32,15 +32,22 @@ constexpr Duration UNWATCHED_SLICE = std::chrono::milliseconds(100);
 }  // namespace
 
 Link::~Link() {
-  if (socket_ != NET_INVALID_SOCKET) {
-    netClose(socket_);
-  }
+  socket_.close();  // before the socket library is released
   if (started_) {
     netCleanup();
   }
 }
 
-LinkError Link::open(std::span<const std::uint32_t> drives) {
+LinkOpening Link::open(std::span<const std::uint32_t> drives) {
+  std::unique_ptr<Link> link(new Link());
+  const LinkError error = link->bindFor(drives);
+  if (error != LinkError::none) {
+    return {nullptr, error};
+  }
+  return {std::move(link), LinkError::none};
+}
+
+LinkError Link::bindFor(std::span<const std::uint32_t> drives) {
   started_ = netStartup();
   if (!started_) {
     return LinkError::socketFailed;
@@ -63,21 +70,21 @@ LinkError Link::open(std::span<const std::uint32_t> drives) {
   } else if (!netHostNameAddress(&local_)) {
     return LinkError::hostAddressFailed;
   }
-  socket_ = netOpenUdp();
-  if (socket_ == NET_INVALID_SOCKET) {
+  socket_ = UdpSocket::open();
+  if (!socket_.isOpen()) {
     return LinkError::socketFailed;
   }
-  if (!netSetExclusiveAddress(socket_)) {
+  if (!socket_.setExclusiveAddress()) {
     return LinkError::optionFailed;
   }
-  if (!netBind(socket_, local_, LOADER_PORT)) {
+  if (!socket_.bind(local_, LOADER_PORT)) {
     return LinkError::bindFailed;
   }
-  if (!netSetNonBlocking(socket_)) {
+  if (!socket_.setNonBlocking()) {
     return LinkError::optionFailed;
   }
-  netSetReceiveTimeout(socket_, RECEIVE_GUARD_MS);
-  const std::size_t queue = netSetSendBuffer(socket_, (drives.size() + 1) * SEND_QUEUE_PER_DRIVE);
+  socket_.setReceiveTimeout(RECEIVE_GUARD_MS);
+  const std::size_t queue = socket_.setSendBuffer((drives.size() + 1) * SEND_QUEUE_PER_DRIVE);
   budget_.emplace(queue, drives.size());
   return LinkError::none;
 }
@@ -88,7 +95,7 @@ SendResult Link::send(std::uint32_t to, std::span<const std::uint8_t> datagram) 
   }
   // The do-not-route flag keeps commands to directly attached networks, as
   // the drive's boot monitor is always on the PC's own LAN.
-  switch (netSend(socket_, datagram.data(), datagram.size(), to, LOADER_PORT, true)) {
+  switch (socket_.send(datagram, to, LOADER_PORT, true)) {
     case NetSend::sent:
       return SendResult::sent;
     case NetSend::unreachable:
@@ -111,8 +118,7 @@ std::optional<Received> Link::receive(std::span<std::uint8_t> area, TimePoint de
       continue;
     }
     Received got;
-    if (ready == NetResult::ok && netReceiveFrom(socket_, area.data(), area.size(), &got.size,
-                                                 &got.from, nullptr) == NetResult::ok) {
+    if (ready == NetResult::ok && socket_.receive(area, &got.size, &got.from) == NetResult::ok) {
       if (budget_) {
         budget_->heard(got.from);
       }
@@ -133,9 +139,10 @@ NetResult Link::waitReadable(Duration timeout) {
   const NetSocket wake = interrupts_ != nullptr ? interrupts_->wakeHandle() : NET_INVALID_SOCKET;
   if (wake == NET_INVALID_SOCKET) {
     const Duration slice = interrupts_ != nullptr ? std::min(timeout, UNWATCHED_SLICE) : timeout;
-    return netWaitAny(std::span(&socket_, 1), slice, &ready_);
+    const NetSocket alone = socket_.handle();
+    return netWaitAny(std::span(&alone, 1), slice, &ready_);
   }
-  const std::array<NetSocket, 2> both = {socket_, wake};
+  const std::array<NetSocket, 2> both = {socket_.handle(), wake};
   const NetResult waited = netWaitAny(both, timeout, &ready_);
   if (waited != NetResult::ok) {
     return waited;

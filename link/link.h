@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -34,13 +35,19 @@ enum class LinkError : std::uint8_t {
   bindFailed,         // another program holds the port on that address
 };
 
+class Link;
+
+// A link ready for use, or why none could be had.
+struct LinkOpening {
+  std::unique_ptr<Link> link;  // null unless error is none
+  LinkError error = LinkError::none;
+};
+
 class Link final : public Transport {
  public:
-  Link() = default;
-  ~Link() override;
-
   // Opens and binds the socket for the drives of the run.
-  LinkError open(std::span<const std::uint32_t> drives);
+  static LinkOpening open(std::span<const std::uint32_t> drives);
+  ~Link() override;
 
   // Every wait of the link also watches the user's request to stop, and
   // ends the moment it comes; the watch outlives the link.
@@ -53,10 +60,12 @@ class Link final : public Transport {
   bool stopRequested() const override;
 
  private:
+  Link() = default;
+  LinkError bindFor(std::span<const std::uint32_t> drives);
   NetResult waitReadable(Duration timeout);
 
   bool started_ = false;  // the socket library was started
-  NetSocket socket_ = NET_INVALID_SOCKET;
+  UdpSocket socket_;
   std::uint32_t local_ = 0;  // the bound address; 0: every address of the host
   const InterruptWatch* interrupts_ = nullptr;
   std::vector<std::size_t> ready_;  // the sockets a wait found readable

@@ -36,42 +36,41 @@ TEST(WaitAnyTest, TellsWhichSocketsHaveADatagram) {
   enterPrivateNetwork();
   // 127.0.0.1 to 127.0.0.3, port 8995: the namespace (or the loopback
   // lock) is the test's own.
-  NetSocket sockets[3];
+  UdpSocket sockets[3];
+  NetSocket handles[3];
   for (std::uint32_t i = 0; i < 3; ++i) {
-    sockets[i] = netOpenUdp();
-    ASSERT_TRUE(netBind(sockets[i], 0x7F000001u + i, 8995));
+    sockets[i] = UdpSocket::open();
+    ASSERT_TRUE(sockets[i].bind(0x7F000001u + i, 8995));
+    handles[i] = sockets[i].handle();
   }
   const std::uint8_t datagram[1] = {1};
   std::vector<std::size_t> ready;
   for (const std::vector<std::size_t>& to : {std::vector<std::size_t>{2}, {0, 2}}) {
     for (const std::size_t i : to) {
-      ASSERT_TRUE(netSendTo(sockets[0], datagram, 1, 0x7F000001u + static_cast<std::uint32_t>(i),
-                            8995, false));
+      ASSERT_EQ(sockets[0].send(datagram, 0x7F000001u + static_cast<std::uint32_t>(i), 8995),
+                NetSend::sent);
     }
-    ASSERT_EQ(netWaitAny(sockets, std::chrono::milliseconds(1000), &ready), NetResult::ok);
+    ASSERT_EQ(netWaitAny(handles, std::chrono::milliseconds(1000), &ready), NetResult::ok);
     EXPECT_EQ(ready, to);
     for (const std::size_t i : to) {
       std::uint8_t area[4];
       std::size_t received = 0;
-      ASSERT_EQ(netReceiveFrom(sockets[i], area, sizeof area, &received, nullptr, nullptr),
-                NetResult::ok);
+      ASSERT_EQ(sockets[i].receive(area, &received), NetResult::ok);
     }
   }
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(netWaitAny(sockets, std::chrono::milliseconds(100), &ready), NetResult::timedOut);
+  EXPECT_EQ(netWaitAny(handles, std::chrono::milliseconds(100), &ready), NetResult::timedOut);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(90));
   EXPECT_TRUE(ready.empty());
-  for (const NetSocket s : sockets) {
-    netClose(s);
-  }
 }
 
 // A wait of a fraction of a millisecond ends then, not at the next whole
 // millisecond: the least of several waits' overruns (the one the machine's
 // load spared) stays well under what rounding up would add.
 TEST(WaitAnyTest, EndsAtAFractionOfAMillisecond) {
-  const NetSocket s = netOpenUdp();  // unbound: nothing arrives
-  ASSERT_NE(s, NET_INVALID_SOCKET);
+  const UdpSocket socket = UdpSocket::open();  // unbound: nothing arrives
+  ASSERT_TRUE(socket.isOpen());
+  const NetSocket s = socket.handle();
   constexpr auto WAIT = std::chrono::microseconds(300);
   std::vector<std::size_t> ready;
   auto least = std::chrono::steady_clock::duration::max();
@@ -83,7 +82,6 @@ TEST(WaitAnyTest, EndsAtAFractionOfAMillisecond) {
     least = std::min(least, took);
   }
   EXPECT_LT(least, std::chrono::microseconds(650));
-  netClose(s);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // IPv4 UDP sockets behind one small interface.
 //
-// Every socket call of the loader goes through these procedures; one
+// Every socket call of the loader goes through this socket type and these
+// procedures; one
 // backend file per platform implements them (net_posix.cpp, net_windows.cpp)
 // and turns the system's error codes into the few results below at the
 // boundary. Addresses and ports are passed in host byte order: the first
@@ -9,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 // A socket handle. 0 means "no socket was opened"; NET_INVALID_SOCKET is
 // what a failed creation leaves behind. A live socket is never 0.
@@ -26,33 +28,6 @@ enum class NetResult : std::uint8_t {
 bool netStartup();
 void netCleanup();
 
-// Opens an IPv4 UDP socket (AF_INET, SOCK_DGRAM, IPPROTO_UDP).
-// Returns NET_INVALID_SOCKET on failure.
-NetSocket netOpenUdp();
-
-bool netSetReuseAddress(NetSocket s);
-// Makes a later bind take the address and port for this socket alone, so
-// that no other socket can bind them as well, with or without address
-// reuse (SO_EXCLUSIVEADDRUSE on Windows; on POSIX a socket without
-// SO_REUSEADDR already binds so, and this does nothing).
-bool netSetExclusiveAddress(NetSocket s);
-bool netSetBroadcast(NetSocket s);
-// A receive that waits longer than ms milliseconds returns timedOut.
-bool netSetReceiveTimeout(NetSocket s, int ms);
-// Sends and receives on s return at once instead of waiting: a send the
-// socket's queue has no room for ends wouldBlock.
-bool netSetNonBlocking(NetSocket s);
-// Asks for a send queue of bytes (beyond the system's usual limit where the
-// process may) and returns the bytes of datagrams the queue may hold as
-// granted, 0 when unknown.
-std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes);
-
-bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port);
-
-// Sends one datagram. dontRoute keeps it to directly attached networks.
-bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
-               std::uint16_t port, bool dontRoute);
-
 // How a send ended: sent; failed this time (an address not yet resolved on
 // the LAN, a host that does not answer there); wouldBlock, when a
 // non-blocking socket's send queue is full (nothing was sent; a later send
@@ -60,21 +35,69 @@ bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uin
 // to the address, or it is a broadcast address the socket may not send to,
 // so no later send can go out either.
 enum class NetSend : std::uint8_t { sent, failed, wouldBlock, unreachable };
-NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
-                std::uint16_t port, bool dontRoute);
 
-// Waits at most timeoutMs (0: not at all; negative: without limit) until a
-// datagram waits on s, or a receive on it would fail at once: ok. timedOut
-// when the time ran out first or a signal cut the wait short; failed when
-// the system can't wait on s.
-NetResult netWaitReadable(NetSocket s, int timeoutMs);
+// An IPv4 UDP socket (AF_INET, SOCK_DGRAM, IPPROTO_UDP), closed when the
+// object ends. Moves, never copies: one owner closes it once.
+class UdpSocket {
+ public:
+  // Opens a socket; isOpen() says whether the system gave one.
+  static UdpSocket open();
 
-// Receives one datagram into buf. A datagram longer than capacity is cut to
-// capacity bytes and counts as received. fromAddr/fromPort may be null.
-NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
-                         std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort);
+  UdpSocket() = default;  // no socket
+  ~UdpSocket() { close(); }
+  UdpSocket(UdpSocket&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = NET_INVALID_SOCKET;
+  }
+  UdpSocket& operator=(UdpSocket&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = other.handle_;
+      other.handle_ = NET_INVALID_SOCKET;
+    }
+    return *this;
+  }
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
 
-void netClose(NetSocket s);
+  bool isOpen() const { return handle_ != NET_INVALID_SOCKET; }
+  // The system's handle, for waits over several sockets (netWaitAny).
+  NetSocket handle() const { return handle_; }
+
+  bool setReuseAddress();
+  // Makes a later bind take the address and port for this socket alone, so
+  // that no other socket can bind them as well, with or without address
+  // reuse (SO_EXCLUSIVEADDRUSE on Windows; on POSIX a socket without
+  // SO_REUSEADDR already binds so, and this does nothing).
+  bool setExclusiveAddress();
+  bool setBroadcast();
+  // A receive that waits longer than ms milliseconds returns timedOut.
+  bool setReceiveTimeout(int ms);
+  // Sends and receives return at once instead of waiting: a send the
+  // socket's queue has no room for ends wouldBlock.
+  bool setNonBlocking();
+  // Asks for a send queue of bytes (beyond the system's usual limit where
+  // the process may) and returns the bytes of datagrams the queue may hold
+  // as granted, 0 when unknown.
+  std::size_t setSendBuffer(std::size_t bytes);
+
+  bool bind(std::uint32_t addr, std::uint16_t port);
+
+  // Sends one datagram. dontRoute keeps it to directly attached networks.
+  NetSend send(std::span<const std::uint8_t> datagram, std::uint32_t addr, std::uint16_t port,
+               bool dontRoute = false) const;
+
+  // Receives one datagram into area. A datagram longer than the area is
+  // cut to it and counts as received. from/fromPort may be null.
+  NetResult receive(std::span<std::uint8_t> area, std::size_t* received,
+                    std::uint32_t* from = nullptr, std::uint16_t* fromPort = nullptr) const;
+
+  void close();
+
+ private:
+  explicit UdpSocket(NetSocket handle) : handle_(handle) {}
+
+  NetSocket handle_ = NET_INVALID_SOCKET;
+};
 
 // The local address that the host's routing uses to reach dest (found with a
 // scratch socket connected to dest). False when there is no route.

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -36,43 +35,44 @@ bool netStartup() { return true; }
 
 void netCleanup() {}
 
-NetSocket netOpenUdp() {
+UdpSocket UdpSocket::open() {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) {
-    return NET_INVALID_SOCKET;
+    return {};
   }
   // Handle 0 means "no socket" to the callers; with standard input closed
   // the system may hand out descriptor 0, so move it out of the way.
   if (fd < 3) {
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-    close(fd);
+    ::close(fd);
     if (moved < 0) {
-      return NET_INVALID_SOCKET;
+      return {};
     }
     fd = moved;
   }
-  return fd;
+  return UdpSocket(fd);
 }
 
-bool netSetReuseAddress(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
+bool UdpSocket::setReuseAddress() { return setIntOption(handle_, SOL_SOCKET, SO_REUSEADDR, 1); }
 
-bool netSetExclusiveAddress(NetSocket /*s*/) { return true; }
+bool UdpSocket::setExclusiveAddress() { return isOpen(); }
 
-bool netSetBroadcast(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
+bool UdpSocket::setBroadcast() { return setIntOption(handle_, SOL_SOCKET, SO_BROADCAST, 1); }
 
-bool netSetReceiveTimeout(NetSocket s, int ms) {
+bool UdpSocket::setReceiveTimeout(int ms) {
   timeval tv{};
   tv.tv_sec = ms / 1000;
   tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-  return setsockopt(fdOf(s), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
+  return setsockopt(fdOf(handle_), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
-bool netSetNonBlocking(NetSocket s) {
-  const int flags = fcntl(fdOf(s), F_GETFL);
-  return flags >= 0 && fcntl(fdOf(s), F_SETFL, flags | O_NONBLOCK) == 0;
+bool UdpSocket::setNonBlocking() {
+  const int flags = fcntl(fdOf(handle_), F_GETFL);
+  return flags >= 0 && fcntl(fdOf(handle_), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes) {
+std::size_t UdpSocket::setSendBuffer(std::size_t bytes) {
+  const NetSocket s = handle_;
   const int asked = static_cast<int>(bytes < INT_MAX / 2 ? bytes : INT_MAX / 2);
 #ifdef SO_SNDBUFFORCE
   // Beyond the system's limit where the process is allowed to; else within it.
@@ -90,25 +90,21 @@ std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes) {
   return static_cast<std::size_t>(granted);
 }
 
-bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
+bool UdpSocket::bind(std::uint32_t addr, std::uint16_t port) {
   const sockaddr_in sa = endpoint(addr, port);
-  return bind(fdOf(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+  return ::bind(fdOf(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
-bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
-               std::uint16_t port, bool dontRoute) {
-  return netSend(s, data, size, addr, port, dontRoute) == NetSend::sent;
-}
-
-NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
-                std::uint16_t port, bool dontRoute) {
+NetSend UdpSocket::send(std::span<const std::uint8_t> datagram, std::uint32_t addr,
+                        std::uint16_t port, bool dontRoute) const {
   const sockaddr_in sa = endpoint(addr, port);
   const int flags = MSG_NOSIGNAL | (dontRoute ? MSG_DONTROUTE : 0);
   ssize_t sent = 0;
   do {
-    sent = sendto(fdOf(s), data, size, flags, reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    sent = sendto(fdOf(handle_), datagram.data(), datagram.size(), flags,
+                  reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
   } while (sent < 0 && errno == EINTR);
-  if (sent == static_cast<ssize_t>(size)) {
+  if (sent == static_cast<ssize_t>(datagram.size())) {
     return NetSend::sent;
   }
   if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -122,25 +118,14 @@ NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::ui
   return sent < 0 && never ? NetSend::unreachable : NetSend::failed;
 }
 
-NetResult netWaitReadable(NetSocket s, int timeoutMs) {
-  pollfd p{};
-  p.fd = fdOf(s);
-  p.events = POLLIN;
-  const int n = poll(&p, 1, timeoutMs);
-  if (n > 0) {
-    return NetResult::ok;
-  }
-  return n == 0 || errno == EINTR ? NetResult::timedOut : NetResult::failed;
-}
-
-NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
-                         std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort) {
+NetResult UdpSocket::receive(std::span<std::uint8_t> area, std::size_t* received,
+                             std::uint32_t* fromAddr, std::uint16_t* fromPort) const {
   sockaddr_in from{};
   socklen_t fromLen = sizeof from;
   // A datagram longer than the area is cut by the system; that is a normal
   // receive of capacity bytes.
-  const ssize_t n =
-      recvfrom(fdOf(s), buf, capacity, 0, reinterpret_cast<sockaddr*>(&from), &fromLen);
+  const ssize_t n = recvfrom(fdOf(handle_), area.data(), area.size(), 0,
+                             reinterpret_cast<sockaddr*>(&from), &fromLen);
   if (n < 0) {
     *received = 0;
     return (errno == EAGAIN || errno == EWOULDBLOCK) ? NetResult::timedOut : NetResult::failed;
@@ -161,7 +146,12 @@ NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
   return NetResult::ok;
 }
 
-void netClose(NetSocket s) { close(fdOf(s)); }
+void UdpSocket::close() {
+  if (isOpen()) {
+    ::close(fdOf(handle_));
+    handle_ = NET_INVALID_SOCKET;
+  }
+}
 
 bool netSourceAddressFor(std::uint32_t dest, std::uint32_t* local) {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);

@@ -81,15 +81,15 @@ bool netStartup() {
 
 void netCleanup() { WSACleanup(); }
 
-NetSocket netOpenUdp() {
+UdpSocket UdpSocket::open() {
   const SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (sock == INVALID_SOCKET) {
-    return NET_INVALID_SOCKET;
+    return {};
   }
   const NetSocket s = handleOf(sock);
   if (s == 0 || s == NET_INVALID_SOCKET) {
     closesocket(sock);
-    return NET_INVALID_SOCKET;
+    return {};
   }
   // No WSAECONNRESET on receives after a send to a port nobody listens on.
   // Where the system does not know the control, the receive handles the
@@ -98,31 +98,34 @@ NetSocket netOpenUdp() {
   DWORD returned = 0;
   WSAIoctl(sock, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
            nullptr);
-  return s;
+  return UdpSocket(s);
 }
 
-bool netSetReuseAddress(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_REUSEADDR, 1); }
+bool UdpSocket::setReuseAddress() { return setIntOption(handle_, SOL_SOCKET, SO_REUSEADDR, 1); }
 
-bool netSetExclusiveAddress(NetSocket s) {
-  return setIntOption(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, 1);
+bool UdpSocket::setExclusiveAddress() {
+  return setIntOption(handle_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, 1);
 }
 
-bool netSetBroadcast(NetSocket s) { return setIntOption(s, SOL_SOCKET, SO_BROADCAST, 1); }
+bool UdpSocket::setBroadcast() { return setIntOption(handle_, SOL_SOCKET, SO_BROADCAST, 1); }
 
-bool netSetReceiveTimeout(NetSocket s, int ms) {
+bool UdpSocket::setReceiveTimeout(int ms) {
+  const NetSocket s = handle_;
   const DWORD value = ms < 0 ? 0 : static_cast<DWORD>(ms);
   return ms >= 0 && setsockopt(sockOf(s), SOL_SOCKET, SO_RCVTIMEO,
                                reinterpret_cast<const char*>(&value), sizeof value) == 0;
 }
 
-bool netSetNonBlocking(NetSocket s) {
+bool UdpSocket::setNonBlocking() {
+  const NetSocket s = handle_;
   u_long on = 1;
   // The command's bit pattern, which the header's macro builds unsigned.
   constexpr auto NON_BLOCKING = static_cast<long>(FIONBIO);
   return ioctlsocket(sockOf(s), NON_BLOCKING, &on) == 0;
 }
 
-std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes) {
+std::size_t UdpSocket::setSendBuffer(std::size_t bytes) {
+  const NetSocket s = handle_;
   setIntOption(s, SOL_SOCKET, SO_SNDBUF, static_cast<int>(bytes < INT_MAX ? bytes : INT_MAX));
   int granted = 0;
   int size = sizeof granted;
@@ -133,18 +136,16 @@ std::size_t netSetSendBuffer(NetSocket s, std::size_t bytes) {
   return static_cast<std::size_t>(granted);
 }
 
-bool netBind(NetSocket s, std::uint32_t addr, std::uint16_t port) {
+bool UdpSocket::bind(std::uint32_t addr, std::uint16_t port) {
   const sockaddr_in sa = endpoint(addr, port);
-  return bind(sockOf(s), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
+  return ::bind(sockOf(handle_), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0;
 }
 
-bool netSendTo(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
-               std::uint16_t port, bool dontRoute) {
-  return netSend(s, data, size, addr, port, dontRoute) == NetSend::sent;
-}
-
-NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::uint32_t addr,
-                std::uint16_t port, bool dontRoute) {
+NetSend UdpSocket::send(std::span<const std::uint8_t> datagram, std::uint32_t addr,
+                        std::uint16_t port, bool dontRoute) const {
+  const NetSocket s = handle_;
+  const std::uint8_t* data = datagram.data();
+  const std::size_t size = datagram.size();
   if (size > INT_MAX) {
     return NetSend::failed;
   }
@@ -165,7 +166,9 @@ NetSend netSend(NetSocket s, const std::uint8_t* data, std::size_t size, std::ui
 }
 
 // A negative time waits without limit, as poll() does on POSIX systems.
-NetResult netWaitReadable(NetSocket s, int timeoutMs) {
+namespace {
+
+NetResult waitReadable(NetSocket s, int timeoutMs) {
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(sockOf(s), &readable);
@@ -179,14 +182,19 @@ NetResult netWaitReadable(NetSocket s, int timeoutMs) {
   return n == 0 ? NetResult::timedOut : NetResult::failed;
 }
 
-NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
-                         std::size_t* received, std::uint32_t* fromAddr, std::uint16_t* fromPort) {
+}  // namespace
+
+NetResult UdpSocket::receive(std::span<std::uint8_t> into, std::size_t* received,
+                             std::uint32_t* fromAddr, std::uint16_t* fromPort) const {
+  const NetSocket s = handle_;
+  std::uint8_t* buf = into.data();
+  const std::size_t capacity = into.size();
   *received = 0;
   if (capacity > INT_MAX || !hasLocalPort(s)) {
     return NetResult::failed;
   }
   const int limit = receiveTimeoutMs(s);
-  const NetResult ready = netWaitReadable(s, limit > 0 ? limit : -1);
+  const NetResult ready = waitReadable(s, limit > 0 ? limit : -1);
   if (ready != NetResult::ok) {
     return ready;
   }
@@ -218,7 +226,12 @@ NetResult netReceiveFrom(NetSocket s, std::uint8_t* buf, std::size_t capacity,
   return NetResult::ok;
 }
 
-void netClose(NetSocket s) { closesocket(sockOf(s)); }
+void UdpSocket::close() {
+  if (isOpen()) {
+    closesocket(sockOf(handle_));
+    handle_ = NET_INVALID_SOCKET;
+  }
+}
 
 bool netSourceAddressFor(std::uint32_t dest, std::uint32_t* local) {
   const SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

@@ -40,8 +40,8 @@ long flood(const std::string& ns, std::uint32_t host, const std::stop_token& sto
   if (nsFd >= 0) {
     close(nsFd);
   }
-  const NetSocket s = entered ? netOpenUdp() : NET_INVALID_SOCKET;
-  if (s == NET_INVALID_SOCKET) {
+  UdpSocket s = entered ? UdpSocket::open() : UdpSocket();
+  if (!s.isOpen()) {
     return -1;
   }
   std::mt19937 random(20240607);
@@ -59,12 +59,11 @@ long flood(const std::string& ns, std::uint32_t host, const std::stop_token& sto
         datagram[3] = static_cast<std::uint8_t>(random() % 113);
       }
     }
-    netSendTo(s, datagram.data(), n, host, 8995, false);  // a full queue is part of a flood
+    s.send(std::span(datagram).first(n), host, 8995);  // a full queue is part of a flood
     if (sent > 3000 && sent % 10 == 0) {
       std::this_thread::sleep_for(milliseconds(2));
     }
   }
-  netClose(s);
   return sent;
 }
 

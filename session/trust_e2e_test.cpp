@@ -379,15 +379,14 @@ TEST_F(TrustTest, AFifoIsNoFirmwareFile) {
 // A socket on port 8995 of every address of namespace ns, bound without
 // address reuse (as another program would hold it), opened from a thread
 // that alone enters the namespace.
-NetSocket holdPort(const std::string& ns) {
-  NetSocket s = NET_INVALID_SOCKET;
+UdpSocket holdPort(const std::string& ns) {
+  UdpSocket s;
   std::thread([&] {
     const int fd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0 && setns(fd, CLONE_NEWNET) == 0) {
-      s = netOpenUdp();
-      if (s != NET_INVALID_SOCKET && !netBind(s, 0, 8995)) {
-        netClose(s);
-        s = NET_INVALID_SOCKET;
+      s = UdpSocket::open();
+      if (s.isOpen() && !s.bind(0, 8995)) {
+        s.close();
       }
     }
     if (fd >= 0) {
@@ -404,10 +403,10 @@ bool saysThePortIsHeld(const ProcessResult& r) {
 
 TEST_F(TrustTest, APortHeldElsewhereEndsTheRunAtOnce) {
   Lab lab({.shape = LabShape::gatewayRoute});
-  const NetSocket held = holdPort(lab.lab->hostNs);
-  ASSERT_NE(held, NET_INVALID_SOCKET);
+  UdpSocket held = holdPort(lab.lab->hostNs);
+  ASSERT_TRUE(held.isOpen());
   const ProcessResult r = runProcess(lab.loaderArgv("-ip DRIVE -u"), seconds(15));
-  netClose(held);
+  held.close();
   expectEndedByItself({r, "", ""});
   EXPECT_TRUE(saysThePortIsHeld(r)) << r.out.substr(0, 2000);
 }

@@ -48,7 +48,7 @@ enum class SocketRole : std::uint8_t { drive, wildcard, strayOnly };
 
 struct Endpoint {
   std::uint32_t address = 0;
-  NetSocket sock = NET_INVALID_SOCKET;
+  UdpSocket sock;
   SocketRole role = SocketRole::drive;
   std::size_t drive = 0;  // index of the drive, for SocketRole::drive
 };
@@ -56,7 +56,7 @@ struct Endpoint {
 enum class SendKind : std::uint8_t { answer, probeReply, stray };
 
 struct PendingSend {
-  NetSocket sock = NET_INVALID_SOCKET;
+  const UdpSocket* sock = nullptr;  // one of the endpoints' sockets
   std::uint32_t from = 0;
   std::uint32_t to = 0;
   std::uint16_t toPort = 0;
@@ -85,8 +85,8 @@ class Simulator {
   }
 
  private:
-  NetSocket bindUdp(std::uint32_t address) const;
-  NetSocket socketFor(std::uint32_t address) const;
+  UdpSocket bindUdp(std::uint32_t address) const;
+  const UdpSocket* socketFor(std::uint32_t address) const;
   void queue(Clock::time_point due, PendingSend send);
   void sendNow(const PendingSend& send) const;
   void sendDue(Clock::time_point now);
@@ -104,17 +104,17 @@ std::string endpointText(std::uint32_t address, std::uint16_t port) {
   return addressText(address) + ":" + std::to_string(port);
 }
 
-NetSocket Simulator::bindUdp(std::uint32_t address) const {
-  const NetSocket s = netOpenUdp();
-  if (s == NET_INVALID_SOCKET) {
+UdpSocket Simulator::bindUdp(std::uint32_t address) const {
+  UdpSocket s = UdpSocket::open();
+  if (!s.isOpen()) {
     throw StartError("can't open a UDP socket");
   }
-  if (!netSetReuseAddress(s) || !netBind(s, address, LOADER_PORT)) {
+  if (!s.setReuseAddress() || !s.bind(address, LOADER_PORT)) {
     throw StartError("can't bind " + endpointText(address, LOADER_PORT));
   }
   // poll() says when a datagram waits; the time-out only guards against a
   // receive that would block all the same.
-  netSetReceiveTimeout(s, 50);
+  s.setReceiveTimeout(50);
   return s;
 }
 
@@ -124,15 +124,15 @@ void Simulator::openSockets() {
         {drives_[i].address(), bindUdp(drives_[i].address()), SocketRole::drive, i});
   }
   if (settings_.discovery) {
-    const NetSocket s = bindUdp(0);
-    netSetBroadcast(s);
-    endpoints_.push_back({0, s, SocketRole::wildcard, 0});
+    UdpSocket s = bindUdp(0);
+    s.setBroadcast();
+    endpoints_.push_back({0, std::move(s), SocketRole::wildcard, 0});
   }
   for (const Drive& d : drives_) {
     const DriveFaults& f = d.settings().faults;
     for (const auto& [wanted, address] :
          {std::pair{f.stray, f.strayFrom}, std::pair{f.answerElsewhere, f.answerFrom}}) {
-      if (wanted && socketFor(address) == NET_INVALID_SOCKET) {
+      if (wanted && socketFor(address) == nullptr) {
         endpoints_.push_back({address, bindUdp(address), SocketRole::strayOnly, 0});
       }
     }
@@ -145,13 +145,13 @@ void Simulator::openSockets() {
   log_.line("ready");
 }
 
-NetSocket Simulator::socketFor(std::uint32_t address) const {
+const UdpSocket* Simulator::socketFor(std::uint32_t address) const {
   for (const Endpoint& e : endpoints_) {
     if (e.address == address && e.role != SocketRole::wildcard) {
-      return e.sock;
+      return &e.sock;
     }
   }
-  return NET_INVALID_SOCKET;
+  return nullptr;
 }
 
 void Simulator::queue(Clock::time_point due, PendingSend send) {
@@ -166,7 +166,7 @@ void Simulator::queue(Clock::time_point due, PendingSend send) {
 void Simulator::sendNow(const PendingSend& send) const {
   const std::string to = endpointText(send.to, send.toPort);
   const std::string from = addressText(send.from);
-  if (!netSendTo(send.sock, send.bytes.data(), send.bytes.size(), send.to, send.toPort, false)) {
+  if (send.sock == nullptr || send.sock->send(send.bytes, send.to, send.toPort) != NetSend::sent) {
     log_.datagram("send failed %s -> %s", from.c_str(), to.c_str());
   } else if (send.kind == SendKind::probeReply) {
     log_.datagram("reply %s -> %s", from.c_str(), to.c_str());
@@ -202,7 +202,7 @@ void Simulator::onDatagram(const Endpoint& e, const std::uint8_t* data, std::siz
                   src.c_str(), size);
     for (const ProbeReply& r : replies) {
       queue(now + std::chrono::milliseconds(r.delayMs),
-            {endpoints_[r.drive].sock, drives_[r.drive].address(), from, fromPort,
+            {&endpoints_[r.drive].sock, drives_[r.drive].address(), from, fromPort,
              SendKind::probeReply, *r.bytes});
     }
     return;
@@ -216,7 +216,7 @@ void Simulator::onDatagram(const Endpoint& e, const std::uint8_t* data, std::siz
   const std::uint32_t elsewhere = drive.settings().faults.answerFrom;
   for (const Outgoing& answer : reaction.answers) {
     queue(now + std::chrono::milliseconds(answer.delayMs),
-          {answer.fromElsewhere ? socketFor(elsewhere) : e.sock,
+          {answer.fromElsewhere ? socketFor(elsewhere) : &e.sock,
            answer.fromElsewhere ? elsewhere : e.address, from, fromPort, SendKind::answer,
            answer.bytes});
   }
@@ -226,7 +226,7 @@ void Simulator::serve() {
   static std::uint8_t buf[65536];
   std::vector<pollfd> fds;
   for (const Endpoint& e : endpoints_) {
-    fds.push_back({static_cast<int>(e.sock), POLLIN, 0});
+    fds.push_back({static_cast<int>(e.sock.handle()), POLLIN, 0});
   }
   const auto idleLimit = std::chrono::seconds(settings_.idleTimeoutS);
   Clock::time_point lastDatagram = Clock::now();
@@ -260,8 +260,7 @@ void Simulator::serve() {
       std::uint16_t fromPort = 0;
       // One datagram per socket and round, so a flood on one address
       // neither starves the others nor the pending sends.
-      if (netReceiveFrom(endpoints_[i].sock, buf, sizeof buf, &received, &from, &fromPort) ==
-          NetResult::ok) {
+      if (endpoints_[i].sock.receive(buf, &received, &from, &fromPort) == NetResult::ok) {
         lastDatagram = Clock::now();
         onDatagram(endpoints_[i], buf, received, from, fromPort);
       }

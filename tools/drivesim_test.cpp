@@ -28,12 +28,11 @@ constexpr std::uint32_t SECOND_DRIVE = 0x7F000003;
 struct Drivesim : ::testing::Test {
   void SetUp() override {
     enterPrivateNetwork();  // before the socket, which belongs to the namespace it is opened in
-    host = netOpenUdp();
-    netSetReuseAddress(host);
-    ASSERT_TRUE(netBind(host, 0x7F000001, 8995));
-    netSetReceiveTimeout(host, 20);
+    host = UdpSocket::open();
+    host.setReuseAddress();
+    ASSERT_TRUE(host.bind(0x7F000001, 8995));
+    host.setReceiveTimeout(20);
   }
-  void TearDown() override { netClose(host); }
 
   BackgroundProcess startSim(const std::string& options) {
     BackgroundProcess sim = startProcess(words(drivesimPath() + " --idle-timeout 60 " + options));
@@ -50,12 +49,12 @@ struct Drivesim : ::testing::Test {
     putBig16(&d[6], static_cast<std::uint16_t>(payload.size()));
     putBig32(&d[8], target);
     std::copy(payload.begin(), payload.end(), d.begin() + 12);
-    EXPECT_TRUE(netSendTo(host, d.data(), d.size(), to, 8995, false));
+    EXPECT_EQ(host.send(d, to, 8995), NetSend::sent);
     std::string text;
     std::size_t n = 0;
     for (auto end = std::chrono::steady_clock::now() + 300ms;
          std::chrono::steady_clock::now() < end;) {
-      if (netReceiveFrom(host, d.data(), d.size(), &n, nullptr, nullptr) == NetResult::ok) {
+      if (host.receive(d, &n) == NetResult::ok) {
         text += (text.empty() ? "" : "+") + std::to_string(getBig16(&d[0])) + ":" +
                 std::to_string(d[4]) + ":" + std::to_string(n);
         lastAnswer.assign(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(n));
@@ -71,7 +70,7 @@ struct Drivesim : ::testing::Test {
                 "17:1:5");
     }
   }
-  NetSocket host = NET_INVALID_SOCKET;
+  UdpSocket host;
   std::vector<std::uint8_t> lastAnswer;
 };
 
