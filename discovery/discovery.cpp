@@ -1,6 +1,7 @@
 #include "discovery/discovery.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "protocol/loader.h"
 #include "protocol/probe.h"
@@ -126,16 +127,16 @@ bool sendRound(DiscoveryNetwork& network, const Probers& probers) {
 // the next round), so a broken socket never makes the wait spin; a wait
 // that fails becomes a pause.
 void collectUntil(DiscoveryNetwork& network, const Probers& probers, Listing& listing,
-                  std::int64_t deadline) {
+                  TimePoint deadline) {
   std::vector<NetSocket> live;
   for (const Prober& p : probers.list) {
     live.push_back(p.socket);
   }
   std::vector<std::size_t> ready;
   std::uint8_t area[MAX_PAYLOAD];
-  for (std::int64_t now = network.nowMs(); now < deadline && !network.stopRequested();
-       now = network.nowMs()) {
-    const int left = static_cast<int>(deadline - now);
+  for (TimePoint now = network.now(); now < deadline && !network.stopRequested();
+       now = network.now()) {
+    const Duration left = deadline - now;
     const NetResult waited = network.waitAny(live, left, &ready);
     if (waited == NetResult::failed) {
       network.waitAny({}, left, &ready);
@@ -168,9 +169,10 @@ std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryOb
     return {};
   }
   Listing listing(observer);
-  const std::int64_t start = network.nowMs();
+  const TimePoint start = network.now();
+  constexpr std::chrono::milliseconds INTERVAL(ROUND_INTERVAL_MS);
   for (int round = 0; round < DISCOVERY_ROUNDS; ++round) {
-    collectUntil(network, probers, listing, start + std::int64_t{round} * ROUND_INTERVAL_MS);
+    collectUntil(network, probers, listing, start + round * INTERVAL);
     if (network.stopRequested()) {
       return listing.drives;
     }
@@ -178,7 +180,6 @@ std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryOb
       observer.failed(DiscoveryFailure::sendFailed);
     }
   }
-  collectUntil(network, probers, listing,
-               start + std::int64_t{DISCOVERY_ROUNDS} * ROUND_INTERVAL_MS);
+  collectUntil(network, probers, listing, start + DISCOVERY_ROUNDS * INTERVAL);
   return listing.drives;
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/adapters.h"
+#include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/net.h"
 #include "protocol/probe.h"
@@ -59,14 +60,14 @@ class DiscoveryNetwork {
   virtual bool bind(NetSocket s, std::uint32_t addr) = 0;  // on a port of the system's choosing
   virtual bool sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
                       std::uint16_t port) = 0;
-  // As netWaitAny; with no sockets it is a pause of timeoutMs.
-  virtual NetResult waitAny(std::span<const NetSocket> sockets, int timeoutMs,
+  // As netWaitAny; with no sockets it is a pause of timeout.
+  virtual NetResult waitAny(std::span<const NetSocket> sockets, Duration timeout,
                             std::vector<std::size_t>* ready) = 0;
   virtual NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
                                 std::uint32_t* from) = 0;
   virtual void close(NetSocket s) = 0;
-  // Milliseconds of a clock that only goes forward.
-  virtual std::int64_t nowMs() = 0;
+  // The time on the loader's one clock (a virtual one in tests).
+  virtual TimePoint now() = 0;
   // True once the user asked to stop: the run ends at once.
   virtual bool stopRequested() { return false; }
 };
@@ -83,12 +84,12 @@ class SystemNetwork final : public DiscoveryNetwork {
   bool bind(NetSocket s, std::uint32_t addr) override;
   bool sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
               std::uint16_t port) override;
-  NetResult waitAny(std::span<const NetSocket> sockets, int timeoutMs,
+  NetResult waitAny(std::span<const NetSocket> sockets, Duration timeout,
                     std::vector<std::size_t>* ready) override;
   NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
                         std::uint32_t* from) override;
   void close(NetSocket s) override;
-  std::int64_t nowMs() override;
+  TimePoint now() override;
   bool stopRequested() override;
 
  private:

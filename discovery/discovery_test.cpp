@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
@@ -44,7 +45,7 @@ class FakeNetwork final : public DiscoveryNetwork {
   std::vector<NetSocket> broadcasting;
   std::vector<NetSocket> closed;
   std::vector<Sent> sent;
-  std::int64_t now = 0;
+  std::int64_t nowMs = 0;
   int waits = 0;
   std::optional<std::int64_t> stopAt;  // the user asks to stop then
 
@@ -74,14 +75,15 @@ class FakeNetwork final : public DiscoveryNetwork {
     EXPECT_EQ(hex(std::string(data.begin(), data.end())), "0a0e20001100000000002323000000006d0000");
     EXPECT_EQ(port, 8995);
     EXPECT_NE(std::find(broadcasting.begin(), broadcasting.end(), s), broadcasting.end());
-    sent.push_back({s, addr, now});
+    sent.push_back({s, addr, nowMs});
     return sendWorks(sent.back());
   }
-  NetResult waitAny(std::span<const NetSocket> sockets, int timeoutMs,
+  NetResult waitAny(std::span<const NetSocket> sockets, Duration timeout,
                     std::vector<std::size_t>* ready) override {
     ++waits;
     ready->clear();
-    std::int64_t next = now + timeoutMs;
+    std::int64_t next =
+        nowMs + std::chrono::duration_cast<std::chrono::milliseconds>(timeout).count();
     for (std::size_t i = 0; i < sockets.size(); ++i) {
       if (isBroken(sockets[i])) {
         ready->push_back(i);
@@ -92,13 +94,13 @@ class FakeNetwork final : public DiscoveryNetwork {
     if (!ready->empty()) {
       return NetResult::ok;
     }
-    if (stopAt && *stopAt >= now && *stopAt < next) {
-      now = *stopAt;  // the stop ends the wait at once
+    if (stopAt && *stopAt >= nowMs && *stopAt < next) {
+      nowMs = *stopAt;  // the stop ends the wait at once
       return NetResult::timedOut;
     }
-    now = std::max(now, next);
+    nowMs = std::max(nowMs, next);
     for (std::size_t i = 0; i < sockets.size(); ++i) {
-      if (!queued[sockets[i]].empty() && queued[sockets[i]].front().at <= now) {
+      if (!queued[sockets[i]].empty() && queued[sockets[i]].front().at <= nowMs) {
         ready->push_back(i);
       }
     }
@@ -107,7 +109,7 @@ class FakeNetwork final : public DiscoveryNetwork {
   NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
                         std::uint32_t* from) override {
     auto& q = queued[s];
-    if (isBroken(s) || q.empty() || q.front().at > now) {
+    if (isBroken(s) || q.empty() || q.front().at > nowMs) {
       return isBroken(s) ? NetResult::failed : NetResult::timedOut;
     }
     *received = std::min(area.size(), q.front().data.size());
@@ -117,8 +119,9 @@ class FakeNetwork final : public DiscoveryNetwork {
     return NetResult::ok;
   }
   void close(NetSocket s) override { closed.push_back(s); }
-  std::int64_t nowMs() override { return now; }
-  bool stopRequested() override { return stopAt && now >= *stopAt; }
+  // The test's milliseconds on the one clock type.
+  TimePoint now() override { return TimePoint{} + std::chrono::milliseconds(nowMs); }
+  bool stopRequested() override { return stopAt && nowMs >= *stopAt; }
 
  private:
   struct Datagram {
@@ -178,7 +181,7 @@ TEST(DiscoveryTest, EveryRoundProbesFromEveryAdapterToBothBroadcasts) {
                                      {103, BROADCAST_ADDRESS, at}});
   }
   EXPECT_EQ(net.sent, expected);
-  EXPECT_EQ(net.now, 5000);
+  EXPECT_EQ(net.nowMs, 5000);
   EXPECT_EQ(net.closed, (std::vector<NetSocket>{100, 101, 102, 103}));
   EXPECT_EQ(record.events, std::vector<std::string>{});
 }
@@ -209,7 +212,7 @@ TEST(DiscoveryTest, EachDriveIsListedOnceInTheOrderOfItsFirstAnswer) {
   EXPECT_EQ(discoverDrives(net, record), (std::vector<std::uint32_t>{a, b, c}));
   EXPECT_EQ(record.events,
             (std::vector<std::string>{"+192.168.124.120", "+10.20.30.120", "+192.168.124.121"}));
-  EXPECT_EQ(net.now, 5000);
+  EXPECT_EQ(net.nowMs, 5000);
   EXPECT_LT(net.waits, 40) << "the broken socket makes the wait spin";
 }
 
@@ -224,7 +227,7 @@ TEST(DiscoveryTest, AStopEndsTheRunAtOnce) {
   net.stopAt = 2500;
   Record record;
   EXPECT_EQ(discoverDrives(net, record), std::vector<std::uint32_t>{a});
-  EXPECT_EQ(net.now, 2500);
+  EXPECT_EQ(net.nowMs, 2500);
   ASSERT_FALSE(net.sent.empty());
   EXPECT_EQ(net.sent.back().at, 2000);
   EXPECT_EQ(net.closed, std::vector<NetSocket>{100});
@@ -319,7 +322,7 @@ TEST(DiscoveryTest, FailuresAreReportedOnlyWhenNothingIsLeftToProbeWith) {
     Record record;
     discoverDrives(net, record);
     EXPECT_EQ(record.events, c.events);
-    EXPECT_EQ(net.now, c.ends);
+    EXPECT_EQ(net.nowMs, c.ends);
     // Every socket opened is closed.
     std::vector<NetSocket> opened;
     for (NetSocket s = 100; s < 100 + static_cast<NetSocket>(c.adapters.size()); ++s) {

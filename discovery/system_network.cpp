@@ -48,16 +48,16 @@ bool SystemNetwork::sendTo(NetSocket s, std::span<const std::uint8_t> data, std:
   return u != nullptr && u->send(data, addr, port) == NetSend::sent;
 }
 
-NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, int timeoutMs,
+NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, Duration timeout,
                                  std::vector<std::size_t>* ready) {
   const NetSocket wake = interrupts_ != nullptr ? interrupts_->wakeHandle() : NET_INVALID_SOCKET;
   if (wake == NET_INVALID_SOCKET) {
-    return netWaitAny(sockets, std::chrono::milliseconds(timeoutMs), ready);
+    return netWaitAny(sockets, timeout, ready);
   }
   // The wake handle last: a request makes it readable and ends the wait.
   watched_.assign(sockets.begin(), sockets.end());
   watched_.push_back(wake);
-  const NetResult waited = netWaitAny(watched_, std::chrono::milliseconds(timeoutMs), ready);
+  const NetResult waited = netWaitAny(watched_, timeout, ready);
   std::erase(*ready, sockets.size());
   return waited == NetResult::ok && ready->empty() ? NetResult::timedOut : waited;
 }
@@ -76,10 +76,6 @@ void SystemNetwork::close(NetSocket s) {
   std::erase_if(sockets_, [&](const UdpSocket& u) { return u.handle() == s; });
 }
 
-std::int64_t SystemNetwork::nowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+TimePoint SystemNetwork::now() { return Clock::now(); }
 
 bool SystemNetwork::stopRequested() { return interrupts_ != nullptr && interrupts_->requested(); }

@@ -6,9 +6,11 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <thread>
 #include <vector>
 
+#include "platform/adapters.h"
 #include "platform/net.h"
 
 namespace {
@@ -27,39 +29,42 @@ struct Received {
   std::array<std::uint8_t, 513> area{};  // one byte more than is offered
 };
 
-Received receive(NetSocket s) {
+Received receive(const UdpSocket& s) {
   Received r;
   const auto start = Clock::now();
-  r.result = netReceiveFrom(s, r.area.data(), 512, &r.size, nullptr, nullptr);
+  r.result = s.receive(std::span(r.area).first(512), &r.size);
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return r;
+}
+
+NetResult waitReadable(const UdpSocket& s, Duration timeout) {
+  const NetSocket handle = s.handle();
+  std::vector<std::size_t> ready;
+  return netWaitAny(std::span(&handle, 1), timeout, &ready);
 }
 
 struct Net : ::testing::Test {
   void SetUp() override { ASSERT_TRUE(netStartup()); }
   void TearDown() override {
-    for (NetSocket s : opened) {
-      netClose(s);
-    }
+    opened.clear();  // closed before the socket library is released
     netCleanup();
   }
   // Bound to 127.0.0.1:port unless port is 0; waits timeoutMs (0: for ever).
-  NetSocket openSocket(std::uint16_t port, int timeoutMs) {
-    const NetSocket s = netOpenUdp();
-    EXPECT_NE(s, NET_INVALID_SOCKET);
-    opened.push_back(s);
-    EXPECT_TRUE(port == 0 || (netSetReuseAddress(s) && netBind(s, LOOPBACK, port)));
-    EXPECT_TRUE(timeoutMs == 0 || netSetReceiveTimeout(s, timeoutMs));
+  UdpSocket& openSocket(std::uint16_t port, int timeoutMs) {
+    UdpSocket& s = opened.emplace_back(UdpSocket::open());
+    EXPECT_TRUE(s.isOpen());
+    EXPECT_TRUE(port == 0 || (s.setReuseAddress() && s.bind(LOOPBACK, port)));
+    EXPECT_TRUE(timeoutMs == 0 || s.setReceiveTimeout(timeoutMs));
     return s;
   }
-  std::vector<NetSocket> opened;
+  std::deque<UdpSocket> opened;
 };
 
 // Winsock reports a datagram longer than the area as WSAEMSGSIZE.
 TEST_F(Net, ALongDatagramIsCutToTheAreaAndCountsAsReceived) {
-  const NetSocket rx = openSocket(PORT_A, 2000);
+  const UdpSocket& rx = openSocket(PORT_A, 2000);
   const std::vector<std::uint8_t> sent(1400, 0x5A);
-  ASSERT_TRUE(netSendTo(openSocket(PORT_B, 0), sent.data(), sent.size(), LOOPBACK, PORT_A, true));
+  ASSERT_EQ(openSocket(PORT_B, 0).send(sent, LOOPBACK, PORT_A, true), NetSend::sent);
   const Received r = receive(rx);
   EXPECT_EQ(r.result, NetResult::ok);
   EXPECT_EQ(r.size, 512u);
@@ -72,14 +77,14 @@ TEST_F(Net, ALongDatagramIsCutToTheAreaAndCountsAsReceived) {
 // reports as WSAECONNRESET on the next receive) the receive waits out its
 // time-out.
 TEST_F(Net, ASocketWithoutAPortFailsAtOnceUntilItSendsAndIgnoresResets) {
-  const NetSocket probe = openSocket(0, 0);
+  UdpSocket& probe = openSocket(0, 0);
   const Received early = receive(probe);
   EXPECT_EQ(early.result, NetResult::failed);
   EXPECT_LT(early.seconds, 0.5);
 
-  ASSERT_TRUE(netSetReceiveTimeout(probe, 300));
-  const std::uint8_t ping = 1;
-  ASSERT_TRUE(netSendTo(probe, &ping, 1, LOOPBACK, PORT_B, true));
+  ASSERT_TRUE(probe.setReceiveTimeout(300));
+  const std::uint8_t ping[1] = {1};
+  ASSERT_EQ(probe.send(ping, LOOPBACK, PORT_B, true), NetSend::sent);
   std::this_thread::sleep_for(100ms);
   const Received reset = receive(probe);
   EXPECT_EQ(reset.result, NetResult::timedOut);
@@ -89,41 +94,39 @@ TEST_F(Net, ASocketWithoutAPortFailsAtOnceUntilItSendsAndIgnoresResets) {
 // A port bound for one socket alone can't be bound again, with address
 // reuse or without: a second loader on the PC is refused.
 TEST_F(Net, AnExclusiveBindKeepsThePortToItself) {
-  const NetSocket first = netOpenUdp();
-  opened.push_back(first);
-  ASSERT_TRUE(netSetExclusiveAddress(first) && netBind(first, LOOPBACK, PORT_A));
+  UdpSocket first = UdpSocket::open();
+  ASSERT_TRUE(first.setExclusiveAddress() && first.bind(LOOPBACK, PORT_A));
   for (const bool reuse : {false, true}) {
-    const NetSocket second = netOpenUdp();
-    opened.push_back(second);
-    EXPECT_TRUE(!reuse || netSetReuseAddress(second));
-    EXPECT_FALSE(netBind(second, LOOPBACK, PORT_A)) << reuse;
+    UdpSocket second = UdpSocket::open();
+    EXPECT_TRUE(!reuse || second.setReuseAddress());
+    EXPECT_FALSE(second.bind(LOOPBACK, PORT_A)) << reuse;
   }
 }
 
 // The loader's wait: at once when a datagram waits, else after its time.
 TEST_F(Net, AWaitEndsWithTheDatagramOrItsTime) {
-  const NetSocket rx = openSocket(PORT_A, 0);
+  const UdpSocket& rx = openSocket(PORT_A, 0);
   const auto start = Clock::now();
-  EXPECT_EQ(netWaitReadable(rx, 200), NetResult::timedOut);
+  EXPECT_EQ(waitReadable(rx, 200ms), NetResult::timedOut);
   EXPECT_GE(Clock::now() - start, 190ms);
-  const std::uint8_t ping = 1;
-  ASSERT_TRUE(netSendTo(openSocket(PORT_B, 0), &ping, 1, LOOPBACK, PORT_A, true));
-  EXPECT_EQ(netWaitReadable(rx, 2000), NetResult::ok);
+  const std::uint8_t ping[1] = {1};
+  ASSERT_EQ(openSocket(PORT_B, 0).send(ping, LOOPBACK, PORT_A, true), NetSend::sent);
+  EXPECT_EQ(waitReadable(rx, 2000ms), NetResult::ok);
 }
 
 // The loader's socket never holds the thread up: non-blocking, with the send
 // queue it asks for, and a datagram still received whole after a wait.
 TEST_F(Net, ANonBlockingSocketSendsAndReceivesAtOnce) {
-  const NetSocket rx = openSocket(PORT_A, 50);
-  ASSERT_TRUE(netSetNonBlocking(rx));
-  EXPECT_GE(netSetSendBuffer(rx, 1 << 20), std::size_t{1} << 20);
+  UdpSocket& rx = openSocket(PORT_A, 50);
+  ASSERT_TRUE(rx.setNonBlocking());
+  EXPECT_GE(rx.setSendBuffer(1 << 20), std::size_t{1} << 20);
   const std::vector<std::uint8_t> sent(524, 0x11);
   for (int i = 0; i < 50; ++i) {
-    EXPECT_EQ(netSend(rx, sent.data(), sent.size(), LOOPBACK, PORT_B, true), NetSend::sent);
+    EXPECT_EQ(rx.send(sent, LOOPBACK, PORT_B, true), NetSend::sent);
   }
-  const std::uint8_t ping = 1;
-  ASSERT_TRUE(netSendTo(openSocket(PORT_B, 0), &ping, 1, LOOPBACK, PORT_A, true));
-  ASSERT_EQ(netWaitReadable(rx, 2000), NetResult::ok);
+  const std::uint8_t ping[1] = {1};
+  ASSERT_EQ(openSocket(PORT_B, 0).send(ping, LOOPBACK, PORT_A, true), NetSend::sent);
+  ASSERT_EQ(waitReadable(rx, 2000ms), NetResult::ok);
   const Received r = receive(rx);
   EXPECT_EQ(r.result, NetResult::ok);
   EXPECT_EQ(r.size, 1u);
