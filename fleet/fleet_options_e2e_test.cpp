@@ -29,13 +29,6 @@ const std::string DIGEST = IMAGE.substr(0, 16);
 const std::string SKIPPED_LINE =
     "\nFirmware on the drive matches the file, verified by the drive; not programmed";
 
-// One datagram a simulated drive took in: its code and when (seconds since
-// the simulator started).
-struct Taken {
-  int code = 0;
-  double at = 0;
-};
-
 // A lab with three drive addresses and one simulated drive process serving
 // them. In the words of its arguments D0, D1, D2 stand for the addresses
 // and fw.bin, rec.jsonl for the test's files.
@@ -75,21 +68,8 @@ struct Lab {
   }
   std::string image(std::size_t i) const { return readFile(dir.file(addresses[i] + ".bin")); }
   // What each drive took in, by address; ends the simulator.
-  std::map<std::string, std::vector<Taken>> taken() {
-    std::map<std::string, std::vector<Taken>> byDrive;
-    std::istringstream log(stopProcess(drive, seconds(0)).out);
-    for (std::string line; std::getline(log, line);) {
-      const auto arrow = line.find(" -> ");
-      const auto code = line.find(" code=");
-      const auto at = line.find(" t=");
-      if (line.rfind("rx ", 0) != 0 || arrow == std::string::npos || code == std::string::npos ||
-          at == std::string::npos) {
-        continue;
-      }
-      byDrive[line.substr(arrow + 4, code - arrow - 4)].push_back(
-          {std::stoi(line.substr(code + 6)), std::stod(line.substr(at + 3))});
-    }
-    return byDrive;
+  std::map<std::string, std::vector<TakenCommand>> taken() {
+    return takenCommands(stopProcess(drive, seconds(0)).out);
   }
 
   ScratchDir dir;
@@ -108,9 +88,9 @@ std::string identityOf(std::size_t i) {
   return identity;
 }
 
-std::size_t codes(const std::vector<Taken>& taken, int code) {
-  return static_cast<std::size_t>(
-      std::count_if(taken.begin(), taken.end(), [&](const Taken& t) { return t.code == code; }));
+std::size_t codes(const std::vector<TakenCommand>& taken, int code) {
+  return static_cast<std::size_t>(std::count_if(
+      taken.begin(), taken.end(), [&](const TakenCommand& t) { return t.code == code; }));
 }
 
 std::string rowOf(const std::string& out, const std::string& address) {

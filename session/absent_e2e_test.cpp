@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -38,24 +36,6 @@ constexpr bool PACING_MEASURED = false;
 constexpr bool PACING_MEASURED = true;
 #endif
 constexpr double FLOOR_SECONDS = (30 + 2500 + 150 + BLOCKS * 60 + 120) / 1000.0;
-
-// When each drive address took in each command: code and seconds, in order.
-std::map<std::string, std::vector<std::pair<unsigned, double>>> commandTimes(
-    const std::string& log) {
-  std::map<std::string, std::vector<std::pair<unsigned, double>>> times;
-  std::istringstream in(log);
-  for (std::string line; std::getline(in, line);) {
-    char to[32] = {};
-    unsigned code = 0;
-    const std::size_t t = line.rfind(" t=");
-    if (!line.starts_with("rx ") || t == std::string::npos ||
-        std::sscanf(line.c_str(), "rx %*s -> %31s code=%u", to, &code) != 2) {
-      continue;
-    }
-    times[to].emplace_back(code, std::stod(line.substr(t + 3)));
-  }
-  return times;
-}
 
 std::string rowOf(const std::string& out, const std::string& address) {
   std::istringstream in(out);
@@ -102,7 +82,7 @@ TEST_P(AbsentDrives, FailAloneWhileThePresentKeepTheirPace) {
   // The absent addresses' 1000 tries, 30 ms apart, set the run's length.
   EXPECT_GT(r.seconds, 30.0);
   EXPECT_LT(r.seconds, 40.0);
-  const auto times = commandTimes(log);
+  const auto times = takenCommands(log);
   for (const std::string& address : present) {
     EXPECT_TRUE(readFile(dir.file(address + ".bin")) == IMAGE) << address;
     EXPECT_NE(rowOf(r.out, address).find("programmed and verified"), std::string::npos)
@@ -119,13 +99,13 @@ TEST_P(AbsentDrives, FailAloneWhileThePresentKeepTheirPace) {
         ++blocks;
       }
     }
-    ASSERT_EQ(commands.back().first, 19u) << address;
+    ASSERT_EQ(commands.back().code, 19) << address;
     if (!PACING_MEASURED) {
       continue;
     }
     EXPECT_EQ(blocks, BLOCKS) << address << ": blocks sent again";
     EXPECT_LE(longestGap, 0.25) << address;
-    EXPECT_LE(commands.back().second - commands.front().second, 1.15 * FLOOR_SECONDS) << address;
+    EXPECT_LE(commands.back().at - commands.front().at, 1.15 * FLOOR_SECONDS) << address;
   }
   for (const std::string& address : nobody) {
     EXPECT_NE(rowOf(r.out, address).find("failed at connection: no answer"), std::string::npos)

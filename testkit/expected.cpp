@@ -130,3 +130,20 @@ int takeCountdown(std::string& out) {
   out.replace(from, at - from, COUNTDOWN);
   return counts;
 }
+
+std::map<std::string, std::vector<TakenCommand>> takenCommands(const std::string& log) {
+  std::map<std::string, std::vector<TakenCommand>> byDrive;
+  std::istringstream in(log);
+  for (std::string line; std::getline(in, line);) {
+    const auto arrow = line.find(" -> ");
+    const auto code = line.find(" code=");
+    const auto at = line.rfind(" t=");
+    if (!line.starts_with("rx ") || arrow == std::string::npos || code == std::string::npos ||
+        at == std::string::npos || code < arrow) {
+      continue;
+    }
+    byDrive[line.substr(arrow + 4, code - arrow - 4)].push_back(
+        {std::stoi(line.substr(code + 6)), std::stod(line.substr(at + 3))});
+  }
+  return byDrive;
+}

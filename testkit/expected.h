@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,3 +50,13 @@ std::string marks(std::size_t imageSize);
 // how many counts it held: 0 without a connection label, -1 when the label
 // has no count after it. out is in console bytes (see asConsoleBytes).
 int takeCountdown(std::string& out);
+
+// One datagram a simulated drive took in: its command code and when
+// (seconds since the simulator started).
+struct TakenCommand {
+  int code = 0;
+  double at = 0;
+};
+// The commands in a simulated drive's log (started with --timestamps), by
+// the drive address that took them, in order.
+std::map<std::string, std::vector<TakenCommand>> takenCommands(const std::string& log);
