@@ -1,4 +1,6 @@
 // Discovery over the platform's network, for -d and -a.
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "discovery/discovery.h"
@@ -26,12 +28,13 @@ class LeftOutList final : public DiscoveryObserver {
 }  // namespace
 
 FoundDrives runDiscovery(DiscoveryObserver& observer, const InterruptWatch* interrupts) {
-  if (!netStartup()) {
+  // Held until the network, declared after it, has closed its sockets.
+  const std::optional<NetLibrary> library = NetLibrary::start();
+  if (!library) {
+    observer.failed(DiscoveryFailure::socketFailed);
     return {};
   }
   SystemNetwork network(interrupts);
   LeftOutList list(observer);
-  FoundDrives found{discoverDrives(network, list), list.leftOut};
-  netCleanup();
-  return found;
+  return {discoverDrives(network, list), std::move(list.leftOut)};
 }

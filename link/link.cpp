@@ -31,15 +31,12 @@ constexpr Duration UNWATCHED_SLICE = std::chrono::milliseconds(100);
 
 }  // namespace
 
-Link::~Link() {
-  socket_.close();  // before the socket library is released
-  if (started_) {
-    netCleanup();
-  }
-}
-
 LinkOpening Link::open(std::span<const std::uint32_t> drives) {
-  std::unique_ptr<Link> link(new Link());
+  std::optional<NetLibrary> library = NetLibrary::start();
+  if (!library) {
+    return {nullptr, LinkError::socketFailed};
+  }
+  std::unique_ptr<Link> link(new Link(std::move(*library)));
   const LinkError error = link->bindFor(drives);
   if (error != LinkError::none) {
     return {nullptr, error};
@@ -48,10 +45,6 @@ LinkOpening Link::open(std::span<const std::uint32_t> drives) {
 }
 
 LinkError Link::bindFor(std::span<const std::uint32_t> drives) {
-  started_ = netStartup();
-  if (!started_) {
-    return LinkError::socketFailed;
-  }
   // The address the routing uses for each drive that has a route; a drive
   // without one fails in its own session.
   std::optional<std::uint32_t> source;

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "link/send_budget.h"
@@ -47,7 +48,6 @@ class Link final : public Transport {
  public:
   // Opens and binds the socket for the drives of the run.
   static LinkOpening open(std::span<const std::uint32_t> drives);
-  ~Link() override;
 
   // Every wait of the link also watches the user's request to stop, and
   // ends the moment it comes; the watch outlives the link.
@@ -60,11 +60,11 @@ class Link final : public Transport {
   bool stopRequested() const override;
 
  private:
-  Link() = default;
+  explicit Link(NetLibrary library) : library_(std::move(library)) {}
   LinkError bindFor(std::span<const std::uint32_t> drives);
   NetResult waitReadable(Duration timeout);
 
-  bool started_ = false;  // the socket library was started
+  NetLibrary library_;  // declared first: the socket closes before it is released
   UdpSocket socket_;
   std::uint32_t local_ = 0;  // the bound address; 0: every address of the host
   const InterruptWatch* interrupts_ = nullptr;

@@ -16,6 +16,8 @@
 // else is shared.
 #pragma once
 
+#include <optional>
+
 #include "platform/net.h"
 
 class InterruptWatch {
@@ -50,6 +52,8 @@ class InterruptWatch {
  private:
   void closeWake();
 
+  // Windows: the socket library, held while the wake sockets are open.
+  std::optional<NetLibrary> library_;
   // The wake handle, and what the handlers make it readable with (POSIX:
   // the pipe's write end; Windows: a socket that sends it a datagram).
   NetSocket wakeRead_ = NET_INVALID_SOCKET;

@@ -14,8 +14,6 @@ namespace {
 
 // The exit code of a console process ended by Ctrl+C (STATUS_INTERRUPT_EXIT_CODE).
 constexpr unsigned INTERRUPT_EXIT_CODE = 0xC000013Au;
-// The version the socket layer asks for (net_windows.cpp).
-constexpr WORD WINSOCK_VERSION_1_1 = 0x0101;
 
 // What the handler needs, since it can reach no object: how many requests
 // came (it runs on a thread of its own), and where its datagram goes.
@@ -68,8 +66,8 @@ SOCKET loopbackSocket() {
 
 InterruptWatch::InterruptWatch() {
   requests = 0;
-  WSADATA data{};
-  if (WSAStartup(WINSOCK_VERSION_1_1, &data) == 0) {
+  library_ = NetLibrary::start();
+  if (library_) {
     const SOCKET reader = loopbackSocket();
     const SOCKET sender = loopbackSocket();
     int length = sizeof wakeAddress;
@@ -85,7 +83,7 @@ InterruptWatch::InterruptWatch() {
       if (sender != INVALID_SOCKET) {
         closesocket(sender);
       }
-      WSACleanup();
+      library_.reset();
     }
   }
   SetConsoleCtrlHandler(onConsoleControl, TRUE);
@@ -105,7 +103,7 @@ void InterruptWatch::closeWake() {
   closesocket(static_cast<SOCKET>(wakeWrite_));
   wakeRead_ = NET_INVALID_SOCKET;
   wakeWrite_ = NET_INVALID_SOCKET;
-  WSACleanup();
+  library_.reset();  // after the sockets are closed
 }
 
 bool InterruptWatch::requested() const { return requests != 0; }

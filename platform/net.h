@@ -10,7 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <utility>
 
 // A socket handle. 0 means "no socket was opened"; NET_INVALID_SOCKET is
 // what a failed creation leaves behind. A live socket is never 0.
@@ -23,10 +25,36 @@ enum class NetResult : std::uint8_t {
   failed,    // any other failure (closed or unbound socket, network error)
 };
 
-// Starts and releases the socket library. Counted: every successful
-// netStartup needs one netCleanup. On POSIX systems both do nothing.
-bool netStartup();
-void netCleanup();
+// The system's socket library, held while the object lives: sockets are
+// opened and used only while a library is held, and closed before it is
+// released, so a holder is declared before the sockets it serves (members
+// end in the reverse order). Moves, never copies: one holder releases it
+// once. Holders may overlap; the library stays until the last one ends.
+// Windows counts each start (WSAStartup) against one release (WSACleanup);
+// on POSIX systems there is nothing to start or release.
+class NetLibrary {
+ public:
+  // The library, or nothing when the system would not start it.
+  static std::optional<NetLibrary> start();
+
+  ~NetLibrary() { release(); }
+  NetLibrary(NetLibrary&& other) noexcept : held_(std::exchange(other.held_, false)) {}
+  NetLibrary& operator=(NetLibrary&& other) noexcept {
+    if (this != &other) {
+      release();
+      held_ = std::exchange(other.held_, false);
+    }
+    return *this;
+  }
+  NetLibrary(const NetLibrary&) = delete;
+  NetLibrary& operator=(const NetLibrary&) = delete;
+
+ private:
+  NetLibrary() = default;
+  void release() noexcept;
+
+  bool held_ = true;  // false once released or moved from
+};
 
 // How a send ended: sent; failed this time (an address not yet resolved on
 // the LAN, a host that does not answer there); wouldBlock, when a

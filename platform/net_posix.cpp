@@ -31,9 +31,9 @@ bool setIntOption(NetSocket s, int level, int option, int value) {
 
 }  // namespace
 
-bool netStartup() { return true; }
+std::optional<NetLibrary> NetLibrary::start() { return NetLibrary(); }
 
-void netCleanup() {}
+void NetLibrary::release() noexcept { held_ = false; }
 
 UdpSocket UdpSocket::open() {
   int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);

@@ -74,12 +74,20 @@ int receiveTimeoutMs(NetSocket s) {
 
 }  // namespace
 
-bool netStartup() {
+std::optional<NetLibrary> NetLibrary::start() {
   WSADATA data{};
-  return WSAStartup(WINSOCK_VERSION_1_1, &data) == 0;
+  if (WSAStartup(WINSOCK_VERSION_1_1, &data) != 0) {
+    return std::nullopt;
+  }
+  return NetLibrary();
 }
 
-void netCleanup() { WSACleanup(); }
+void NetLibrary::release() noexcept {
+  if (held_) {
+    held_ = false;
+    WSACleanup();
+  }
+}
 
 UdpSocket UdpSocket::open() {
   const SOCKET sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/adapters.h"
@@ -43,12 +45,28 @@ NetResult waitReadable(const UdpSocket& s, Duration timeout) {
   return netWaitAny(std::span(&handle, 1), timeout, &ready);
 }
 
-struct Net : ::testing::Test {
-  void SetUp() override { ASSERT_TRUE(netStartup()); }
-  void TearDown() override {
-    opened.clear();  // closed before the socket library is released
-    netCleanup();
+// The socket library is held only by the tests that hold it, so a test can
+// see when it is gone: Winsock then opens no socket.
+TEST(NetLibraryTest, AMovedLibraryIsReleasedOnceByItsLastHolder) {
+  std::optional<NetLibrary> first = NetLibrary::start();
+  ASSERT_TRUE(first.has_value());
+  std::optional<NetLibrary> second = NetLibrary::start();
+  ASSERT_TRUE(second.has_value());
+  {
+    NetLibrary taken = std::move(*first);
+    first.reset();               // moved from: releases nothing
+    *second = std::move(taken);  // the held one is released, this one taken
+    EXPECT_TRUE(UdpSocket::open().isOpen()) << "released by a holder moved from";
   }
+  EXPECT_TRUE(UdpSocket::open().isOpen()) << "released by a holder moved from";
+  second.reset();
+  EXPECT_FALSE(UdpSocket::open().isOpen()) << "still held after its last holder ended";
+}
+
+struct Net : ::testing::Test {
+  void SetUp() override { ASSERT_TRUE(library.has_value()); }
+  // Declared first, so the sockets close before the library is released.
+  std::optional<NetLibrary> library = NetLibrary::start();
   // Bound to 127.0.0.1:port unless port is 0; waits timeoutMs (0: for ever).
   UdpSocket& openSocket(std::uint16_t port, int timeoutMs) {
     UdpSocket& s = opened.emplace_back(UdpSocket::open());

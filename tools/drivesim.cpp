@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -96,6 +97,8 @@ class Simulator {
   const SimSettings& settings_;
   const SimLog& log_;
   std::vector<Drive> drives_;
+  // Held while the sockets are open; declared first, so they close before.
+  std::optional<NetLibrary> library_;
   std::vector<Endpoint> endpoints_;  // the drives first, in address order
   std::multimap<Clock::time_point, PendingSend> pending_;
 };
@@ -119,6 +122,10 @@ UdpSocket Simulator::bindUdp(std::uint32_t address) const {
 }
 
 void Simulator::openSockets() {
+  library_ = NetLibrary::start();
+  if (!library_) {
+    throw StartError("can't start the socket library");
+  }
   for (std::size_t i = 0; i < drives_.size(); ++i) {
     endpoints_.push_back(
         {drives_[i].address(), bindUdp(drives_[i].address()), SocketRole::drive, i});
