@@ -30,12 +30,8 @@ std::string leftOutLine(const std::vector<std::uint32_t>& leftOut) {
   return line;
 }
 
-FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts) {
+FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts, Discover discover) {
   out.write("\nRetrieving IP Address of all Drives on LAN, please wait....\n");
   DiscoveryReport report(out);
-  FoundDrives found = runDiscovery(report, &interrupts);
-  if (!found.leftOut.empty() && !interrupts.requested()) {
-    out.write(leftOutLine(found.leftOut));
-  }
-  return found;
+  return discover(report, &interrupts);
 }

@@ -71,10 +71,15 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
       printManual(out);
       break;
     case EntryAction::discovery: {
-      const bool none = discoverOnConsole(out, interrupts).drives.empty();
+      const FoundDrives found = discoverOnConsole(out, interrupts);
       if (interrupts.requested()) {
         out.write(DISCOVERY_INTERRUPTED);
-      } else if (outcome && none) {
+        break;
+      }
+      if (!found.leftOut.empty()) {
+        out.write(leftOutLine(found.leftOut));
+      }
+      if (outcome && found.drives.empty()) {
         status = FAILED_STATUS;
       }
       break;

@@ -79,8 +79,8 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
       return end;
     }
   }
-  // -a: drives that answered beyond what one run serves; the run then
-  // serves the others and ends with status 1.
+  // -a: drives that answered beyond what one run serves; the run serves the
+  // others, names these once at its end and ends with status 1.
   std::vector<std::uint32_t> leftOut;
   if (settings.everyDiscovered) {
     FoundDrives found = discoverOnConsole(out, interrupts);

@@ -235,10 +235,11 @@ TEST(DiscoveryRunTest, ADriveOnTheLanWithoutTheDefaultRouteCanBeProgrammed) {
   EXPECT_EQ(log.find("rx " + lab->secondHostIp + ":"), std::string::npos) << log;
 }
 
-// -a with more drives answering than a run serves: the first 100 are
-// served, and the one left out is named after the list and again at the
-// end; the run ends with status 1 although every drive served completed.
-TEST(DiscoveryRun, DrivesBeyondAHundredAreNamedAndTheRunFails) {
+// More drives answering than a run serves: -d lists the first 100 and
+// names the one left out once, after its list; -a serves the first 100 and
+// names the one left out once, at the end of the run, which ends with
+// status 1 although every drive served completed.
+TEST(DiscoveryRun, DrivesBeyondAHundredAreNamedOnceAndTheRunFails) {
   if (!canMakeNamespaces()) {
     GTEST_SKIP() << NO_NAMESPACES;
   }
@@ -250,19 +251,33 @@ TEST(DiscoveryRun, DrivesBeyondAHundredAreNamedAndTheRunFails) {
   BackgroundProcess drives = startProcess(lab->inDrive(
       {drivesimPath(), "--discovery", "--quiet", "--idle-timeout", "60", "--ip", list}));
   ASSERT_TRUE(waitForOutput(drives, "ready", std::chrono::seconds(10)));
+  const std::string leftOut = "\nERROR: 1 more drive answered than a run serves (100), left out: ";
+  std::vector<std::string> listing = tovrinCommand();
+  listing.push_back("-d");
+  const ProcessResult d = runProcess(lab->inHost(listing), std::chrono::seconds(60));
   std::vector<std::string> argv = tovrinCommand();
   argv.insert(argv.end(), {"-a", "-u"});
   const ProcessResult r = runProcess(lab->inHost(argv), std::chrono::seconds(60));
   stopProcess(drives, std::chrono::seconds(0));
+
+  EXPECT_EQ(count(d.out, PREFIX), 100u);
+  ASSERT_EQ(count(d.out, leftOut), 1u) << d.out;
+  // The last text of -d, after the last drive listed.
+  const std::string unlisted = d.out.substr(d.out.find(leftOut) + leftOut.size());
+  EXPECT_EQ(count(unlisted, "\n"), 0u) << d.out;
+  EXPECT_EQ(count(d.out, PREFIX + unlisted + " "), 0u) << unlisted;
+
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(count(r.out, PREFIX), 100u);
-  const std::string leftOut = "\nERROR: 1 more drive answered than a run serves (100), left out: ";
-  ASSERT_EQ(count(r.out, leftOut), 2u) << r.out.substr(0, 3000);
-  const std::size_t named = r.out.find(leftOut) + leftOut.size();
-  const std::string address = r.out.substr(named, r.out.find('\n', named) - named);
+  ASSERT_EQ(count(r.out, leftOut), 1u) << r.out.substr(0, 3000);
+  const std::size_t named = r.out.find(leftOut);
+  const std::size_t after = named + leftOut.size();
+  const std::string address = r.out.substr(after, r.out.find('\n', after) - after);
   EXPECT_EQ(count(r.out, PREFIX + address + " "), 0u) << address;
-  EXPECT_NE(r.out.find("100 drives: 100 identity read\n"), std::string::npos)
+  const std::size_t summary = r.out.find("100 drives: 100 identity read\n");
+  ASSERT_NE(summary, std::string::npos)
       << r.out.substr(r.out.size() > 3000 ? r.out.size() - 3000 : 0);
+  EXPECT_GT(named, summary) << "named before the run's end";
 }
 
 }  // namespace
