@@ -67,9 +67,9 @@ class DiscoveryNetwork {
                                 std::uint32_t* from) = 0;
   virtual void close(NetSocket s) = 0;
   // The time on the loader's one clock (a virtual one in tests).
-  virtual TimePoint now() = 0;
+  virtual TimePoint now() const = 0;
   // True once the user asked to stop: the run ends at once.
-  virtual bool stopRequested() { return false; }
+  virtual bool stopRequested() const { return false; }
 };
 
 // The platform's sockets, adapters and steady clock; with an interrupt
@@ -89,8 +89,8 @@ class SystemNetwork final : public DiscoveryNetwork {
   NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
                         std::uint32_t* from) override;
   void close(NetSocket s) override;
-  TimePoint now() override;
-  bool stopRequested() override;
+  TimePoint now() const override;
+  bool stopRequested() const override;
 
  private:
   UdpSocket* socketOf(NetSocket s);

@@ -76,6 +76,6 @@ void SystemNetwork::close(NetSocket s) {
   std::erase_if(sockets_, [&](const UdpSocket& u) { return u.handle() == s; });
 }
 
-TimePoint SystemNetwork::now() { return Clock::now(); }
+TimePoint SystemNetwork::now() const { return Clock::now(); }
 
-bool SystemNetwork::stopRequested() { return interrupts_ != nullptr && interrupts_->requested(); }
+bool SystemNetwork::stopRequested() const { return interrupts_ != nullptr && interrupts_->requested(); }

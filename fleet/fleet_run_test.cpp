@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "protocol/value_text.h"
-#include "session/fake_network.h"
+#include "testkit/fake_network.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "image/image.h"
-#include "session/fake_network.h"
+#include "testkit/fake_network.h"
 #include "session/runner.h"
 
 namespace {
