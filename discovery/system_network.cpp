@@ -78,4 +78,6 @@ void SystemNetwork::close(NetSocket s) {
 
 TimePoint SystemNetwork::now() const { return Clock::now(); }
 
-bool SystemNetwork::stopRequested() const { return interrupts_ != nullptr && interrupts_->requested(); }
+bool SystemNetwork::stopRequested() const {
+  return interrupts_ != nullptr && interrupts_->requested();
+}

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "image/image.h"
-#include "testkit/fake_network.h"
 #include "session/runner.h"
+#include "testkit/fake_network.h"
 
 namespace {
 

@@ -99,9 +99,8 @@ void Network::takeCommand(std::size_t n, const Command& c) {
   if (script_.lostAnswers.contains(n)) {
     return;
   }
-  const milliseconds latency = c.code == CMD_PROGRAM_BLOCK && script_.blockLatency
-                                   ? *script_.blockLatency
-                                   : script_.latency;
+  const milliseconds latency =
+      c.code == CMD_PROGRAM_BLOCK && script_.blockLatency ? *script_.blockLatency : script_.latency;
   const TimePoint due = now_ + latency + script_.jitter(n);
   Queue& q = queues_[LINK_SOCKET];
   q.emplace(due, Datagram{DRIVE, encodeResponse(c.code, status, content)});
