@@ -51,25 +51,19 @@ std::string summaryTable(const std::vector<DriveState>& drives) {
 }
 
 std::string countLine(const std::vector<DriveState>& drives) {
-  static constexpr std::array<std::pair<DriveResult, const char*>, 9> RESULTS = {{
-      {DriveResult::programmed, "programmed and verified"},
-      {DriveResult::current, "already current"},
-      {DriveResult::identified, "identity read"},
-      {DriveResult::digestEqual, "digest equal"},
-      {DriveResult::digestDiffers, "digest differs"},
-      {DriveResult::failed, "failed"},
-      {DriveResult::interrupted, "interrupted"},
-      {DriveResult::notStarted, "not started"},
-      {DriveResult::running, "unfinished"},
-  }};
+  // The order the count line names the results in.
+  static constexpr std::array<DriveResult, 9> RESULTS = {
+      DriveResult::programmed,  DriveResult::current,       DriveResult::identified,
+      DriveResult::digestEqual, DriveResult::digestDiffers, DriveResult::failed,
+      DriveResult::interrupted, DriveResult::notStarted,    DriveResult::running,
+  };
   std::string line = plural(drives.size()) + ":";
   const char* separator = " ";
-  for (const auto& counted : RESULTS) {
-    const auto n = static_cast<std::size_t>(
-        std::count_if(drives.begin(), drives.end(),
-                      [&](const DriveState& d) { return d.result == counted.first; }));
+  for (const DriveResult counted : RESULTS) {
+    const auto n = static_cast<std::size_t>(std::count_if(
+        drives.begin(), drives.end(), [&](const DriveState& d) { return d.result == counted; }));
     if (n > 0) {
-      line += separator + std::to_string(n) + " " + counted.second;
+      line += separator + std::to_string(n) + " " + resultPhrase(counted);
       separator = ", ";
     }
   }

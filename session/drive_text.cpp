@@ -40,10 +40,10 @@ std::string reasonText(const Failure& failure) {
   return "no firmware digest in the answer";
 }
 
-std::string resultText(const DriveState& drive) {
-  switch (drive.result) {
+const char* resultPhrase(DriveResult result) {
+  switch (result) {
     case DriveResult::running:
-      return "running";
+      return "unfinished";
     case DriveResult::programmed:
       return "programmed and verified";
     case DriveResult::digestEqual:
@@ -53,15 +53,29 @@ std::string resultText(const DriveState& drive) {
     case DriveResult::identified:
       return "identity read";
     case DriveResult::current:
-      return "already current, rebooted";
+      return "already current";
     case DriveResult::notStarted:
       return "not started";
     case DriveResult::failed:
+      return "failed";
     case DriveResult::interrupted:
-      break;
+      return "interrupted";
+  }
+  return "unfinished";
+}
+
+std::string resultText(const DriveState& drive) {
+  if (drive.result == DriveResult::running) {
+    return "running";
+  }
+  if (drive.result == DriveResult::current) {
+    return std::string(resultPhrase(drive.result)) + ", rebooted";
+  }
+  if (drive.result != DriveResult::failed && drive.result != DriveResult::interrupted) {
+    return resultPhrase(drive.result);
   }
   const bool interrupted = drive.result == DriveResult::interrupted;
-  const char* word = interrupted ? "interrupted" : "failed";
+  const char* word = resultPhrase(drive.result);
   if (!drive.failure) {
     return word;
   }

@@ -18,6 +18,11 @@ const char* stageName(std::optional<Stage> stage);
 // 0", ...
 std::string reasonText(const Failure& failure);
 
+// The result as the count line counts it: "programmed and verified",
+// "already current", "identity read", "digest equal", "digest differs",
+// "failed", "interrupted", "not started", "unfinished".
+const char* resultPhrase(DriveResult result);
+
 // The result in words: "programmed and verified", "already current,
 // rebooted", "digest equal", "digest differs", "identity read", "not
 // started", "running", for a failed drive "failed at programming, block 11:
