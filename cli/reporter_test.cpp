@@ -113,12 +113,22 @@ TEST(ReporterTest, LinkAndFileRefusals) {
       console(RunMode::program, [](ConsoleReporter& r) { r.linkFailed(LinkError::bindFailed); }),
       "\nERROR: udpSocket bind failed\nERROR: Another program (another loader?) holds UDP "
       "port 8995; close it and try again");
-  EXPECT_EQ(console(RunMode::verify,
-                    [](ConsoleReporter& r) { r.imageFailed(ImageError::cantOpen, nullptr); }),
-            "\nERROR: Can't open file (null)\r\n");
-  EXPECT_EQ(console(RunMode::verify,
-                    [](ConsoleReporter& r) { r.imageFailed(ImageError::cantRead, "fw.bin"); }),
-            "\nERROR: Can't read file fw.bin\r\n");
+  const struct {
+    ImageError error;
+    const char* path;
+    const char* line;
+  } files[] = {
+      {ImageError::cantOpen, nullptr, "\nERROR: Can't open file (null)\r\n"},
+      {ImageError::cantOpen, "/dev/zero", "\nERROR: Can't open file /dev/zero\r\n"},
+      {ImageError::cantRead, "fw.bin", "\nERROR: Can't read file fw.bin\r\n"},
+      {ImageError::empty, "fw.bin", "\nERROR: File is empty. Nothing to load.\r\n"},
+      {ImageError::tooSmall, "fw.bin", "\nERROR: File is too small for a firmware header.\r\n"},
+      {ImageError::tooLarge, "fw.bin", "\nERROR: File is too large for the loader.\r\n"},
+  };
+  for (const auto& f : files) {
+    EXPECT_EQ(console(RunMode::verify, [&](ConsoleReporter& r) { r.imageFailed(f.error, f.path); }),
+              f.line);
+  }
 }
 
 // On a terminal a run that ends inside a line gets a line feed for the

@@ -138,21 +138,6 @@ TEST(FleetDisplayTest, RedrawsOnlyWhereTheLinesFit) {
   }
 }
 
-// In a window of 60 columns no drawn line reaches the last column.
-TEST(FleetDisplayTest, NarrowWindowGetsShorterLines) {
-  ConsoleRun run(redrawWidth(true, 24, 60, 2));
-  runTwoDrives(run);
-  for (const auto& drawing : run.writes) {
-    std::size_t start = 0;
-    for (std::size_t end = drawing.find('\n'); end != std::string::npos;
-         start = end + 1, end = drawing.find('\n', start)) {
-      std::string line = drawing.substr(start, end - start);
-      line = line.substr(line.find('\r') + 1);
-      EXPECT_LT(line.size() - std::string("\x1b[K").size(), 60u) << line;
-    }
-  }
-}
-
 TEST(FleetDisplayTest, QuietRunDrawsOnceAtTheEnd) {
   ConsoleRun run(DEFAULT_LINE_WIDTH, {FIRST});
   run.console.close(run.board.drives());

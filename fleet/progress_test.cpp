@@ -1,5 +1,5 @@
-// The running console: a drive's terminal line by stage, the redrawing,
-// and the logged line per stage change.
+// The running console: a drive's terminal line by stage and width. (The
+// redrawing and the logged lines are the display's test.)
 #include "fleet/progress.h"
 
 #include <gtest/gtest.h>
@@ -102,21 +102,6 @@ TEST(ProgressTest, LinesFitTheWidth) {
     EXPECT_EQ(progressLine(unreachable, width).rfind("192.168.124.120  failed at connection", 0),
               0u);
   }
-}
-
-TEST(ProgressTest, RedrawsOverThePreviousLines) {
-  EXPECT_EQ(redrawLines({"a", "b"}, 0), "\ra\x1b[K\n\rb\x1b[K\n");
-  EXPECT_EQ(redrawLines({"a", "b"}, 2), "\x1b[2A\ra\x1b[K\n\rb\x1b[K\n");
-}
-
-TEST(ProgressTest, LoggedLinePerStage) {
-  DriveState done = at(Stage::reboot);
-  done.result = DriveResult::programmed;
-  EXPECT_EQ(stageLine(at(Stage::connection)), "192.168.124.120: connection\n");
-  EXPECT_EQ(stageLine(at(Stage::identityProbe)), "192.168.124.120: monitor state\n");
-  EXPECT_EQ(stageLine(done), "192.168.124.120: programmed and verified\n");
-  EXPECT_EQ(stageLine(failedAt(Stage::connection, std::nullopt)),
-            "192.168.124.120: failed at connection: no answer\n");
 }
 
 }  // namespace

@@ -83,21 +83,43 @@ TEST(SummaryTest, CountsEachResultThatOccurred) {
 }
 
 // An interrupted run: each drive as it stopped, those that hold part of an
-// image told to be programmed again, and every unfinished one retried.
-TEST(SummaryTest, InterruptedDrivesAreCountedAndRetried) {
-  DriveState done = drive(0x0A000005, DriveResult::programmed, 15749);
+// image told to be programmed again.
+TEST(SummaryTest, InterruptedDrivesAreCounted) {
   DriveState partial = drive(0x0A000006, DriveResult::interrupted, 4000);
   partial.failure = Failure{Stage::programming, 11, FailureReason::interrupted, 0, true};
   DriveState connecting = drive(0x0A000007, DriveResult::interrupted, 4000);
   connecting.failure = Failure{Stage::connection, std::nullopt, FailureReason::interrupted, 0};
-  const std::vector<DriveState> drives = {done, partial, connecting};
+  const std::vector<DriveState> drives = {drive(0x0A000005, DriveResult::programmed, 15749),
+                                          partial, connecting};
   EXPECT_EQ(resultText(partial),
             "interrupted at programming, block 12: partial image, program it again");
   EXPECT_EQ(resultText(connecting), "interrupted at connection");
   EXPECT_EQ(countLine(drives), "3 drives: 1 programmed and verified, 2 interrupted\n");
   EXPECT_FALSE(allSucceeded(drives));
-  EXPECT_EQ(retryLine("tovrin", {"-fp", "fw.bin"}, drives),
-            "Retry the failed drives: tovrin -ip 10.0.0.6,10.0.0.7 -fp fw.bin\n");
+}
+
+// The retry line names every drive that did not succeed (failed, not
+// started, interrupted), in the run's order, and none when every drive
+// succeeded: a digest that differs is an answer, not a failure to retry.
+TEST(SummaryTest, TheRetryLineNamesTheDrivesToRunAgain) {
+  const struct {
+    std::vector<DriveState> drives;
+    const char* line;
+  } cases[] = {
+      {mixedRun(), "Retry the failed drives: tovrin -ip 192.168.124.120,10.0.0.7 -fp fw.bin\n"},
+      {{drive(1, DriveResult::digestEqual, 0), drive(2, DriveResult::digestDiffers, 0),
+        drive(3, DriveResult::identified, 0)},
+       ""},
+      {{drive(1, DriveResult::failed, 0), drive(2, DriveResult::notStarted, 0),
+        drive(3, DriveResult::current, 0)},
+       "Retry the failed drives: tovrin -ip 0.0.0.1,0.0.0.2 -fp fw.bin\n"},
+      {{drive(1, DriveResult::programmed, 0), drive(2, DriveResult::interrupted, 0),
+        drive(3, DriveResult::interrupted, 0)},
+       "Retry the failed drives: tovrin -ip 0.0.0.2,0.0.0.3 -fp fw.bin\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(retryLine("tovrin", {"-fp", "fw.bin"}, c.drives), c.line);
+  }
 }
 
 }  // namespace

@@ -65,37 +65,6 @@ TEST(LoadFirmwareImage, MatchesTheOracle) {
   }
 }
 
-// Every file the loader can't use is refused with its reason, without
-// blocking on what is no regular file (a FIFO without a writer would block
-// an ordinary open for ever).
-TEST(LoadFirmwareImage, RefusalsNameTheirReason) {
-  ScratchDir dir;
-  const auto path = [&](const char* name) { return dir.file(name); };
-  writeFile(path("empty.bin"), "");
-  writeFile(path("one.bin"), "x");
-  writeFile(path("twenty.bin"), std::string(20, 'x'));
-  ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
-  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
-  std::vector<std::pair<std::string, ImageError>> refusals = {
-      {path("missing.bin"), ImageError::cantOpen}, {path("empty.bin"), ImageError::empty},
-      {path("one.bin"), ImageError::tooSmall},     {path("twenty.bin"), ImageError::tooSmall},
-      {path("folder"), ImageError::cantOpen},      {path("fifo"), ImageError::cantOpen},
-      {"/dev/zero", ImageError::cantOpen},
-  };
-  // A file that promises more than it delivers: sysfs reports a page and
-  // reads back a line.
-  const std::string shortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
-  if (access(shortFile.c_str(), R_OK) == 0) {
-    refusals.emplace_back(shortFile, ImageError::cantRead);
-  }
-  for (const auto& [file, error] : refusals) {
-    EXPECT_EQ(loadFirmwareImage(file.c_str()).error, error) << file;
-  }
-  EXPECT_EQ(loadFirmwareImage(nullptr).error, ImageError::cantOpen);
-}
-
-// ---- the built loader ----------------------------------------------------------------
-
 constexpr long MAX_FILE = 512L << 20;
 
 // A sparse file of size bytes: zero but for a text at 24 and in the middle
@@ -111,6 +80,38 @@ void writeSparse(const std::string& path, long size) {
   std::fputc(0xa5, file);
   ASSERT_EQ(std::fclose(file), 0);
 }
+
+// Every file the loader can't use is refused with its reason, without
+// blocking on what is no regular file (a FIFO without a writer would block
+// an ordinary open for ever).
+TEST(LoadFirmwareImage, RefusalsNameTheirReason) {
+  ScratchDir dir;
+  const auto path = [&](const char* name) { return dir.file(name); };
+  writeFile(path("empty.bin"), "");
+  writeFile(path("one.bin"), "x");
+  writeFile(path("twenty.bin"), std::string(20, 'x'));
+  writeSparse(path("toolarge.bin"), MAX_FILE + 1);
+  ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  std::vector<std::pair<std::string, ImageError>> refusals = {
+      {path("missing.bin"), ImageError::cantOpen},  {path("empty.bin"), ImageError::empty},
+      {path("one.bin"), ImageError::tooSmall},      {path("twenty.bin"), ImageError::tooSmall},
+      {path("folder"), ImageError::cantOpen},       {path("fifo"), ImageError::cantOpen},
+      {path("toolarge.bin"), ImageError::tooLarge}, {"/dev/zero", ImageError::cantOpen},
+  };
+  // A file that promises more than it delivers: sysfs reports a page and
+  // reads back a line.
+  const std::string shortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
+  if (access(shortFile.c_str(), R_OK) == 0) {
+    refusals.emplace_back(shortFile, ImageError::cantRead);
+  }
+  for (const auto& [file, error] : refusals) {
+    EXPECT_EQ(loadFirmwareImage(file.c_str()).error, error) << file;
+  }
+  EXPECT_EQ(loadFirmwareImage(nullptr).error, ImageError::cantOpen);
+}
+
+// ---- the built loader ----------------------------------------------------------------
 
 // The loader's two lines for the file at path, whose size is a multiple of
 // 4: OpenSSL's digest of the length field and the file from byte 24 on, taken
@@ -146,47 +147,29 @@ ProcessResult runLoader(const NetLab& lab, const std::vector<std::string>& args,
   return runProcess(lab.inHost(argv), seconds(60));
 }
 
-// Every file the loader can't use ends the run right after the banner with
-// its line and status 1, before anything is sent.
+// A file the loader can't use ends the run right after the banner with its
+// line and status 1, before anything is sent: no file named, a file that
+// can't be opened, and a file there is no memory for (the address space
+// capped at 128 MiB; a sanitized build reserves far more than that to start
+// at all). (Each refusal's reason is the loader's test above, its line the
+// reporter's.)
 TEST(FirmwareFile, RefusalsEndTheRunWithTheirLine) {
   ScratchDir dir;
-  const auto path = [&](const char* name) { return dir.file(name); };
-  writeFile(path("empty.bin"), "");
-  writeFile(path("one.bin"), "x");
-  writeFile(path("twenty.bin"), std::string(20, 'x'));
-  writeSparse(path("toolarge.bin"), MAX_FILE + 1);
-  writeSparse(path("big.bin"), 256L << 20);
-  ASSERT_EQ(mkdir(path("folder").c_str(), 0700), 0);
-  const std::string tooSmall = "\nERROR: File is too small for a firmware header.\r\n";
+  writeSparse(dir.file("big.bin"), 256L << 20);
   struct Refusal {
     std::vector<std::string> args;
     std::string line;
     std::vector<std::string> before = {};  // in front of the loader's command
   };
   std::vector<Refusal> refusals = {
-      {{"-fp", path("missing.bin")}, "\nERROR: Can't open file " + path("missing.bin") + "\r\n"},
       {{}, "\nERROR: Can't open file (null)\r\n"},
-      {{"-fp", path("empty.bin")}, "\nERROR: File is empty. Nothing to load.\r\n"},
-      {{"-fp", path("one.bin")}, tooSmall},
-      {{"-fp", path("twenty.bin")}, tooSmall},
-      {{"-fp", path("toolarge.bin")}, "\nERROR: File is too large for the loader.\r\n"},
-      {{"-fp", path("folder")}, "\nERROR: Can't open file " + path("folder") + "\r\n"},
-      {{"-fp", "/dev/zero"}, "\nERROR: Can't open file /dev/zero\r\n"},
+      {{"-fp", dir.path}, "\nERROR: Can't open file " + dir.path + "\r\n"},
   };
-  // A file that promises more than it delivers: sysfs reports a page and
-  // reads back a line.
-  const std::string shortFile = "/sys/kernel/mm/transparent_hugepage/enabled";
-  if (access(shortFile.c_str(), R_OK) == 0) {
-    refusals.push_back({{"-fp", shortFile}, "\nERROR: Can't read file " + shortFile + "\r\n"});
-  }
-  // No memory for the image: the address space capped at 128 MiB (a
-  // sanitized build reserves far more than that to start at all).
 #ifndef TOVRIN_SANITIZED
-  refusals.push_back({{"-fp", path("big.bin")},
+  refusals.push_back({{"-fp", dir.file("big.bin")},
                       "\nERROR: File is too large for the loader.\r\n",
                       {"prlimit", "--as=" + std::to_string(128 << 20)}});
 #endif
-
   auto lab = makeNetLab();
   for (const Refusal& refusal : refusals) {
     const ProcessResult run = runLoader(*lab, refusal.args, refusal.before);

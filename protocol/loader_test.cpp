@@ -15,13 +15,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 std::string toHex(std::span<const std::uint8_t> bytes) {
-  static constexpr char DIGITS[] = "0123456789abcdef";
-  std::string out;
-  for (const std::uint8_t b : bytes) {
-    out += DIGITS[b >> 4];
-    out += DIGITS[b & 15];
-  }
-  return out;
+  return hex(std::string(bytes.begin(), bytes.end()));
 }
 
 Bytes counting(std::size_t n) {
