@@ -8,7 +8,6 @@
 
 #include "testkit/expected.h"
 #include "testkit/process.h"
-#include "testkit/terminal.h"
 #include "tovrin_version.h"
 
 namespace {

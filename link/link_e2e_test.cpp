@@ -6,34 +6,15 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "testkit/expected.h"
-#include "testkit/netlab.h"
-#include "testkit/process.h"
+#include "testkit/drive_lan.h"
 
 namespace {
 
-using Args = std::vector<std::string>;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-
-Args loaderArgs(const NetLab& lab, const std::string& ip, const Args& rest) {
-  Args argv = tovrinCommand();
-  argv.insert(argv.end(), {"-ip", ip});
-  argv.insert(argv.end(), rest.begin(), rest.end());
-  return lab.inHost(argv);
-}
-
-BackgroundProcess startDrive(const NetLab& lab, const std::string& imageOut = "") {
-  Args argv = {drivesimPath(), "--ip", lab.driveIp, "--idle-timeout", "60"};
-  if (!imageOut.empty()) {
-    argv.insert(argv.end(), {"--image-out", imageOut});
-  }
-  BackgroundProcess drive = startProcess(lab.inDrive(argv));
-  EXPECT_TRUE(waitForOutput(drive, "ready", seconds(10))) << "drivesim did not start";
-  return drive;
-}
 
 const std::string BIND_FAILED =
     "\nERROR: udpSocket bind failed\nERROR: Another program (another loader?) holds UDP port "
@@ -42,34 +23,30 @@ const std::string BIND_FAILED =
 // A second loader on the same PC is refused at once and leaves the first
 // one's run alone, which completes.
 TEST(LinkRun, ASecondLoaderIsRefusedAtOnceAndDisturbsNothing) {
-  ScratchDir dir;
-  auto lab = makeNetLab();
-  writeFile(dir.file("fw.bin"), sampleFile(3000));
-  BackgroundProcess drive = startDrive(*lab, dir.file("drive.bin"));
-  BackgroundProcess first =
-      startProcess(loaderArgs(*lab, lab->driveIp, {"-fp", dir.file("fw.bin")}));
+  DriveLan lan({.firmware = sampleFile(3000)});
+  ASSERT_TRUE(lan.ready);
+  BackgroundProcess first = startProcess(lan.loader("-ip D0 -fp fw.bin"));
   ASSERT_TRUE(waitForOutput(first, "Establishing", seconds(10)));
   for (const char* mode : {"-u", "-v"}) {
-    const ProcessResult second =
-        runProcess(loaderArgs(*lab, lab->driveIp, {mode, "-fp", dir.file("fw.bin")}), seconds(20));
+    const ProcessResult second = lan.run(std::string("-ip D0 -fp fw.bin ") + mode, seconds(20));
     EXPECT_EQ(second.exitCode, 1);
     EXPECT_EQ(second.out, asConsoleBytes(BANNER + BIND_FAILED)) << mode;
     EXPECT_LT(second.seconds, 1.0) << mode;
   }
   const ProcessResult run = stopProcess(first, seconds(60));
-  stopProcess(drive, milliseconds(0));
   EXPECT_TRUE(run.out.ends_with(asConsoleBytes(REBOOT + "DONE\n"))) << run.out;
-  EXPECT_EQ(readFile(dir.file("drive.bin")), expectedImage(sampleFile(3000)));
+  lan.stopDrives();
+  EXPECT_EQ(lan.image(), expectedImage(sampleFile(3000)));
 }
 
 // A port held by another program (here the simulated drive, bound to the
 // PC's address): refused at once, with nothing sent.
 TEST(LinkRun, APortHeldByAnotherProgramIsRefusedAtOnce) {
-  auto lab = makeNetLab();
-  BackgroundProcess holder =
-      startProcess(lab->inHost({drivesimPath(), "--ip", lab->hostIp, "--idle-timeout", "20"}));
+  DriveLan lan({.startDrives = false});
+  BackgroundProcess holder = startProcess(
+      lan.lab->inHost({drivesimPath(), "--ip", lan.lab->hostIp, "--idle-timeout", "20"}));
   ASSERT_TRUE(waitForOutput(holder, "ready", seconds(10)));
-  const ProcessResult run = runProcess(loaderArgs(*lab, lab->driveIp, {"-u"}), seconds(20));
+  const ProcessResult run = lan.run("-ip D0 -u", seconds(20));
   const ProcessResult held = stopProcess(holder, milliseconds(0));
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, asConsoleBytes(BANNER + BIND_FAILED));
@@ -77,14 +54,20 @@ TEST(LinkRun, APortHeldByAnotherProgramIsRefusedAtOnce) {
   EXPECT_EQ(held.out.find("rx "), std::string::npos) << held.out;
 }
 
-// No drive can be at the PC's own address: one line, nothing sent. Hosts
-// of the loopback network other than the PC's own stay usable.
+// No drive can be at an address of the PC (its adapter's, loopback's, or
+// 0.0.0.0 in any spelling), where the loader would hear its own commands:
+// one line, nothing sent. Hosts of the loopback network other than the
+// PC's own stay usable.
 TEST(LinkRun, ThePCsOwnAddressIsRefusedAtOnce) {
-  auto lab = makeNetLab();
-  for (const std::string& own : {lab->hostIp, std::string("0.0.0.0")}) {
-    const ProcessResult run = runProcess(loaderArgs(*lab, own, {"-u"}), seconds(20));
+  DriveLan lan({.startDrives = false});
+  for (const auto& [given, shown] :
+       std::vector<std::pair<std::string, std::string>>{{"HOST", lan.lab->hostIp},
+                                                        {"127.0.0.1", "127.0.0.1"},
+                                                        {"0.0.0.0", "0.0.0.0"},
+                                                        {"0", "0.0.0.0"}}) {
+    const ProcessResult run = lan.run("-ip " + given + " -u", seconds(20));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, asConsoleBytes(BANNER + "\nERROR: " + own +
+    EXPECT_EQ(run.out, asConsoleBytes(BANNER + "\nERROR: " + shown +
                                       " is an address of this PC, not of a drive"));
     EXPECT_LT(run.seconds, 1.0);
   }
@@ -97,9 +80,9 @@ TEST(LinkRun, AnUnreachableAddressIsOneLine) {
     GTEST_SKIP() << "needs a private network (network namespaces, as root)";
   }
   for (const LabShape shape : {LabShape::gatewayRoute, LabShape::noDefaultRoute}) {
-    auto lab = makeNetLab({.requireIsolation = true, .shape = shape});
+    DriveLan lan({.lab = {.requireIsolation = true, .shape = shape}, .startDrives = false});
     for (const char* ip : {"10.99.99.99", "192.168.124.255"}) {
-      const ProcessResult run = runProcess(loaderArgs(*lab, ip, {"-u"}), seconds(20));
+      const ProcessResult run = lan.run(std::string("-ip ") + ip + " -u", seconds(20));
       EXPECT_EQ(run.exitCode, 1);
       EXPECT_EQ(run.out, asConsoleBytes(BANNER + "ERROR: server sendto failed\nERROR: " + ip +
                                         " is not on a network this PC is attached to"))
@@ -112,19 +95,17 @@ TEST(LinkRun, AnUnreachableAddressIsOneLine) {
 // A reader that goes away after the first bytes (`tovrin ... | head`) does
 // not end the run: the drive gets the whole image.
 TEST(LinkRun, AClosedOutputPipeDoesNotStopProgramming) {
-  ScratchDir dir;
-  auto lab = makeNetLab();
-  writeFile(dir.file("fw.bin"), sampleFile(5000));
-  BackgroundProcess drive = startDrive(*lab, dir.file("drive.bin"));
+  DriveLan lan({.firmware = sampleFile(5000)});
+  ASSERT_TRUE(lan.ready);
   std::string command = "(";
-  for (const std::string& a : loaderArgs(*lab, lab->driveIp, {"-fp", dir.file("fw.bin")})) {
+  for (const std::string& a : lan.loader("-ip D0 -fp fw.bin")) {
     command += "'" + a + "' ";
   }
-  command += "; echo $? >'" + dir.file("status") + "') | head -c 10 >/dev/null";
+  command += "; echo $? >'" + lan.dir.file("status") + "') | head -c 10 >/dev/null";
   runProcess({"sh", "-c", command}, seconds(60));
-  EXPECT_EQ(readFile(dir.file("status")), "1\n");
-  stopProcess(drive, milliseconds(0));
-  EXPECT_EQ(readFile(dir.file("drive.bin")), expectedImage(sampleFile(5000)));
+  EXPECT_EQ(readFile(lan.dir.file("status")), "1\n");
+  lan.stopDrives();
+  EXPECT_EQ(lan.image(), expectedImage(sampleFile(5000)));
 }
 
 }  // namespace

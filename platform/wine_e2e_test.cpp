@@ -137,12 +137,7 @@ TEST(WindowsBuild, DiscoveryListsTheDrivesOnBothAdaptersUnderWine) {
   // Five rounds from each adapter, to the limited and to the subnet
   // broadcast (its mask from the adapter list).
   for (const std::string& from : {lab->hostIp, lab->secondHostIp}) {
-    std::size_t probes = 0;
-    for (std::size_t at = logs.find("probe " + from + ":"); at != std::string::npos;
-         at = logs.find("probe " + from + ":", at + 1)) {
-      ++probes;
-    }
-    EXPECT_EQ(probes, 10u) << from << "\n" << logs;
+    EXPECT_EQ(countOf(logs, "probe " + from + ":"), 10u) << from << "\n" << logs;
   }
 }
 

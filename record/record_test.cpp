@@ -9,14 +9,13 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "testkit/process.h"
 #include "testkit/record_schema.h"
 #include "tovrin_version.h"
 
@@ -242,35 +241,17 @@ TEST(RecordTest, TimeIsUtcCalendarTime) {
   }
 }
 
+// Each test's files in a folder of its own.
 class RecordFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tovrin-record-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  static std::vector<std::string> linesOf(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
-      lines.push_back(line);
-    }
-    return lines;
-  }
-
-  std::string dir_;
+  ScratchDir dir_;
 };
 
 // Records go after what the file held, and writers that share the file
 // (two loaders, or a second run) never cut into each other's lines.
 TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
-  const std::string path = dir_ + "/runs.jsonl";
-  std::ofstream(path) << "earlier line\n";
+  const std::string path = dir_.file("runs.jsonl");
+  writeFile(path, "earlier line\n");
   const RunInfo run{RunMode::program, std::string(3000, 'p'), FILE_MD5, 1, "r"};
   constexpr int WRITERS = 4;
   constexpr int RECORDS = 200;
@@ -289,7 +270,7 @@ TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
   for (auto& t : writers) {
     t.join();
   }
-  const auto lines = linesOf(path);
+  const auto lines = linesOf(readFile(path));
   ASSERT_EQ(lines.size(), 1u + WRITERS * RECORDS);
   EXPECT_EQ(lines[0], "earlier line");
   // Every line is one writer's record, whole, and none went missing.
@@ -306,13 +287,13 @@ TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
 }
 
 TEST_F(RecordFileTest, PathsThatCantTakeRecords) {
-  const std::string fifo = dir_ + "/fifo";
+  const std::string fifo = dir_.file("fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const std::string readOnly = dir_ + "/read-only";
-  std::ofstream(readOnly) << "";
+  const std::string readOnly = dir_.file("read-only");
+  writeFile(readOnly, "");
   ASSERT_EQ(chmod(readOnly.c_str(), 0400), 0);
   const bool root = geteuid() == 0;
-  const std::vector<std::string> paths = {dir_ + "/no/such/folder/runs.jsonl", dir_, fifo};
+  const std::vector<std::string> paths = {dir_.file("no/such/folder/runs.jsonl"), dir_.path, fifo};
   for (const auto& path : paths) {
     // a pipe nobody reads is refused at once instead of hanging the run
     EXPECT_FALSE(RecordFile(path.c_str()).isOpen()) << path;
@@ -325,13 +306,13 @@ TEST_F(RecordFileTest, PathsThatCantTakeRecords) {
 }
 
 TEST_F(RecordFileTest, CreatesTheFile) {
-  const std::string path = dir_ + "/new.jsonl";
+  const std::string path = dir_.file("new.jsonl");
   {
     RecordFile file(path.c_str());
     ASSERT_TRUE(file.isOpen());
     ASSERT_TRUE(file.append(RunInfo{}, finishedDrive(DriveResult::failed)));
   }
-  EXPECT_EQ(linesOf(path).size(), 1u);
+  EXPECT_EQ(linesOf(readFile(path)).size(), 1u);
   struct stat info {};
   ASSERT_EQ(stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0600, 0600u);

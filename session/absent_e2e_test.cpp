@@ -8,17 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "testkit/expected.h"
-#include "testkit/netlab.h"
-#include "testkit/process.h"
+#include "testkit/drive_lan.h"
 
 namespace {
 
-using Args = std::vector<std::string>;
 using std::chrono::seconds;
 
 const std::string FILE_BYTES = sampleFile(40 * 512 - 100);  // 40 blocks
@@ -37,16 +33,6 @@ constexpr bool PACING_MEASURED = true;
 #endif
 constexpr double FLOOR_SECONDS = (30 + 2500 + 150 + BLOCKS * 60 + 120) / 1000.0;
 
-std::string rowOf(const std::string& out, const std::string& address) {
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    if (line.starts_with(address + " ")) {
-      return line;
-    }
-  }
-  return "";
-}
-
 class AbsentDrives : public testing::TestWithParam<int> {
  protected:
   void SetUp() override {
@@ -58,33 +44,25 @@ class AbsentDrives : public testing::TestWithParam<int> {
 
 TEST_P(AbsentDrives, FailAloneWhileThePresentKeepTheirPace) {
   const int absent = GetParam();
-  auto lab = makeNetLab({.extraDriveAddresses = 2, .requireIsolation = true});
-  ScratchDir dir;
-  writeFile(dir.file("fw.bin"), FILE_BYTES);
-  const Args present = {lab->driveIp, lab->extraDriveIps.at(0), lab->extraDriveIps.at(1)};
-  std::string list = present[0] + "," + present[1] + "," + present[2];
-  Args nobody;
+  DriveLan lan({.drives = 3, .firmware = FILE_BYTES, .lab = {.requireIsolation = true}});
+  ASSERT_TRUE(lan.ready);
+  std::string list = lan.list();
+  std::vector<std::string> nobody;
   for (int i = 0; i < absent; ++i) {
     nobody.push_back("192.168.124." + std::to_string(200 + i));
     list += "," + nobody.back();
   }
-  BackgroundProcess drive = startProcess(lab->inDrive(
-      {drivesimPath(), "--idle-timeout", "90", "--timestamps", "--ip",
-       present[0] + "," + present[1] + "," + present[2], "--image-out", dir.file("%a.bin")}));
-  ASSERT_TRUE(waitForOutput(drive, "ready", seconds(10))) << "drivesim did not start";
-  Args loader = tovrinCommand();
-  loader.insert(loader.end(), {"-ip", list, "-fp", dir.file("fw.bin")});
-  const ProcessResult r = runProcess(lab->inHost(loader), seconds(90));
-  const std::string log = stopProcess(drive, seconds(0)).out;
+  const ProcessResult r = lan.run("-ip " + list + " -fp fw.bin", seconds(90));
+  const auto times = lan.taken();
 
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 1);
   // The absent addresses' 1000 tries, 30 ms apart, set the run's length.
   EXPECT_GT(r.seconds, 30.0);
   EXPECT_LT(r.seconds, 40.0);
-  const auto times = takenCommands(log);
-  for (const std::string& address : present) {
-    EXPECT_TRUE(readFile(dir.file(address + ".bin")) == IMAGE) << address;
+  for (std::size_t i = 0; i < lan.addresses.size(); ++i) {
+    const std::string& address = lan.addresses[i];
+    EXPECT_TRUE(lan.image(i) == IMAGE) << address;
     EXPECT_NE(rowOf(r.out, address).find("programmed and verified"), std::string::npos)
         << rowOf(r.out, address);
     ASSERT_TRUE(times.contains(address)) << address;

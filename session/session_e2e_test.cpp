@@ -8,14 +8,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "testkit/expected.h"
-#include "testkit/netlab.h"
-#include "testkit/process.h"
+#include "testkit/drive_lan.h"
 
 namespace {
 
@@ -46,7 +43,7 @@ Sends codes(const std::string& list) {
 struct RunCase {
   const char* name;
   std::string loaderArgs;  // "fw.bin" stands for a sample file of fileSize bytes
-  std::string driveArgs;   // EXTRA stands for a second address of the drive's
+  std::string driveArgs;
   std::string console;
   Sends sends;
   double pausesMs = 0;  // the run's pauses besides 30 ms a connect; 0: not checked
@@ -103,36 +100,26 @@ class SessionRun : public testing::TestWithParam<RunCase> {};
 // connection label), the drive's image and a run no shorter than its pauses.
 TEST_P(SessionRun, ConsoleCommandsImageAndLength) {
   const RunCase& c = GetParam();
-  ScratchDir dir;
-  auto lab = makeNetLab({.extraDriveAddresses = 1});
-  writeFile(dir.file("fw.bin"), sampleFile(c.fileSize));
-  Args driveArgv = {drivesimPath(), "--ip", lab->driveIp, "--image-out", dir.file("drive.bin")};
-  for (const auto& a : words("--idle-timeout 120 " + c.driveArgs)) {
-    driveArgv.push_back(a == "EXTRA" ? lab->extraDriveIps.at(0) : a);
-  }
-  Args loaderArgv = tovrinCommand();
-  if (!lab->isolated) {
-    loaderArgv.insert(loaderArgv.end(), {"-ip", lab->driveIp});
-  }
-  for (const auto& a : words(c.loaderArgs)) {
-    loaderArgv.push_back(a == "fw.bin" ? dir.file("fw.bin") : a);
-  }
+  DriveLan lan(
+      {.driveArgs = c.driveArgs, .firmware = sampleFile(c.fileSize), .startDrives = false});
+  // In a lab of its own the drive is at the loader's default address.
+  const std::vector<std::string> loaderArgv =
+      lan.loader((lan.lab->isolated ? "" : "-ip D0 ") + c.loaderArgs);
   BackgroundProcess loader;
   if (c.driveStartsLate) {
-    loader = startProcess(lab->inHost(loaderArgv));
+    loader = startProcess(loaderArgv);
     EXPECT_TRUE(waitForOutput(loader, "Establishing", seconds(10)));
   }
-  BackgroundProcess drive = startProcess(lab->inDrive(driveArgv));
-  EXPECT_TRUE(waitForOutput(drive, "ready", seconds(10))) << "drivesim did not start";
+  EXPECT_TRUE(lan.startDrives());
   if (!c.driveStartsLate) {
-    loader = startProcess(lab->inHost(loaderArgv));
+    loader = startProcess(loaderArgv);
   }
   ProcessResult run = stopProcess(loader, seconds(90));
-  std::istringstream log(stopProcess(drive, seconds(0)).out);
   Args commands;
-  for (std::string line; std::getline(log, line);) {
+  for (const std::string& line : linesOf(lan.stopDrives())) {
     if (line.starts_with("rx ")) {
-      commands.push_back(line.substr(line.find(" code=") + 1));
+      const std::size_t code = line.find(" code=") + 1;
+      commands.push_back(line.substr(code, line.find(" t=") - code));
     }
   }
   EXPECT_EQ(run.exitCode, 1);
@@ -149,7 +136,7 @@ TEST_P(SessionRun, ConsoleCommandsImageAndLength) {
   EXPECT_EQ(commands, expected);
   EXPECT_TRUE(c.driveStartsLate ? connects <= counts : connects == counts)
       << connects << " connects sent, countdown of " << counts;
-  const std::string image = readFile(dir.file("drive.bin"));
+  const std::string image = lan.image();
   EXPECT_TRUE(c.image.empty() || image == c.image)
       << "the drive holds " << image.size() << " bytes, expected " << c.image.size();
   if (c.pausesMs > 0) {
@@ -183,36 +170,16 @@ INSTANTIATE_TEST_SUITE_P(
         // The drive comes up after the probe went unanswered.
         RunCase{"IdentityFallsThroughToTheConnection", "-u", "",
                 BANNER + CONNECTING + COUNTDOWN + MONITOR + IDENTITY, codes("16x* 20"), 0, true},
-        // A datagram from another address is no answer: the probe goes on
-        // until the drive itself answers.
-        RunCase{"AStrayDatagramIsNoAnswer", "-u", "--stray-from EXTRA", BANNER + IDENTITY,
-                codes("20x2"), 150 + 2 * 150},
-        // Only the answer to the identity command counts: without the digest
-        // in it, the run listens 5 s more for a complete one, then ends.
-        RunCase{"AnAnswerWithoutDigest", "-u", "--no-digest", BANNER + IDENTITY + NO_DIGEST,
-                codes("20"), 150 + 5000},
         programRun("OnePartialBlock", 300),
         programRun("WholeBlocksOnly", 512 * 32),   // marks after blocks 0 and 16
         programRun("LastBlockOfFourBytes", 8706),  // 17 blocks and 4 bytes at 0xA200
-        programRun("AnsweredOnThirdTry", 1100, "--answer-on 3", 3),
         programRun("AnsweredOnFifthTry", 1100, "--answer-on 5", 5),
         programRun("SilentInTheMiddle", 512 * 20, "--silent-after-block 17", 1,
                    command(17, 512, 0x8000 + 18 * 512),
                    "\nERROR: No answer from the drive (block 19 of 20)"),
-        programRun("SilentAtTheMonitorState", 1100, "--answer-on 6 --fault-code 20", 1, command(20),
-                   "\nERROR: No answer from the drive (monitor state)"),
-        programRun("SilentAtVerify", 1100, "--answer-on 6 --fault-code 18", 1, command(18),
-                   "\nERROR: No answer from the drive (verify)"),
-        // A refusal ends the run at once with its line: nothing more is sent.
-        programRun("RefusedAtVerify", 1100, "--status 0 --fault-code 18", 1, command(18),
-                   "\nERROR: The drive refused verify (status 0)", 1),
         programRun("RefusedInTheMiddle", 512 * 20, "--status 2 --fault-code 17", 1,
                    command(17, 512, 0x8000), "\nERROR: The drive refused block 1 of 20 (status 2)",
-                   1),
-        RunCase{"RefusedIdentity", "-u", "--status 0 --fault-code 20",
-                BANNER + "\nERROR: The drive refused monitor state (status 0)", codes("20"), 150},
-        programRun("SilentAtReboot", 1100, "--answer-on 6 --fault-code 19", 1, command(19),
-                   "\nERROR: No answer from the drive (reboot)")),
+                   1)),
     testing::PrintToStringParamName());
 
 }  // namespace

@@ -26,7 +26,6 @@ const std::string MONITOR = "\n\nEnter Monitor State :\t\tDONE";
 const std::string PROGRAMMING = "\nProgramming Firmware :\t\t";
 const std::string VERIFYING = "\nVerifing Firmware :\t\t";
 const std::string REBOOT = "\nReboot :\t\t\t";
-const std::string NO_DIGEST = "\nERROR: Drive did not report its firmware digest";
 const std::string COUNTDOWN = "<countdown>";
 const std::string IDENTITY =
     "\n\n\t----- Unit Identity -----" + identityLine("Monitor Revision", "5") +

@@ -16,7 +16,6 @@ extern const std::string MONITOR;      // monitor stage, answered
 extern const std::string PROGRAMMING;  // label before the block marks
 extern const std::string VERIFYING;
 extern const std::string REBOOT;
-extern const std::string NO_DIGEST;  // the bounded wait for the report ran out
 // The simulated drive's identity block, as printed.
 extern const std::string IDENTITY;
 // Stands for the connection countdown in an expected text; see takeCountdown.

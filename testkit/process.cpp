@@ -2,11 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -88,52 +91,50 @@ void killGroup(pid_t pid, int sig) {
   kill(pid, sig);
 }
 
-}  // namespace
-
-ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
-  int outPipe[2];
-  int errPipe[2];
-  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
-    throw std::runtime_error("pipe");
+// Reads every fd into its sink until each is closed at its writer's end (a
+// terminal's side says so by EIO), or until deadline; false then.
+bool readUntilClosed(const std::vector<int>& fds, const std::vector<std::string*>& sinks,
+                     Clock::time_point deadline) {
+  std::vector<pollfd> polled;
+  for (const int fd : fds) {
+    polled.push_back({fd, POLLIN, 0});
   }
-  ProcessResult r;
-  const auto start = Clock::now();
-  const pid_t pid = spawn(argv, outPipe[1], errPipe[1]);
-  close(outPipe[1]);
-  close(errPipe[1]);
-  const auto deadline = start + timeout;
-  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&r.out, &r.err};
-  int open = 2;
-  while (open > 0) {
+  for (std::size_t open = fds.size(); open > 0;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
-      r.timedOut = true;
-      killGroup(pid, SIGKILL);
-      break;
+      return false;
     }
-    if (poll(fds, 2, static_cast<int>(left)) < 0) {
+    if (poll(polled.data(), polled.size(), static_cast<int>(left)) <= 0) {
       continue;
     }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd >= 0 && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+    for (std::size_t i = 0; i < polled.size(); ++i) {
+      if (polled[i].fd >= 0 && (polled[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
         char buf[65536];
-        const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+        const ssize_t n = read(polled[i].fd, buf, sizeof buf);
         if (n > 0) {
           sinks[i]->append(buf, static_cast<std::size_t>(n));
-        } else {
-          close(fds[i].fd);
-          fds[i].fd = -1;
+        } else if (n == 0 || errno != EINTR) {
+          polled[i].fd = -1;  // negative: poll leaves it alone
           --open;
         }
       }
     }
   }
-  for (const auto& f : fds) {
-    if (f.fd >= 0) {
-      close(f.fd);
-    }
+  return true;
+}
+
+// Takes what pid wrote to fds (closed here) into sinks, then its end and
+// status into r; a process that overruns timeout, or does not end two
+// seconds after its output did, is killed with its group.
+void finish(pid_t pid, const std::vector<int>& fds, const std::vector<std::string*>& sinks,
+            Clock::time_point start, std::chrono::milliseconds timeout, ProcessResult& r) {
+  if (!readUntilClosed(fds, sinks, start + timeout)) {
+    r.timedOut = true;
+    killGroup(pid, SIGKILL);
+  }
+  for (const int fd : fds) {
+    close(fd);
   }
   int status = 0;
   if (!waitUntil(pid, Clock::now() + std::chrono::seconds(2), status)) {
@@ -143,6 +144,42 @@ ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::mill
   }
   fillStatus(r, status);
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+}  // namespace
+
+ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout) {
+  int outPipe[2];
+  int errPipe[2];
+  if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe");
+  }
+  const auto start = Clock::now();
+  const pid_t pid = spawn(argv, outPipe[1], errPipe[1]);
+  close(outPipe[1]);
+  close(errPipe[1]);
+  ProcessResult r;
+  finish(pid, {outPipe[0], errPipe[0]}, {&r.out, &r.err}, start, timeout, r);
+  return r;
+}
+
+ProcessResult runInTerminal(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                            int columns) {
+  int master = -1;
+  int slave = -1;
+  winsize size{};
+  size.ws_row = 40;
+  size.ws_col = static_cast<unsigned short>(columns);
+  if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+    throw std::runtime_error("openpty");
+  }
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  const auto start = Clock::now();
+  const pid_t pid = spawn(argv, slave, slave);
+  close(slave);
+  ProcessResult r;
+  finish(pid, {master}, {&r.out}, start, timeout, r);
   return r;
 }
 
@@ -207,6 +244,32 @@ std::string readFile(const std::string& path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string rowOf(const std::string& out, const std::string& address) {
+  for (const std::string& line : linesOf(out)) {
+    if (line.starts_with(address + " ")) {
+      return line;
+    }
+  }
+  return "";
+}
+
+std::size_t countOf(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++n;
+  }
+  return n;
 }
 
 void writeFile(const std::string& path, const std::string& bytes) {

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@ struct ProcessResult {
 // Runs argv to its end, or kills it (and its process group) once timeout has
 // passed. Standard input is empty.
 ProcessResult runProcess(const std::vector<std::string>& argv, std::chrono::milliseconds timeout);
+
+// Runs argv with standard output and standard error on a new pseudo-
+// terminal of 40 rows and `columns` columns, as a technician's console would
+// be, to its end or until timeout; out holds what the terminal received,
+// its line feeds turned into CR LF by the terminal as usual.
+ProcessResult runInTerminal(const std::vector<std::string>& argv, std::chrono::milliseconds timeout,
+                            int columns = 120);
 
 // A process left running in the background, its output going to files.
 struct BackgroundProcess {
@@ -42,6 +50,11 @@ bool waitForOutput(const BackgroundProcess& process, const std::string& text,
 std::vector<std::string> words(const std::string& text);
 
 std::string readFile(const std::string& path);
+// The lines of text, without their line feeds.
+std::vector<std::string> linesOf(const std::string& text);
+// The line of out that starts with address and a blank (a summary's row).
+std::string rowOf(const std::string& out, const std::string& address);
+std::size_t countOf(const std::string& text, const std::string& part);
 void writeFile(const std::string& path, const std::string& bytes);
 
 // A fresh directory for one test's files, removed by the destructor.

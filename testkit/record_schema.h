@@ -1,9 +1,18 @@
-// Checks run records against the record schema the packages ship
-// (record/record.schema.json), with the Debian package python3-jsonschema.
+// Reading run records back in the tests with python3 (always beside the
+// record schema's checker, python3-jsonschema): the schema's verdict, and
+// each record's members.
 #pragma once
 
+#include <map>
 #include <string>
+#include <vector>
 
-// "" when every line of text is a JSON object that the schema accepts;
-// otherwise what was wrong, line by line.
+// "" when every line of text is a JSON object that the schema accepts
+// (record/record.schema.json, as the packages ship it); otherwise what was
+// wrong, line by line.
 std::string recordSchemaErrors(const std::string& text);
+
+// One map per line of text: the members of the line's JSON object, each as
+// its value's compact JSON text ("\"programmed\"", "12", "null", "true",
+// "{...}"); an empty map for a line that is no JSON object.
+std::vector<std::map<std::string, std::string>> recordMembers(const std::string& text);
