@@ -34,80 +34,61 @@ std::string outputOnTime(const ProcessResult& r) {
   return at == std::string::npos ? "<no opening line in: " + r.out + ">" : r.out.substr(at);
 }
 
-// One simulated drive: its drivesim options, and on which LAN of the lab.
-struct Drive {
-  std::vector<std::string> options;
-  bool onSecondLan = false;
-};
-
-// Runs `tovrin -d` in the lab with the drives answering; returns the output
-// and all drives' logs.
-std::pair<std::string, std::string> discover(const NetLab& lab, const std::vector<Drive>& drives) {
-  std::vector<BackgroundProcess> sims;
-  for (const Drive& drive : drives) {
-    std::vector<std::string> argv = {drivesimPath(), "--discovery", "--idle-timeout", "30"};
-    argv.insert(argv.end(), drive.options.begin(), drive.options.end());
-    sims.push_back(startProcess(drive.onSecondLan ? lab.inSecondDrive(argv) : lab.inDrive(argv)));
-    EXPECT_TRUE(waitForOutput(sims.back(), "ready", std::chrono::seconds(10)));
-  }
-  const ProcessResult r = runProcess(lab.inHost(tovrinDiscovery()), std::chrono::seconds(20));
-  std::string logs;
-  for (BackgroundProcess& sim : sims) {
-    logs += stopProcess(sim, std::chrono::seconds(0)).out;
-  }
-  return {outputOnTime(r), logs};
+// Runs `tovrin -d` on the lan; returns what it wrote from its opening line
+// on, and the drives' logs.
+std::pair<std::string, std::string> discover(DriveLan& lan) {
+  const std::string out = outputOnTime(lan.run("-d", std::chrono::seconds(20)));
+  return {out, lan.stopDrives()};
 }
 
 // The networks users have: a drive is listed however the PC's routes go,
 // and on a PC with two adapters the drives on both are, each once, also a
 // drive that hears the probes of both adapters.
 TEST(DiscoveryRunTest, DrivesAreFoundOnEveryAdapterWhateverTheRoutes) {
-  struct Case {
-    LabShape shape;
-    bool secondDrive;  // a drive on the second LAN too
-  };
-  for (const Case c : {Case{LabShape::gatewayRoute, false}, Case{LabShape::noDefaultRoute, false},
-                       Case{LabShape::twoLans, true}, Case{LabShape::twoAdaptersOneLan, false}}) {
-    SCOPED_TRACE(static_cast<int>(c.shape));
-    const auto lab = makeNetLab({.shape = c.shape});
-    if (!lab->isolated) {
+  for (const LabShape shape : {LabShape::gatewayRoute, LabShape::noDefaultRoute, LabShape::twoLans,
+                               LabShape::twoAdaptersOneLan}) {
+    SCOPED_TRACE(static_cast<int>(shape));
+    DriveLan lan({.driveArgs = "--discovery",
+                  .lab = {.shape = shape},
+                  .driveOnSecondLan = shape == LabShape::twoLans,
+                  .secondLanArgs = "--discovery-delays 100"});
+    if (!lan.lab->isolated) {
       GTEST_SKIP() << NO_NAMESPACES;
     }
-    std::vector<Drive> drives = {{{"--ip", lab->driveIp}}};
-    std::string expected = OPENING + PREFIX + lab->driveIp + " ";
-    if (c.secondDrive) {
-      drives.push_back({{"--ip", lab->secondDriveIp, "--discovery-delays", "100"}, true});
-      expected += PREFIX + lab->secondDriveIp + " ";
+    ASSERT_TRUE(lan.ready);
+    std::string expected = OPENING;
+    for (const std::string& ip : lan.addresses) {
+      expected += PREFIX + ip + " ";
     }
-    const auto [out, logs] = discover(*lab, drives);
-
+    const auto [out, logs] = discover(lan);
     EXPECT_EQ(out, asConsoleBytes(expected)) << logs;
     // Each adapter's probes went out in every round.
-    EXPECT_GE(countOf(logs, "probe " + lab->hostIp + ":"), 5u) << logs;
-    if (!lab->secondHostIp.empty()) {
-      EXPECT_GE(countOf(logs, "probe " + lab->secondHostIp + ":"), 5u) << logs;
+    EXPECT_GE(countOf(logs, "probe " + lan.lab->hostIp + ":"), 5u) << logs;
+    if (!lan.lab->secondHostIp.empty()) {
+      EXPECT_GE(countOf(logs, "probe " + lan.lab->secondHostIp + ":"), 5u) << logs;
     }
   }
 }
 
 // Over real sockets a 600-byte answer is cut to the area and listed, an
-// answer too late for the run is not waited for, and each drive process
-// hears the five rounds' 19-byte probes to the limited and to the subnet
-// broadcast. (Which answers count, once each in the order of the first, is
-// the discovery's test on the fake network.)
+// answer too late for the run is not waited for, and the drives hear the
+// five rounds' 19-byte probes to the limited and to the subnet broadcast.
+// (Which answers count, once each in the order of the first, is the
+// discovery's test on the fake network.)
 TEST(DiscoveryRunTest, ALongAnswerIsCutAndListedALateOneIsNotWaitedFor) {
-  const auto lab = makeNetLab({.extraDriveAddresses = 2});
-  if (!lab->isolated) {
+  DriveLan lan({.drives = 3,
+                .driveArgs = "--discovery --discovery-delays 0,6000,100 --drive D2 "
+                             "--discovery-reply 000000006d" +
+                             std::string(1190, '6')});
+  if (!lan.lab->isolated) {
     GTEST_SKIP() << NO_NAMESPACES;
   }
-  const std::vector<std::string>& x = lab->extraDriveIps;
-  const auto [out, logs] =
-      discover(*lab, {{{"--ip", lab->driveIp + "," + x[0], "--discovery-delays", "0,6000"}},
-                      {{"--ip", x[1], "--discovery-delays", "100", "--discovery-reply",
-                        "000000006d" + std::string(1190, '6')}}});
-  EXPECT_EQ(out, asConsoleBytes(OPENING + PREFIX + lab->driveIp + " " + PREFIX + x[1] + " "));
-  EXPECT_EQ(countOf(logs, "probe " + lab->hostIp + ":"), 20u) << logs;
-  EXPECT_EQ(countOf(logs, " size=19"), 20u) << logs;
+  ASSERT_TRUE(lan.ready);
+  const auto [out, logs] = discover(lan);
+  EXPECT_EQ(out, asConsoleBytes(OPENING + PREFIX + lan.addresses[0] + " " + PREFIX +
+                                lan.addresses[2] + " "));
+  EXPECT_EQ(countOf(logs, "probe " + lan.lab->hostIp + ":"), 10u) << logs;
+  EXPECT_EQ(countOf(logs, " size=19"), 10u) << logs;
 }
 
 // A PC with loopback only has no adapter to probe from: every round fails,

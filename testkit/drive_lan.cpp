@@ -30,7 +30,8 @@ bool DriveLan::startDrives() {
   };
   sims_.push_back(startProcess(lab->inDrive(command(list(options.drives)))));
   if (options.driveOnSecondLan) {
-    sims_.push_back(startProcess(lab->inSecondDrive(command(addresses.back()))));
+    sims_.push_back(
+        startProcess(lab->inSecondDrive(command(addresses.back() + " " + options.secondLanArgs))));
   }
   ready = true;
   for (BackgroundProcess& sim : sims_) {

@@ -27,8 +27,10 @@ struct DriveLanOptions {
   std::string firmware = {};   // the bytes of fw.bin
   NetLabOptions lab = {};      // its extraDriveAddresses are the lan's to set
   // With LabShape::twoLans: one drive more, on the second LAN (the last
-  // address), served by a simulated drive of its own with the same options.
+  // address), served by a simulated drive of its own with the same options
+  // and secondLanArgs.
   bool driveOnSecondLan = false;
+  std::string secondLanArgs = {};
   bool startDrives = true;  // false: the test calls startDrives()
 };
 
