@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 DriveLan::DriveLan(DriveLanOptions lanOptions) : options(std::move(lanOptions)) {
   NetLabOptions labOptions = options.lab;
   labOptions.extraDriveAddresses = static_cast<int>(options.drives);  // the others and the spare
