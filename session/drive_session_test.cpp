@@ -213,8 +213,9 @@ TEST(SessionTimeline, TriesAndGiveUps) {
     const Outcome r = run(net, RunMode::program, &image);
     EXPECT_EQ(r.result, SessionResult::failed);
     EXPECT_EQ(net.log.back().code, silent);
-    const auto tries = std::count_if(net.log.begin(), net.log.end(),
-                                     [&](const fake::Sent& s) { return s.code == silent; });
+    const auto tries =
+        std::count_if(net.log.begin(), net.log.end(),
+                      [code = silent](const fake::Sent& s) { return s.code == code; });
     EXPECT_EQ(tries, 5) << silent;
     EXPECT_TRUE(r.events.ends_with(failure)) << r.events;
   }
