@@ -4,10 +4,20 @@
 
 #include <utility>
 
-DriveLan::DriveLan(DriveLanOptions lanOptions) : options(std::move(lanOptions)) {
+namespace {
+
+// The lab for a drive LAN: an address for each drive after the first, and
+// the spare.
+std::unique_ptr<NetLab> labFor(const DriveLanOptions& options) {
   NetLabOptions labOptions = options.lab;
-  labOptions.extraDriveAddresses = static_cast<int>(options.drives);  // the others and the spare
-  lab = makeNetLab(labOptions);
+  labOptions.extraDriveAddresses = static_cast<int>(options.drives);
+  return makeNetLab(labOptions);
+}
+
+}  // namespace
+
+DriveLan::DriveLan(DriveLanOptions lanOptions)
+    : options(std::move(lanOptions)), lab(labFor(options)) {
   addresses.push_back(lab->driveIp);
   for (std::size_t i = 0; i + 1 < options.drives; ++i) {
     addresses.push_back(lab->extraDriveIps.at(i));
@@ -36,7 +46,7 @@ bool DriveLan::startDrives() {
         startProcess(lab->inSecondDrive(command(addresses.back() + " " + options.secondLanArgs))));
   }
   ready = true;
-  for (BackgroundProcess& sim : sims_) {
+  for (const BackgroundProcess& sim : sims_) {
     if (!waitForOutput(sim, "ready", std::chrono::seconds(10))) {
       ready = false;
       ADD_FAILURE() << "drivesim did not start: " << readFile(sim.outPath) << readFile(sim.errPath);
