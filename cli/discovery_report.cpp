@@ -30,8 +30,8 @@ std::string leftOutLine(const std::vector<std::uint32_t>& leftOut) {
   return line;
 }
 
-FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts, Discover discover) {
+FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts) {
   out.write("\nRetrieving IP Address of all Drives on LAN, please wait....\n");
   DiscoveryReport report(out);
-  return discover(report, &interrupts);
+  return runDiscovery(report, &interrupts);
 }

@@ -26,13 +26,8 @@ class DiscoveryReport final : public DiscoveryObserver {
 // The line that names the drives left out of a full list.
 std::string leftOutLine(const std::vector<std::uint32_t>& leftOut);
 
-// How the console runs discovery: over the platform's network
-// (runDiscovery), or a scripted one in tests.
-using Discover = FoundDrives (*)(DiscoveryObserver& observer, const InterruptWatch* interrupts);
-
 // Runs discovery with its opening line, its drives and its failures on out.
 // Returns what discovery found. The line naming the drives left out
 // (leftOutLine) is the caller's, written once where its run ends: after the
 // list for -d, after the drives' summary for -a.
-FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts,
-                              Discover discover = runDiscovery);
+FoundDrives discoverOnConsole(RunOutput& out, const InterruptWatch& interrupts);
