@@ -61,7 +61,9 @@ drives:
   returned: always
   type: int
 failed_drives:
-  description: The failed, interrupted or not started drives, as "host address (serial N)".
+  description: >-
+    The failed, interrupted or not started drives, and those whose record is
+    not as the loader writes it, as "host address (serial N)".
   returned: always
   type: list
   elements: str
@@ -78,10 +80,12 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tovrin.plant.plugins.module_utils.tovrin_records import (
     FAILED_RESULTS,
     RecordError,
+    canonical_address,
     drive_name,
     read_records,
     record_line,
     render_table,
+    report_fault,
     report_rows,
 )
 
@@ -149,12 +153,15 @@ def run_module():
     if not module.check_mode:
         changed = replace_file(params["jsonl"], jsonl)
         changed = replace_file(params["table"], table) or changed
-    failed_drives = [
-        "%s %s" % (host, drive_name(record))
-        for host, records in hosts_records
-        for record in records
-        if record.get("result") in FAILED_RESULTS
-    ]
+    # A record not as the loader writes it counts as a failed drive: nothing
+    # unknown passes for a drive that ended well.
+    failed_drives = []
+    for host, records in hosts_records:
+        for record in records:
+            if report_fault(record):
+                failed_drives.append("%s %s" % (host, canonical_address(record.get("address")) or "?"))
+            elif record["result"] in FAILED_RESULTS:
+                failed_drives.append("%s %s" % (host, drive_name(record)))
     module.exit_json(
         changed=changed,
         hosts=[host for host, _ in hosts_records],

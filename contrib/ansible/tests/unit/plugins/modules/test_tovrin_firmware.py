@@ -6,6 +6,7 @@ import os
 
 import pytest
 from ansible.module_utils import basic
+from ansible_collections.tovrin.plant.plugins.module_utils import tovrin_records
 from ansible_collections.tovrin.plant.plugins.modules import tovrin_firmware
 
 from .utils import AnsibleExitJson, AnsibleFailJson, exit_json, fail_json, set_module_args
@@ -14,6 +15,7 @@ from .utils import AnsibleExitJson, AnsibleFailJson, exit_json, fail_json, set_m
 SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), *([os.pardir] * 6 + ["record", "record.schema.json"]))
 FILE_DIGEST = "00112233445566778899aabbccddeeff"
 OLD_DIGEST = "ffeeddccbbaa99887766554433221100"
+DROP = object()  # a field value: the field is left out
 
 
 def record(address, result, serial=123456, **fields):
@@ -45,7 +47,57 @@ def record(address, result, serial=123456, **fields):
     return base
 
 
+def hostile(address, fields):
+    """A programmed drive's record, the fields changed (DROP leaves one out)."""
+    item = record(address, "programmed")
+    item.update(fields)
+    return dict((key, value) for key, value in item.items() if value is not DROP)
+
+
 NOT_STARTED = dict(failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed", message=None)
+IDENTITY = {
+    "monitorRevision": 3,
+    "buildNumber": 1207,
+    "currentCapability": 20.0,
+    "busSensorResolution": None,
+    "currentSensorResolution": 0.01,
+    "serialNumber": 123456,
+    "manufacturingCode": 7,
+    "hardwareRevision": "C",
+    "modelCode": "KV720",
+    "vin": "",
+    "mac": "02:00:00:12:34:ab",
+    "checksum": 4294967295,
+}
+
+# Fields that make a programmed record one no loader writes: what the
+# module's message says of it.
+HOSTILE = [
+    ("result null", dict(result=None), "result is null, not one of programmed, current"),
+    ("result missing", dict(result=DROP), "no field result"),
+    ("result a list", dict(result=["programmed"]), 'result is ["programmed"], not one of'),
+    ("result unknown", dict(result="running"), 'result is "running", not one of'),
+    ("result in capitals", dict(result="FAILED"), 'result is "FAILED", not one of'),
+    ("failedStage a number", dict(failedStage=3), "failedStage is 3, not one of connection"),
+    ("reason an object", dict(reason={"why": "no-answer"}), 'reason is {"why": "no-answer"}, not one of'),
+    ("address a list", dict(address=["10.0.0.6"]), 'address is ["10.0.0.6"], not string'),
+    ("address of five parts", dict(address="10.0.0.0.6"), 'address is "10.0.0.0.6", not of the form'),
+    ("imageIncomplete a string", dict(imageIncomplete="false"), 'imageIncomplete is "false", not boolean'),
+    ("failedBlock a truth value", dict(failedBlock=True), "failedBlock is true, not integer or null"),
+    ("status above a byte", dict(status=256), "status is 256, above 255"),
+    ("seconds negative", dict(seconds=-1), "seconds is -1, below 0"),
+    ("digest in capitals", dict(fileDigest=FILE_DIGEST.upper()), "fileDigest is"),
+    ("identity without checksum", dict(identity=dict((k, v) for k, v in IDENTITY.items() if k != "checksum")), "no field identity.checksum"),
+    ("identity mac a number", dict(identity=dict(IDENTITY, mac=2)), "identity.mac is 2, not string"),
+    ("a field the schema lacks", dict(retries=2), "unknown field retries"),
+]
+
+
+def _schema():
+    if not os.path.exists(SCHEMA):
+        pytest.skip("no record schema beside the collection")
+    with open(SCHEMA) as handle:
+        return json.load(handle)
 
 
 @pytest.mark.parametrize(
@@ -57,15 +109,65 @@ NOT_STARTED = dict(failedStage=None, failedBlock=None, imageIncomplete=False, re
         record("10.0.0.5", "interrupted", reason="interrupted"),
         record("10.0.0.5", "not-started", serial=None, mac=None, driveDigest=None, **NOT_STARTED),
         record("10.0.0.5", "digest-differs", mode="verify", blockCount=None),
+        record("10.0.0.5", "identified", mode="identity", identity=IDENTITY, failedBlock=2.0),
     ],
 )
 def test_the_fake_records_follow_the_loaders_schema(item):
-    """The records these tests feed the module are records the loader writes."""
+    """The records these tests feed the module are records the loader
+    writes, and the module's own check of the schema takes them."""
     jsonschema = pytest.importorskip("jsonschema")
-    if not os.path.exists(SCHEMA):
-        pytest.skip("no record schema beside the collection")
-    with open(SCHEMA) as handle:
-        jsonschema.validate(item, json.load(handle))
+    jsonschema.validate(item, _schema())
+    assert tovrin_records.schema_faults(item) == []
+
+
+@pytest.mark.parametrize("fields", [fields for _, fields, _ in HOSTILE], ids=[name for name, _, _ in HOSTILE])
+def test_the_module_and_the_schema_refuse_the_same_records(fields):
+    jsonschema = pytest.importorskip("jsonschema")
+    item = hostile("10.0.0.6", fields)
+    assert not jsonschema.Draft202012Validator(_schema()).is_valid(item)
+    assert tovrin_records.schema_faults(item)
+
+
+def test_the_modules_record_rules_are_the_schemas():
+    """The module's fields, words, types and bounds are those of the record
+    schema: a field or word the loader gains is a field or word the module
+    knows."""
+
+    def rules(schema, definitions):
+        out = {}
+        for name, rule in schema["properties"].items():
+            if "$ref" in rule:
+                rule = definitions[rule["$ref"].split("/")[-1]]
+            if "oneOf" in rule:
+                (rule,) = [definitions[r["$ref"].split("/")[-1]] for r in rule["oneOf"] if "$ref" in r]
+                out[name] = ("object", rules(rule, definitions))
+                continue
+            types = rule.get("type", [])
+            out[name] = (
+                tuple(sorted([types] if isinstance(types, str) else types)),
+                tuple(rule.get("enum", ())),
+                rule.get("minimum"),
+                rule.get("maximum"),
+                rule.get("pattern"),
+            )
+        assert sorted(schema["required"]) == sorted(out)
+        return out
+
+    def ours(fields):
+        out = {}
+        for name, rule in fields:
+            if rule["fields"]:
+                out[name] = ("object", ours(rule["fields"]))
+                continue
+            out[name] = (tuple(sorted(rule["types"] or ())), tuple(rule["enum"] or ()), rule["minimum"], rule["maximum"], rule["pattern"])
+        return out
+
+    schema = _schema()
+    assert ours(tovrin_records.RECORD_FIELDS) == rules(schema, schema["$defs"])
+    assert schema["additionalProperties"] is False and schema["$defs"]["identity"]["additionalProperties"] is False
+
+
+FOLDER = object()  # FakeLoader's raw record file: a folder in its place
 
 
 class FakeLoader:
@@ -82,7 +184,9 @@ class FakeLoader:
     def __call__(self, module, cmd, **kwargs):
         self.commands.append(list(cmd))
         path = cmd[cmd.index("-r") + 1]
-        if self.raw is not None:
+        if self.raw is FOLDER:
+            os.mkdir(path)
+        elif self.raw is not None:
             with open(path, "w") as handle:
                 handle.write(self.raw)
         elif self.records:
@@ -164,6 +268,9 @@ class TestCommandLine:
             ({"drives": TWO, "firmware": "/no/such.bin"}, "not on the host"),
             ({"drives": TWO, "loader": "/no/such/tovrin"}, "not installed"),
             ({"drives": TWO, "loader": "no-such-tovrin"}, "not installed"),
+            ({"drives": ["10.0.0.5", "010.0.0.6"]}, "drives: 010.0.0.6 is no IPv4 address the loader accepts"),
+            ({"drives": ["255.255.255.255", "10.0.0.5,10.0.0.6"]}, "255.255.255.255, 10.0.0.5,10.0.0.6 are no"),
+            ({"drives": TWO, "record_file": "/"}, "record_file / is a folder, not a file"),
         ],
     )
     def test_refuses_before_running_the_loader(self, cell, args, words):
@@ -261,9 +368,65 @@ class TestOutcome:
                 False,
                 True,
                 True,
-                "did not complete the run",
+                "ended with status 1 although every drive's record says it completed",
             ),
             ("an unknown status", 3, [record(a, "current") for a in TWO], False, False, True, "ended with status 3"),
+            # Status 1 stands for a differing digest only when every drive
+            # has a record, in a verify run.
+            (
+                "verify, one differs, the other without record",
+                1,
+                [record(TWO[0], "digest-differs", mode="verify")],
+                False,
+                False,
+                True,
+                "10.0.0.6: no record",
+            ),
+            (
+                "verify, status 1 although every digest is equal",
+                1,
+                [record(a, "digest-equal", mode="verify") for a in TWO],
+                False,
+                False,
+                True,
+                "ended with status 1",
+            ),
+            (
+                "a digest differs in a program run",
+                1,
+                [record(TWO[0], "programmed"), record(TWO[1], "digest-differs")],
+                False,
+                True,
+                True,
+                "10.0.0.6: its record's result digest-differs does not come of a program run",
+            ),
+            (
+                "a verify record in a program run",
+                0,
+                [record(TWO[0], "programmed"), record(TWO[1], "digest-equal", mode="verify")],
+                False,
+                True,
+                True,
+                "10.0.0.6: its record is of a verify run, not of this program run",
+            ),
+            (
+                "a drive not asked for",
+                0,
+                [record(a, "programmed") for a in TWO + ["10.0.0.9"]],
+                False,
+                True,
+                True,
+                "10.0.0.9: not one of the drives asked for",
+            ),
+            (
+                "a drive recorded twice",
+                0,
+                [record(a, "programmed") for a in TWO + TWO[1:]],
+                False,
+                True,
+                True,
+                "1 drive failed: 10.0.0.6: a second record of the drive",
+            ),
         ],
     )
     def test_result_follows_the_records(self, cell, name, rc, records, check_mode, changed, failed, words):
@@ -271,7 +434,28 @@ class TestOutcome:
         result = cell.run(FakeLoader(rc=rc, records=records), check_mode=check_mode, drives=TWO, mode=mode)
         assert result["changed"] is changed, name
         assert result["failed"] is failed, name
+        assert bool(result["faults"]) is failed, name
         assert words in result["msg"], name
+
+    @pytest.mark.parametrize("fields, words", [row[1:] for row in HOSTILE], ids=[row[0] for row in HOSTILE])
+    def test_a_record_no_loader_writes_fails_its_drive(self, cell, fields, words):
+        result = cell.run(FakeLoader(rc=0, records=[record(TWO[0], "programmed"), hostile(TWO[1], fields)]), drives=TWO)
+        assert result["failed"] and result["failed_drives"] == [TWO[1]]
+        if fields.get("address", TWO[1]) == TWO[1]:
+            assert "1 drive failed: 10.0.0.6: its record is not as the loader writes it: " + words in result["msg"]
+        else:
+            # The record names no drive the loader runs: the drive has none.
+            assert "record 2: its record is not as the loader writes it: " + words in result["msg"]
+            assert "; 10.0.0.6: no record" in result["msg"]
+
+    def test_drives_match_their_records_in_any_form_the_loader_reads(self, cell):
+        given = ["0xc0.168.124.120", "3232267385", "192.168.31865", "0xc0.168.124.120"]
+        drives = ["192.168.124.120", "192.168.124.121", "192.168.124.121"]
+        fake = FakeLoader(records=[record(drives[0], "programmed"), record(drives[1], "current")])
+        result = cell.run(fake, drives=given)
+        assert not result["failed"] and result["programmed"] == drives[:1] and result["current"] == drives[1:2]
+        # Each drive once, as the loader would run them.
+        assert fake.commands[0][5] == "192.168.124.120,192.168.124.121"
 
     def test_returns_drives_and_the_records_as_written(self, cell):
         records = [record(TWO[0], "programmed"), record(TWO[1], "failed", serial=None)]
@@ -302,6 +486,7 @@ class TestOutcome:
             ('{"address":"10.0.0.5","result":"programmed"}\n{"address":"10.0.0.6","res', "cut short"),
             ("not json\n", "line 1 is not a JSON record"),
             ("[1, 2]\n", "line 1 is not a JSON object"),
+            (FOLDER, "records.jsonl cannot be read: Is a directory"),
         ],
     )
     def test_a_record_file_not_whole_fails_the_task(self, cell, raw, words):
@@ -317,6 +502,14 @@ class TestRecordFile:
         lines = [json.loads(line) for line in keep.read_text().splitlines()]
         assert [r["result"] for r in lines] == ["current", "current"]
         assert first["changed"] and not second["changed"]
+
+    def test_a_failed_drive_is_retried_with_the_kept_records(self, cell):
+        keep = str(cell.tmp / "records" / "last-run.jsonl")
+        fake = FakeLoader(rc=1, records=[record(TWO[0], "failed", serial=777), record(TWO[1], "not-started", **NOT_STARTED)])
+        result = cell.run(fake, drives=TWO, canaries=1, record_file=keep)
+        assert fake.commands[0][:4] == [cell.loader, "-e", "-r", keep]
+        retry = "%s -e -r %s -ip 10.0.0.5,10.0.0.6 -fp %s -s -c 1" % (cell.loader, keep, cell.firmware)
+        assert result["retry"] == retry and result["msg"].endswith(". Run them again on the cell with: " + retry)
 
     def test_a_stale_file_is_removed_when_the_loader_is_missing_in_check_mode(self, cell):
         keep = cell.tmp / "last-run.jsonl"

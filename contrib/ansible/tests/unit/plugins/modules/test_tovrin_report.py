@@ -7,7 +7,7 @@ from ansible.module_utils import basic
 from ansible_collections.tovrin.plant.plugins.module_utils import tovrin_records
 from ansible_collections.tovrin.plant.plugins.modules import tovrin_report
 
-from .test_tovrin_firmware import FILE_DIGEST, OLD_DIGEST, record
+from .test_tovrin_firmware import FILE_DIGEST, HOSTILE, OLD_DIGEST, hostile, record
 from .utils import AnsibleExitJson, AnsibleFailJson, exit_json, fail_json, set_module_args
 
 
@@ -98,22 +98,36 @@ def test_an_unreadable_cell_file_fails_the_report(controller):
     assert result["failed"] and "cell1.jsonl ends inside a record" in result["msg"]
 
 
+@pytest.mark.parametrize("fields, words", [row[1:] for row in HOSTILE], ids=[row[0] for row in HOSTILE])
+def test_a_record_no_loader_writes_is_a_failed_row(controller, fields, words):
+    controller.cell("cell1", record("192.168.124.120", "programmed"), hostile("192.168.124.121", fields))
+    result = controller()
+    assert not result["failed"] and result["drives"] == 2
+    assert result["failed_drives"] == ["cell1 " + ("192.168.124.121" if "address" not in fields else "?")]
+    row = result["table"].splitlines()[2]
+    assert row.split()[:5] == ["cell1", "192.168.124.121" if "address" not in fields else "?", "-", "?", "-"]
+    assert ("its record is not as the loader writes it: " + words) in row
+
+
+DRIVE = "192.168.124.120"
+
+
 @pytest.mark.parametrize(
     "item, digest, note",
     [
-        (record("a", "programmed"), FILE_DIGEST, ""),
-        (record("a", "current"), FILE_DIGEST, ""),
-        (record("a", "digest-equal", mode="verify"), FILE_DIGEST, ""),
-        (record("a", "digest-differs", mode="verify"), OLD_DIGEST, ""),
-        (record("a", "identified", fileDigest=None), OLD_DIGEST, ""),
-        (record("a", "failed"), "incomplete", "programming, block 3 of 40: no-answer (image incomplete: program it again)"),
+        (record(DRIVE, "programmed"), FILE_DIGEST, ""),
+        (record(DRIVE, "current"), FILE_DIGEST, ""),
+        (record(DRIVE, "digest-equal", mode="verify"), FILE_DIGEST, ""),
+        (record(DRIVE, "digest-differs", mode="verify"), OLD_DIGEST, ""),
+        (record(DRIVE, "identified", mode="identity", fileDigest=None), OLD_DIGEST, ""),
+        (record(DRIVE, "failed"), "incomplete", "programming, block 3 of 40: no-answer (image incomplete: program it again)"),
         (
-            record("a", "failed", failedStage="monitor state", failedBlock=None, imageIncomplete=False, reason="no-digest", driveDigest=None),
+            record(DRIVE, "failed", failedStage="monitor state", failedBlock=None, imageIncomplete=False, reason="no-digest", driveDigest=None),
             "-",
             "monitor state: no-digest",
         ),
         (
-            record("a", "not-started", failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed"),
+            record(DRIVE, "not-started", failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed"),
             OLD_DIGEST,
             "canary-failed",
         ),
@@ -122,3 +136,37 @@ def test_an_unreadable_cell_file_fails_the_report(controller):
 def test_a_row_shows_what_the_drive_holds(item, digest, note):
     ((_, _, _, _, shown, why),) = tovrin_records.report_rows([("cell", [item])])
     assert (shown, why) == (digest, note)
+
+
+@pytest.mark.parametrize(
+    "text, address",
+    [
+        ("192.168.124.120", "192.168.124.120"),
+        ("0xc0.0XA8.124.0x78", "192.168.124.120"),
+        ("3232267384", "192.168.124.120"),
+        ("192.168.31864", "192.168.124.120"),
+        ("10.258", "10.0.1.2"),
+        ("0", "0.0.0.0"),
+        ("10.0.0.5 and more", "10.0.0.5"),
+        ("010.0.0.5", None),
+        ("10.0.0.05", None),
+        ("255.255.255.255", None),
+        ("4294967295", None),
+        ("4294967296", None),
+        ("256.0.0.1", None),
+        ("10.0.0.256", None),
+        ("10.65536", "10.1.0.0"),
+        ("10.0.65536", None),
+        ("1.2.3.4.5", None),
+        ("10..0.5", None),
+        ("10.0.0.5.", None),
+        (" 10.0.0.5", None),
+        ("0x", None),
+        ("0xg", None),
+        ("10.0.0.5,10.0.0.6", None),
+        ("", None),
+        (None, None),
+    ],
+)
+def test_an_address_reads_as_the_loader_reads_it(text, address):
+    assert tovrin_records.canonical_address(text) == address
