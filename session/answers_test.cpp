@@ -32,6 +32,7 @@ using fake::Script;
 class Events final : public SessionObserver {
  public:
   std::string text;
+  std::optional<Failure> failure;
   void stageCompleted(std::uint32_t, Stage stage) override {
     add(stage == Stage::programming ? "programmed" : "");
   }
@@ -43,7 +44,9 @@ class Events final : public SessionObserver {
     add(equal ? "equal" : "differ");
   }
   void digestReceived(std::uint32_t, const Digest&) override { add("digest"); }
+  void alreadyCurrent(std::uint32_t) override { add("current"); }
   void failed(std::uint32_t, const Failure& f) override {
+    failure = f;
     static const char* const reasons[] = {"noAnswer",   "refused",  "unreachable", "ownAddress",
                                           "noIdentity", "noDigest", "interrupted", "notUnicast"};
     static const char* const stages[] = {"probe",       "connection", "pause", "monitor",
@@ -70,12 +73,22 @@ FirmwareImage imageOf(std::size_t fileSize) {
   return makeImage(file);
 }
 
-std::string runEvents(Network& net, RunMode mode, const FirmwareImage* image,
-                      std::uint32_t drive = DRIVE) {
+struct Told {
+  std::string text;
+  std::optional<Failure> failure;
+};
+
+Told runSession(Network& net, RunMode mode, const FirmwareImage* image, std::uint32_t drive = DRIVE,
+                bool skipCurrent = false) {
   Events events;
   const std::uint32_t drives[] = {drive};
-  runDrives(drives, mode, image, events, net);
-  return events.text;
+  runDrives(drives, mode, image, events, net, skipCurrent);
+  return {events.text, events.failure};
+}
+
+std::string runEvents(Network& net, RunMode mode, const FirmwareImage* image,
+                      std::uint32_t drive = DRIVE) {
+  return runSession(net, mode, image, drive).text;
 }
 
 bool holds(const Network& net, const FirmwareImage& image) {
@@ -206,6 +219,80 @@ TEST(Answers, SendFailuresAndAddressesThatAreNoDrives) {
   Network net;
   EXPECT_EQ(runEvents(net, RunMode::identity, nullptr, 0xDFFFFFFEu),
             "fail:noAnswer@connection failed");
+}
+
+// --- answers to an earlier exchange of the same command ----------------------------
+
+// With -s a drive that reports the file's digest is asked to verify the
+// image it holds; here its answers to those five checks come late (about a
+// second, 5 s or 20 s; twice each from a drive that answers everything
+// twice), as refusals, or never, while programming takes a fifth of a
+// second or 2.4 s. The drive's own answer to the verify after programming
+// comes at once or never. No answer to a check may stand in for that
+// verify: without its own answer the drive fails at verify, holding part of
+// an image; with it the drive is programmed and verified.
+TEST(EarlierExchanges, NoAnswerToTheCheckConfirmsTheVerifyAfterProgramming) {
+  constexpr int CHECK_AT = 2830;  // the first check's send; one every 120 ms
+  const struct {
+    const char* what;
+    std::optional<std::uint8_t> checkStatus;  // of the late answers; none: never answered
+    bool twice;                               // the drive answers everything twice
+    bool verifyAnswered;
+  } drives[] = {
+      {"checks answered late, verify never", STATUS_SUCCESS, false, false},
+      {"checks answered late, verify at once", STATUS_SUCCESS, false, true},
+      {"checks refused late, verify at once", 0, false, true},
+      {"checks never answered, verify at once", std::nullopt, false, true},
+      {"checks never answered, verify never", std::nullopt, false, false},
+      {"every answer twice, checks late, verify never", STATUS_SUCCESS, true, false},
+      {"every answer twice, checks late, verify at once", STATUS_SUCCESS, true, true},
+  };
+  for (const std::size_t blocks : {3, 40}) {
+    const FirmwareImage image = imageOf(blocks * 512 - 100);
+    for (const int delay : {900, 5000, 20000}) {
+      for (const auto& d : drives) {
+        const std::string name = std::string(d.what) + ", " + std::to_string(blocks) +
+                                 " blocks, checks " + std::to_string(delay) + " ms late";
+        Script script;
+        script.driveDigest = image.digest;
+        if (d.twice) {
+          script.twiceAfter = milliseconds(5);
+        }
+        const bool verifyAnswered = d.verifyAnswered;
+        script.answerAfter[CMD_VERIFY] = [verifyAnswered](int n) -> std::optional<milliseconds> {
+          if (n < 5 || !verifyAnswered) {
+            return std::nullopt;  // the checks' answers come below
+          }
+          return milliseconds(1);
+        };
+        Network net(script);
+        for (int check = 0; d.checkStatus && check < 5; ++check) {
+          // Spread over 0.4 s, as a drive's late answers are.
+          const auto at = milliseconds(CHECK_AT + 120 * check + delay + 100 * (check % 5));
+          const Bytes late = encodeResponse(CMD_VERIFY, *d.checkStatus);
+          net.inject(at, DRIVE, late);
+          if (d.twice) {
+            net.inject(at + milliseconds(5), DRIVE, late);
+          }
+        }
+        const Told events = runSession(net, RunMode::program, &image, DRIVE, true);
+        ASSERT_GE(net.log.size(), 3u) << name;
+        EXPECT_EQ(net.log[2].code, CMD_VERIFY) << name;
+        EXPECT_EQ(net.log[2].at, milliseconds(CHECK_AT)) << name;
+        EXPECT_FALSE(events.text.find("current") != std::string::npos) << name;
+        if (d.verifyAnswered) {
+          EXPECT_TRUE(events.text.ends_with("programmed completed")) << name << ": " << events.text;
+          EXPECT_TRUE(holds(net, image)) << name;
+        } else {
+          EXPECT_TRUE(events.text.ends_with("programmed fail:noAnswer@verify failed"))
+              << name << ": " << events.text;
+          ASSERT_TRUE(events.failure) << name;
+          EXPECT_TRUE(events.failure->imageIncomplete) << name;
+          EXPECT_NE(net.log.back().code, CMD_REBOOT) << name;
+        }
+      }
+    }
+  }
 }
 
 // --- block answers later than the pause ----------------------------------------------

@@ -42,6 +42,9 @@ SendResult DriveSession::sendCommand(std::uint16_t code, std::uint32_t target,
                                      std::span<const std::uint8_t> payload) {
   const CommandBytes datagram = encodeCommand(code, target, payload);
   const SendResult sent = transport_.send(drive_, datagram);
+  if (sent == SendResult::sent) {
+    ledger_.sent(code);
+  }
   if (sent == SendResult::unreachable) {
     fail(FailureReason::unreachable);
   } else if (sent == SendResult::failed) {
@@ -57,6 +60,11 @@ void DriveSession::enter(Phase phase, TimePoint now) {
   answered_ = false;
   exchangeStarted_ = now;
   const Exchange& row = exchange(phase);
+  ledger_.begin(row.code);
+  // Earlier sends of the command still unanswered: a try more for each, so
+  // that a drive that answers every send shows an answer of this exchange's.
+  triesAllowed_ =
+      row.tries + (row.earlierAnswersServe ? 0 : std::min(ledger_.unanswered(row.code), row.tries));
   if (row.tries > 0) {
     sendTry();
   } else {
@@ -110,9 +118,9 @@ void DriveSession::onDeadline(TimePoint now) {
     return;
   }
   const Exchange& row = exchange(phase_);
-  if (row.tries == 0 || (answered_ && (tries_ < row.tries || row.lastPauseHeard))) {
+  if (row.tries == 0 || (answered_ && (tries_ < triesAllowed_ || row.lastPauseHeard))) {
     (this->*row.answered)(now);
-  } else if (tries_ < row.tries) {
+  } else if (tries_ < triesAllowed_) {
     sendTry();
   } else if (row.unanswered != nullptr) {
     (this->*row.unanswered)(now);
@@ -127,7 +135,13 @@ void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> 
                               TimePoint now) {
   const Exchange& row = exchange(phase_);
   const std::optional<Response> response = decodeResponse(datagram);
-  if (from != drive_ || row.code == 0 || !response || response->code != row.code) {
+  if (from != drive_ || !response) {
+    return;
+  }
+  // Every answer of the drive's is counted, whenever it comes.
+  const bool ownExchange = ledger_.answered(response->code) || row.earlierAnswersServe ||
+                           response->code == CMD_PROGRAM_BLOCK;
+  if (row.code == 0 || response->code != row.code || !ownExchange) {
     return;  // not an answer to the command in flight
   }
   if (response->status != STATUS_SUCCESS) {

@@ -9,10 +9,11 @@
 // once nextDeadline has come, on one thread.
 //
 // Only the drive's own answer counts: a datagram answers the command in
-// flight when it comes from the drive's address, is at least 5 bytes long
-// and carries that command's code. Anything else is ignored. An answer with
-// a status other than 1 is a refusal and ends the session at once, with
-// nothing more sent.
+// flight when it comes from the drive's address, is at least 5 bytes long,
+// carries that command's code and cannot be an answer to an earlier
+// exchange of the same command (AnswerLedger; BlockTracker for blocks).
+// Anything else is ignored. An answer with a status other than 1 is a
+// refusal and ends the session at once, with nothing more sent.
 #pragma once
 
 #include <chrono>
@@ -23,6 +24,7 @@
 
 #include "image/image.h"
 #include "link/transport.h"
+#include "session/answer_ledger.h"
 #include "session/block_tracker.h"
 #include "session/identity_answers.h"
 #include "session/observer.h"
@@ -80,6 +82,9 @@ class DriveSession {
     std::chrono::milliseconds pause{};  // after each send; of a pause, its length
     int tries = 0;                      // sends at most; 0: it sends nothing
     bool lastPauseHeard = true;         // an answer in the pause after the last send counts
+    // An answer to an earlier exchange of the same command serves this one
+    // as well: it carries all the exchange asks for (the drive's identity).
+    bool earlierAnswersServe = false;
     // Sends one try; null: the command with no payload.
     SendResult (DriveSession::*send)(const Exchange&) = nullptr;
     // Takes an answer with status 1; null: the exchange is answered.
@@ -139,12 +144,14 @@ class DriveSession {
   TimePoint lastSend_{};         // when the last send went out
   TimePoint exchangeStarted_{};  // when the exchange under way began
   int tries_ = 0;                // sends of the exchange under way
+  int triesAllowed_ = 0;         // its sends at most
   bool answered_ = false;        // the exchange under way was answered
 
   std::size_t block_ = 0;
   std::size_t blockCount_ = 0;
   std::size_t blocksReported_ = 0;
   BlockTracker tracker_;
+  AnswerLedger ledger_;
 
   IdentityAnswers identity_;
   TimePoint identityAnswered_{};

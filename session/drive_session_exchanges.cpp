@@ -44,11 +44,13 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
        .stage = Stage::monitorPause,
        .pause = milliseconds(2500),
        .answered = &D::monitorPauseOver},
+      // -u, -v: an answer to the identity probe carries the same identity.
       {.phase = Phase::monitor,
        .stage = Stage::monitor,
        .code = CMD_ENTER_MONITOR,
        .pause = milliseconds(150),
        .tries = EXCHANGE_TRIES,
+       .earlierAnswersServe = true,
        .take = &D::takeIdentityAnswer,
        .answered = &D::identityAnswered},
       // -s: a refusal or no answer at all has the drive programmed in full.

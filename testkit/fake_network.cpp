@@ -99,8 +99,15 @@ void Network::takeCommand(std::size_t n, const Command& c) {
   if (script_.lostAnswers.contains(n)) {
     return;
   }
-  const milliseconds latency =
+  milliseconds latency =
       c.code == CMD_PROGRAM_BLOCK && script_.blockLatency ? *script_.blockLatency : script_.latency;
+  if (const auto after = script_.answerAfter.find(c.code); after != script_.answerAfter.end()) {
+    const std::optional<milliseconds> delay = after->second(taken_[c.code]++);
+    if (!delay) {
+      return;
+    }
+    latency = *delay;
+  }
   const TimePoint due = now_ + latency + script_.jitter(n);
   Queue& q = queues_[LINK_SOCKET];
   q.emplace(due, Datagram{DRIVE, encodeResponse(c.code, status, content)});

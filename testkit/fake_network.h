@@ -43,6 +43,10 @@ struct Script {
   std::function<milliseconds(std::size_t send)> jitter = [](std::size_t) {
     return milliseconds{0};
   };
+  // By command code: when the drive answers the n-th command of that code it
+  // takes (from 0), after the command arrived; never when empty. Codes not
+  // named answer after the latency above.
+  std::map<std::uint16_t, std::function<std::optional<milliseconds>(int n)>> answerAfter;
   std::set<std::size_t> lostCommands;      // never reach the drive
   std::set<std::size_t> lostAnswers;       // the drive answers, the answer is lost
   std::optional<milliseconds> twiceAfter;  // a second answer this long after the first
@@ -163,6 +167,7 @@ class Network final : public Transport, public DiscoveryNetwork {
   std::map<NetSocket, Queue> queues_;
   std::size_t sends_ = 0;
   std::pair<std::uint16_t, std::uint32_t> lastKey_{0, 0xFFFFFFFF};
+  std::map<std::uint16_t, int> taken_;  // commands the drive took, by code
   int tries_ = 0;
   NetSocket nextSocket_ = 100;
 };
