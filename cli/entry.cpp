@@ -52,7 +52,8 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
     return VERSION_EXIT_STATUS;
   }
   initStandardOutput();
-  RunOutput out(stdout);
+  ConsoleWriter console;
+  RunOutput out(console);
   printBanner(out);
   const bool outcome = line.settings.outcomeStatus;
   int status = EXIT_STATUS;
@@ -103,6 +104,6 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
     case EntryAction::version:
       break;  // returned above, before the banner
   }
-  out.endRun(standardOutputIsTerminal());
+  out.endRun(standardOutputIsTerminal(), [&interrupts] { return interrupts.requested(); });
   return status;
 }

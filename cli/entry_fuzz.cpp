@@ -65,7 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   argv.push_back(nullptr);
 
   const CommandLine line = readCommandLine(static_cast<int>(storage.size()), argv.data());
-  RunOutput out(stdout);
+  ConsoleWriter console([](std::string_view) { return true; });
+  RunOutput out(console);
   switch (line.action) {
     case EntryAction::bareUsage:
     case EntryAction::usage:

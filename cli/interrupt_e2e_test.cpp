@@ -1,8 +1,9 @@
 // The built loader stopped by a signal at the connection, in the middle of
 // programming and at the reboot, for one drive and for three with -r: it
 // ends within a second, by the signal itself, after saying where each drive
-// stopped and recording it; and records stay records when standard output
-// is closed or the record file's disk is full.
+// stopped and recording it; a standard output nobody reads holds up neither
+// the drives nor the end; and records stay records when standard output is
+// closed or the record file's disk is full.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -146,6 +147,45 @@ TEST(StoppedDiscovery, EndsByTheSignalWithTheDrivesFoundSoFar) {
     EXPECT_NE(r.out.find("-->  " + lan.addresses[0]), std::string::npos) << r.out;
     EXPECT_TRUE(r.out.ends_with("\nERROR: Interrupted during discovery")) << r.out;
     EXPECT_EQ(r.out.find("Reading the unit identity"), std::string::npos) << r.out;
+  }
+}
+
+// Standard output a 4 KiB pipe that nobody reads (a stalled pager, a
+// terminal stopped with Ctrl+S): fifty drives run to their end and are
+// recorded, and a stop request ends the run within a second all the same.
+TEST(UnreadOutput, HoldsUpNeitherTheDrivesNorTheRecordsNorTheEnd) {
+  DriveLan lan({.drives = 50, .driveArgs = "--quiet", .firmware = sampleFile(512 * 20 - 24)});
+  ASSERT_TRUE(lan.ready);
+  // The pipe's read end stays open in the loader itself, which never reads.
+  const Args unread = {"python3", "-c",
+                       "import fcntl, os, sys\n"
+                       "r, w = os.pipe()\n"
+                       "fcntl.fcntl(w, fcntl.F_SETPIPE_SZ, 4096)\n"
+                       "os.set_inheritable(r, True)\n"
+                       "os.dup2(w, 1)\n"
+                       "os.execvp(sys.argv[1], sys.argv[1:])"};
+  for (const bool stop : {false, true}) {
+    std::remove(lan.dir.file("rec.jsonl").c_str());
+    BackgroundProcess loader =
+        startProcess(lan.loader("-ip DRIVES -fp fw.bin -r rec.jsonl", unread));
+    auto stopped = Clock::now();
+    if (stop) {
+      std::this_thread::sleep_for(seconds(4));  // every drive mid-image
+      stopped = Clock::now();
+      kill(loader.pid, SIGTERM);
+    }
+    const ProcessResult r = stopProcess(loader, stop ? seconds(5) : seconds(90));
+    ASSERT_FALSE(r.timedOut) << "stop " << stop;
+    EXPECT_EQ(r.err, "");
+    if (stop) {
+      EXPECT_EQ(r.signal, SIGTERM);
+      EXPECT_LT(Clock::now() - stopped, milliseconds(1000));
+    }
+    const std::vector<Record> records = recordsIn(lan.dir.file("rec.jsonl"));
+    ASSERT_EQ(records.size(), 50u) << "stop " << stop;
+    for (const Record& rec : records) {
+      EXPECT_EQ(rec.at("result"), stop ? "\"interrupted\"" : "\"programmed\"");
+    }
   }
 }
 

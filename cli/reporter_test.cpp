@@ -17,19 +17,19 @@ constexpr std::uint32_t DRIVE = 0x0A000005;
 // What the reporter writes for the events that act on it.
 std::string console(RunMode mode, const std::function<void(ConsoleReporter&)>& act,
                     bool terminal = false) {
-  std::FILE* file = std::tmpfile();
-  RunOutput out(file);
-  {
-    ConsoleReporter reporter(out, mode);
-    act(reporter);
-  }
-  out.endRun(terminal);
-  std::rewind(file);
   std::string text;
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-    text += static_cast<char>(c);
+  {
+    ConsoleWriter console([&text](std::string_view written) {
+      text += written;
+      return true;
+    });
+    RunOutput out(console);
+    {
+      ConsoleReporter reporter(out, mode);
+      act(reporter);
+    }
+    out.endRun(terminal, [] { return false; });
   }
-  std::fclose(file);
   return text;
 }
 

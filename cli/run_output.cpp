@@ -1,6 +1,9 @@
 #include "cli/run_output.h"
 
+#include <algorithm>
 #include <cstdarg>
+#include <cstdio>
+#include <optional>
 
 void RunOutput::write(std::string_view text) {
   if (text.empty()) {
@@ -8,7 +11,7 @@ void RunOutput::write(std::string_view text) {
   }
   // A closed pipe or a full disk must not stop a programming run: what can't
   // be written is dropped.
-  std::fwrite(text.data(), 1, text.size(), out_);
+  console_.write(text);
   last_ = text.back();
 }
 
@@ -24,9 +27,25 @@ void RunOutput::format(const char* pattern, ...) {
   }
 }
 
-void RunOutput::endRun(bool terminal) {
+void RunOutput::endRun(bool terminal, const std::function<bool()>& interrupted) {
   if (terminal && last_ != '\n') {
     write("\n");
   }
-  std::fflush(out_);
+  // Looked at in slices, so that a stop request during the wait is seen.
+  constexpr std::chrono::milliseconds SLICE{50};
+  const TimePoint began = Clock::now();
+  std::optional<TimePoint> stopBy;
+  for (;;) {
+    const TimePoint now = Clock::now();
+    if (!stopBy && interrupted()) {
+      stopBy = now + INTERRUPTED_WAIT;
+    }
+    TimePoint giveUp = std::max(console_.lastTaken(), began) + STALL_WAIT;
+    if (stopBy) {
+      giveUp = std::min(giveUp, *stopBy);
+    }
+    if (now >= giveUp || console_.drain(std::min(giveUp, now + SLICE))) {
+      return;
+    }
+  }
 }

@@ -151,8 +151,9 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
   const bool terminal = enableTerminalControl();
   const std::size_t width = redrawWidth(terminal, terminal ? terminalRows() : 0,
                                         terminal ? terminalColumns() : 0, drives.size());
-  const FleetEnd ended =
-      runFleet(run, link, width, [&out](std::string_view text) { out.write(text); });
+  const FleetEnd ended = runFleet(
+      run, link, width, [&out](std::string_view text) { out.write(text); },
+      [&out] { return out.behind(); });
   if (recordsLost) {
     out.write("ERROR: Run records could not all be written\n");
   }

@@ -22,7 +22,7 @@ void FleetDisplay::changed(const std::vector<DriveState>& drives, std::size_t dr
     return;
   }
   pending_ = true;
-  if (!lastDrawn_ || now - *lastDrawn_ >= REDRAW_INTERVAL) {
+  if ((!lastDrawn_ || now - *lastDrawn_ >= REDRAW_INTERVAL) && !(behind_ && behind_())) {
     lastDrawn_ = now;
     draw(drives);
   }

@@ -3,7 +3,10 @@
 // On a terminal whose window holds every drive's line, in its height and
 // its width, every drive has a line that is redrawn in place, at most every
 // REDRAW_INTERVAL (a hundred drives counting down every 30 ms would
-// otherwise flood the terminal); elsewhere each change of stage and each
+// otherwise flood the terminal), and only while the reader keeps up: a
+// drawing due while the last one still waits for the reader is left out
+// (the next change, or the last drawing, shows the drives as they are then);
+// elsewhere each change of stage and each
 // result is written as one whole line. Every text goes to the sink in one
 // call, so lines never mix.
 #pragma once
@@ -30,12 +33,15 @@ std::size_t redrawWidth(bool terminal, int rows, int columns, std::size_t driveC
 class FleetDisplay {
  public:
   using Sink = std::function<void(std::string_view)>;
+  // True while text given to the sink waits for the reader.
+  using Behind = std::function<bool()>;
 
   static constexpr std::chrono::milliseconds REDRAW_INTERVAL{100};
 
   // Lines redrawn in place of at most redrawWidth columns; 0: a line per
   // change of stage (see redrawWidth above).
-  FleetDisplay(std::size_t redrawWidth, Sink sink) : width_(redrawWidth), sink_(std::move(sink)) {}
+  FleetDisplay(std::size_t redrawWidth, Sink sink, Behind behind = {})
+      : width_(redrawWidth), sink_(std::move(sink)), behind_(std::move(behind)) {}
 
   // Drive number `drive` changed at `now`; newStage when it entered a stage
   // of another name or finished.
@@ -50,6 +56,7 @@ class FleetDisplay {
 
   std::size_t width_;
   Sink sink_;
+  Behind behind_;
   std::size_t linesDrawn_ = 0;
   bool pending_ = false;  // a change not drawn yet
   std::optional<TimePoint> lastDrawn_;

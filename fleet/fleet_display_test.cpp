@@ -21,7 +21,9 @@ constexpr std::uint32_t SECOND = 0x0A000006;
 struct ConsoleRun {
   explicit ConsoleRun(std::size_t redrawWidth,
                       std::vector<std::uint32_t> addresses = {FIRST, SECOND})
-      : console(redrawWidth, [this](std::string_view text) { writes.emplace_back(text); }),
+      : console(
+            redrawWidth, [this](std::string_view text) { writes.emplace_back(text); },
+            [this] { return readerBehind; }),
         board(addresses, RunMode::program, [this] { return now(); },
               {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
                  console.changed(drives, i, newStage, now());
@@ -29,6 +31,7 @@ struct ConsoleRun {
                {}}) {}
   TimePoint now() const { return TimePoint{} + milliseconds(clock); }
   int clock = 0;
+  bool readerBehind = false;  // the reader has not taken the last text
   std::vector<std::string> writes;
   FleetDisplay console;
   DriveBoard board;
@@ -103,16 +106,30 @@ TEST(FleetDisplayTest, RedrawsTheTerminalInPlace) {
 }
 
 // Two drives counting down every 30 ms for 30 s: a drawing per 100 ms at
-// most, not one per event.
+// most, not one per event. A reader that stops taking text (a terminal
+// stopped with Ctrl+S) gets no drawing while it has not taken the last, and
+// the drives as they ended once the run closes.
 TEST(FleetDisplayTest, CountdownsDoNotFloodTheTerminal) {
-  ConsoleRun run(DEFAULT_LINE_WIDTH);
-  for (int count = 1000; count > 0; --count) {
-    run.clock += 30;
-    run.board.countdown(FIRST, count);
-    run.board.countdown(SECOND, count);
+  for (const bool stalled : {false, true}) {
+    ConsoleRun run(DEFAULT_LINE_WIDTH);
+    for (int count = 1000; count > 0; --count) {
+      run.clock += 30;
+      run.board.countdown(FIRST, count);
+      run.board.countdown(SECOND, count);
+      run.readerBehind = stalled && !run.writes.empty();
+    }
+    if (!stalled) {
+      EXPECT_GE(run.writes.size(), 250u);
+      EXPECT_LE(run.writes.size(), 301u);
+      continue;
+    }
+    EXPECT_EQ(run.writes.size(), 1u);
+    run.board.failed(FIRST, Failure{Stage::connection, {}, FailureReason::noAnswer, 0});
+    run.board.finished(FIRST, SessionResult::failed);
+    run.console.close(run.board.drives());
+    ASSERT_EQ(run.writes.size(), 2u);
+    EXPECT_NE(run.writes.back().find("failed at connection"), std::string::npos);
   }
-  EXPECT_GE(run.writes.size(), 250u);
-  EXPECT_LE(run.writes.size(), 301u);
 }
 
 // Lines are redrawn only where the window holds them all, in rows and in

@@ -27,9 +27,9 @@ std::string opening(const FleetRun& run) {
 }  // namespace
 
 FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawWidth,
-                  const FleetDisplay::Sink& sink) {
+                  const FleetDisplay::Sink& sink, const FleetDisplay::Behind& behind) {
   sink(opening(run));
-  FleetDisplay console(redrawWidth, sink);
+  FleetDisplay console(redrawWidth, sink, behind);
   DriveBoard board(run.drives, run.info.mode, [&transport] { return transport.now(); },
                    {[&](const std::vector<DriveState>& drives, std::size_t drive, bool newStage) {
                       console.changed(drives, drive, newStage, transport.now());

@@ -32,10 +32,12 @@ struct FleetRun {
 // Runs every drive's session, showing their progress (redrawn in place in
 // lines of at most redrawWidth columns, or with 0 a line per stage change;
 // see redrawWidth in fleet/fleet_display.h) and then the summary table,
-// the count line and, when some failed, the retry line, all through sink.
-// Returns every drive as it ended, in the order given.
+// the count line and, when some failed, the retry line, all through sink;
+// while behind says the reader has not taken the last text, drawings in
+// place are left out (fleet/fleet_display.h). Returns every drive as it
+// ended, in the order given.
 struct FleetEnd {
   std::vector<DriveState> drives;
 };
 FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawWidth,
-                  const FleetDisplay::Sink& sink);
+                  const FleetDisplay::Sink& sink, const FleetDisplay::Behind& behind = {});

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/console_writer.h"
 #include "platform/std_streams.h"
 
 void openStandardStreams() {
@@ -34,4 +36,20 @@ bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 void endProcess(int status) {
   std::fflush(stdout);
   std::_Exit(status);
+}
+
+bool writeStandardOutput(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+    if (n > 0) {
+      text.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // Output that another program made non-blocking: wait until it takes more.
+      pollfd out{STDOUT_FILENO, POLLOUT, 0};
+      ::poll(&out, 1, -1);
+    } else if (n == 0 || errno != EINTR) {
+      return false;
+    }
+  }
+  return true;
 }

@@ -5,9 +5,11 @@
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/console_writer.h"
 #include "platform/std_streams.h"
 
 namespace {
@@ -80,4 +82,19 @@ void endProcess(int status) {
     waitForKey();
   }
   std::_Exit(status);
+}
+
+// The C runtime's descriptor in text mode (initStandardOutput), so that
+// line feeds reach the console, a pipe or a file as CR LF.
+bool writeStandardOutput(std::string_view text) {
+  constexpr std::size_t CHUNK = 1u << 16;
+  while (!text.empty()) {
+    const auto size = static_cast<unsigned>(std::min(text.size(), CHUNK));
+    const int n = _write(_fileno(stdout), text.data(), size);
+    if (n <= 0) {
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
 }
