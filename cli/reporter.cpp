@@ -1,6 +1,7 @@
 #include "cli/reporter.h"
 
 #include "protocol/value_text.h"
+#include "session/drive_text.h"
 
 namespace {
 
@@ -206,9 +207,6 @@ void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
     case FailureReason::interrupted:
       out_.write("\nERROR: Interrupted during ");
       writeExchange(failure);
-      if (failure.imageIncomplete) {
-        out_.write(": the drive holds part of the image, program it again");
-      }
       break;
     case FailureReason::noAnswer:
     case FailureReason::refused:
@@ -243,6 +241,11 @@ void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
     case FailureReason::noDigest:
       out_.write("\nERROR: Drive did not report its firmware digest");
       break;
+  }
+  // Whatever stopped it after the first block was sent.
+  if (failure.imageIncomplete) {
+    out_.write(": ");
+    out_.write(PARTIAL_IMAGE_TEXT);
   }
 }
 

@@ -66,12 +66,16 @@ TEST(ReporterTest, FailureLines) {
   } cases[] = {
       {failure(Stage::connection, FailureReason::noAnswer),
        "\nERROR: No answer from the drive (connection)"},
-      {failure(Stage::programming, FailureReason::noAnswer, 17),
-       "\nERROR: No answer from the drive (block 18 of 20)"},
-      {failure(Stage::verify, FailureReason::refused, {}, 0),
-       "\nERROR: The drive refused verify (status 0)"},
-      {failure(Stage::programming, FailureReason::refused, 0, 255),
-       "\nERROR: The drive refused block 1 of 20 (status 255)"},
+      // after the first block every failure says what the drive holds
+      {failure(Stage::programming, FailureReason::noAnswer, 17, 0, true),
+       "\nERROR: No answer from the drive (block 18 of 20): the drive holds part of the image, "
+       "program it again"},
+      {failure(Stage::verify, FailureReason::refused, {}, 0, true),
+       "\nERROR: The drive refused verify (status 0): the drive holds part of the image, program "
+       "it again"},
+      {failure(Stage::programming, FailureReason::refused, 0, 255, true),
+       "\nERROR: The drive refused block 1 of 20 (status 255): the drive holds part of the "
+       "image, program it again"},
       {failure(Stage::identityProbe, FailureReason::refused, {}, 2),
        "\nERROR: The drive refused monitor state (status 2)"},
       {failure(Stage::connection, FailureReason::unreachable),

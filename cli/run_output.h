@@ -31,7 +31,7 @@ class RunOutput {
   void endRun(bool terminal, const std::function<bool()>& interrupted);
 
   static constexpr std::chrono::milliseconds STALL_WAIT{1000};
-  static constexpr std::chrono::milliseconds INTERRUPTED_WAIT{500};
+  static constexpr std::chrono::milliseconds INTERRUPTED_WAIT{300};
 
  private:
   ConsoleWriter& console_;

@@ -30,8 +30,9 @@ std::optional<std::size_t> canaryCount(const char* text) {
   return n <= MAX_CANARIES ? std::optional(n) : std::nullopt;
 }
 
-// A refused line still honours -e among the options after the refused one.
-CommandLine refuse(CommandLine line, EntryAction action, int next, int argc,
+// An option that acts where it stands (-h, -m, -d), and a refused line,
+// still honour -e among the options after it: -e counts wherever it stands.
+CommandLine actNow(CommandLine line, EntryAction action, int next, int argc,
                    const char* const* argv) {
   line.action = action;
   for (int i = next; i < argc; ++i) {
@@ -75,25 +76,22 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (is(arg, "-h") || is(arg, "--help")) {
-      line.action = EntryAction::usage;
-      return line;
+      return actNow(std::move(line), EntryAction::usage, i + 1, argc, argv);
     }
     if (is(arg, "--version")) {
       line.action = EntryAction::version;
       return line;
     }
     if (is(arg, "-m")) {
-      line.action = EntryAction::manual;
-      return line;
+      return actNow(std::move(line), EntryAction::manual, i + 1, argc, argv);
     }
     if (is(arg, "-d")) {
-      line.action = EntryAction::discovery;
-      return line;
+      return actNow(std::move(line), EntryAction::discovery, i + 1, argc, argv);
     }
     if (is(arg, "-ip")) {
       auto addresses = ++i < argc ? parseAddressList(argv[i]) : std::nullopt;
       if (!addresses) {
-        return refuse(std::move(line), EntryAction::addressError, i + 1, argc, argv);
+        return actNow(std::move(line), EntryAction::addressError, i + 1, argc, argv);
       }
       settings.driveAddresses = std::move(*addresses);
       settings.addressList = std::strchr(argv[i], ',') != nullptr;
@@ -107,20 +105,20 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
     settings.retryOptions.emplace_back(arg);
     if (is(arg, "-r")) {
       if (++i >= argc) {
-        return refuse(std::move(line), EntryAction::recordNameError, i, argc, argv);
+        return actNow(std::move(line), EntryAction::recordNameError, i, argc, argv);
       }
       settings.recordPath = argv[i];
       settings.retryOptions.emplace_back(argv[i]);
     } else if (is(arg, "-fp")) {
       if (++i >= argc) {
-        return refuse(std::move(line), EntryAction::fileNameError, i, argc, argv);
+        return actNow(std::move(line), EntryAction::fileNameError, i, argc, argv);
       }
       settings.firmwarePath = argv[i];
       settings.retryOptions.emplace_back(argv[i]);
     } else if (is(arg, "-c")) {
       const auto count = ++i < argc ? canaryCount(argv[i]) : std::nullopt;
       if (!count) {
-        return refuse(std::move(line), EntryAction::canaryCountError, i + 1, argc, argv);
+        return actNow(std::move(line), EntryAction::canaryCountError, i + 1, argc, argv);
       }
       settings.canaries = *count;
       settings.retryOptions.emplace_back(argv[i]);
@@ -133,7 +131,7 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
     } else if (is(arg, "-v")) {
       settings.mode = RunMode::verify;
     } else {
-      return refuse(std::move(line), EntryAction::unknownArgument, i + 1, argc, argv);
+      return actNow(std::move(line), EntryAction::unknownArgument, i + 1, argc, argv);
     }
   }
   line.action = EntryAction::session;

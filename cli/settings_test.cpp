@@ -88,8 +88,9 @@ TEST(SettingsTest, DrivesAndRecordFile) {
   }
 }
 
-// -s, -c N and -e; a refused line still honours -e after the refused
-// option, but not inside a value another option took.
+// -s, -c N and -e; -e counts wherever it stands, also after a refused
+// option or one that acts at once (-h, -d), but not inside a value another
+// option took.
 TEST(SettingsTest, SkipCanariesAndOutcomeStatus) {
   const struct {
     const char* args;
@@ -116,7 +117,10 @@ TEST(SettingsTest, SkipCanariesAndOutcomeStatus) {
       {"-r -e", EntryAction::session, false, 0, false},  // a record file called -e
       {"-bogus -fp -e", EntryAction::unknownArgument, false, 0, false},
       {"-e -fp", EntryAction::fileNameError, false, 0, true},
-      {"-h -e", EntryAction::usage, false, 0, false},
+      {"-h -e", EntryAction::usage, false, 0, true},
+      {"-d -e", EntryAction::discovery, false, 0, true},
+      {"-e -d", EntryAction::discovery, false, 0, true},
+      {"-d -r -e", EntryAction::discovery, false, 0, false},
   };
   for (const auto& c : cases) {
     const CommandLine line = readArgs(c.args);
@@ -124,8 +128,9 @@ TEST(SettingsTest, SkipCanariesAndOutcomeStatus) {
     EXPECT_EQ(line.settings.skipCurrent, c.skip) << c.args;
     EXPECT_EQ(line.settings.canaries, c.canaries) << c.args;
     EXPECT_EQ(line.settings.outcomeStatus, c.outcome) << c.args;
-    EXPECT_EQ(refusedCommandLine(line.action),
-              c.action != EntryAction::session && c.action != EntryAction::usage)
+    EXPECT_EQ(refusedCommandLine(line.action), c.action != EntryAction::session &&
+                                                   c.action != EntryAction::usage &&
+                                                   c.action != EntryAction::discovery)
         << c.args;
   }
 }

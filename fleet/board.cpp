@@ -126,9 +126,10 @@ void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
   }
 }
 
-void DriveBoard::notStarted(std::size_t drive) {
+void DriveBoard::notStarted(std::size_t drive, HeldBack why) {
   DriveState& state = drives_.at(drive);
   state.result = DriveResult::notStarted;
+  state.heldBack = why;
   state.finishedAt = std::chrono::system_clock::now();
   changed(drive, true);
   if (listener_.ended) {

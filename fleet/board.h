@@ -32,9 +32,10 @@ class DriveBoard : public SessionObserver {
 
   const std::vector<DriveState>& drives() const { return drives_; }
 
-  // -c: drive number `drive` was left untouched because a canary failed; it
-  // ends as not started, and the listener is told as for a drive that ended.
-  void notStarted(std::size_t drive);
+  // -c: drive number `drive` was left untouched (a canary failed, or the
+  // run was stopped during the canaries); it ends as not started, and the
+  // listener is told as for a drive that ended.
+  void notStarted(std::size_t drive, HeldBack why);
 
   void stageStarted(std::uint32_t drive, Stage stage) override;
   void countdown(std::uint32_t drive, int count) override;

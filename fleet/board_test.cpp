@@ -137,10 +137,10 @@ TEST(DriveBoardTest, NotStartedAndTheWholeIdentity) {
   identity.vinNumber[0] = 'V';
   f.board.identityReceived(FIRST, identity);
   f.board.finished(FIRST, SessionResult::failed);
-  f.board.notStarted(1);
+  f.board.notStarted(1, HeldBack::canaryFailed);
   EXPECT_EQ(f.log.back(), "6 ended");
   EXPECT_EQ(f.board.drives()[1].result, DriveResult::notStarted);
-  EXPECT_EQ(resultText(f.board.drives()[1]), "not started");
+  EXPECT_EQ(resultText(f.board.drives()[1]), "not started (a canary failed)");
   ASSERT_TRUE(f.board.drives()[0].identity.has_value());
   EXPECT_EQ(f.board.drives()[0].identity->buildNumber, 12);
   EXPECT_EQ(f.board.drives()[0].identity->vinNumber[0], 'V');

@@ -46,16 +46,18 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
   } else {
     runDrives(all.first(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
     const auto& first = board.drives();
-    // Stopped by the user during the canaries, the others are interrupted
-    // before their first send, as the run was.
-    if (std::all_of(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(canaries),
-                    driveSucceeded) ||
-        transport.stopRequested()) {
+    // Stopped by the user during the canaries, or a canary failed: no
+    // datagram goes to the others, and they say why.
+    if (transport.stopRequested()) {
+      for (std::size_t i = canaries; i < all.size(); ++i) {
+        board.notStarted(i, HeldBack::interrupted);
+      }
+    } else if (std::all_of(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(canaries),
+                           driveSucceeded)) {
       runDrives(all.subspan(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
     } else {
-      // A canary failed: no datagram goes to the others.
       for (std::size_t i = canaries; i < all.size(); ++i) {
-        board.notStarted(i);
+        board.notStarted(i, HeldBack::canaryFailed);
       }
     }
   }

@@ -107,9 +107,10 @@ TEST(FleetRunTest, CanariesFirst) {
   }
 }
 
-// Stopped by the user during the canaries, the drives after them are
-// interrupted before their first send, not called not started.
-TEST(FleetStopTest, AStopDuringTheCanariesInterruptsEveryDrive) {
+// Stopped by the user during the canaries, the drives after them get no
+// datagram: not started, as the run was interrupted, not a stage they never
+// entered.
+TEST(FleetStopTest, AStopDuringTheCanariesStartsNoOtherDrive) {
   const FirmwareImage image = makeImage(FILE_BYTES);
   Network net;
   net.stopAt = std::chrono::milliseconds(2900);  // the canary is programming
@@ -127,14 +128,15 @@ TEST(FleetStopTest, AStopDuringTheCanariesInterruptsEveryDrive) {
   ASSERT_TRUE(end.drives[0].failure);
   EXPECT_EQ(end.drives[0].failure->stage, Stage::programming);
   EXPECT_TRUE(end.drives[0].failure->imageIncomplete);
-  EXPECT_EQ(end.drives[1].result, DriveResult::interrupted);
-  ASSERT_TRUE(end.drives[1].failure);
-  EXPECT_FALSE(end.drives[1].failure->imageIncomplete);
+  EXPECT_EQ(end.drives[1].result, DriveResult::notStarted);
+  EXPECT_EQ(end.drives[1].heldBack, HeldBack::interrupted);
+  EXPECT_FALSE(end.drives[1].failure);
   for (const fake::Sent& s : net.log) {
     EXPECT_EQ(s.to, fake::DRIVE) << "a send to the drive after the canary";
     EXPECT_LE(s.at, std::chrono::milliseconds(2900));
   }
-  EXPECT_NE(console.find("2 drives: 2 interrupted\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("not started (interrupted)"), std::string::npos) << console;
+  EXPECT_NE(console.find("2 drives: 1 interrupted, 1 not started\n"), std::string::npos) << console;
   EXPECT_NE(console.find("Retry the failed drives: tovrin -ip 10.0.0.5,10.0.0.6\n"),
             std::string::npos)
       << console;

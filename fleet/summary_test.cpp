@@ -92,8 +92,14 @@ TEST(SummaryTest, InterruptedDrivesAreCounted) {
   const std::vector<DriveState> drives = {drive(0x0A000005, DriveResult::programmed, 15749),
                                           partial, connecting};
   EXPECT_EQ(resultText(partial),
-            "interrupted at programming, block 12: partial image, program it again");
+            "interrupted at programming, block 12: the drive holds part of the image, program it "
+            "again");
   EXPECT_EQ(resultText(connecting), "interrupted at connection");
+  DriveState silent = drive(0x0A000008, DriveResult::failed, 4000);
+  silent.failure = Failure{Stage::programming, 40, FailureReason::noAnswer, 0, true};
+  EXPECT_EQ(resultText(silent),
+            "failed at programming, block 41: no answer: the drive holds part of the image, "
+            "program it again");
   EXPECT_EQ(countLine(drives), "3 drives: 1 programmed and verified, 2 interrupted\n");
   EXPECT_FALSE(allSucceeded(drives));
 }

@@ -189,7 +189,8 @@ Stop stopOf(const DriveState& drive) {
   Stop stop;
   const bool cut = drive.result == DriveResult::interrupted || drive.result == DriveResult::running;
   if (drive.result == DriveResult::notStarted) {
-    stop.reason = jsonString("canary-failed");
+    stop.reason =
+        jsonString(drive.heldBack == HeldBack::interrupted ? "interrupted" : "canary-failed");
     stop.message = true;
   }
   if (drive.result != DriveResult::failed && !cut) {

@@ -25,7 +25,13 @@ enum class DriveResult : std::uint8_t {
   failed,
   current,      // -s: already held the file's firmware; verified and rebooted
   interrupted,  // the run was interrupted before the drive's session ended
-  notStarted,   // -c: a canary failed, so the drive was never touched
+  notStarted,   // -c: never touched, as a canary failed or the run was stopped first
+};
+
+// Why a drive was never started (DriveResult::notStarted).
+enum class HeldBack : std::uint8_t {
+  canaryFailed,  // -c: a canary did not succeed
+  interrupted,   // the run was stopped before the drive's turn
 };
 
 struct DriveState {
@@ -35,6 +41,7 @@ struct DriveState {
   std::size_t blocksDone = 0;
   std::size_t blockCount = 0;
   DriveResult result = DriveResult::running;
+  HeldBack heldBack = HeldBack::canaryFailed;  // of a drive not started
   // Where and why a failed or interrupted drive stopped.
   std::optional<Failure> failure;
   // From the drive's identity, once it was read.

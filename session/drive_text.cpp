@@ -71,6 +71,10 @@ std::string resultText(const DriveState& drive) {
   if (drive.result == DriveResult::current) {
     return std::string(resultPhrase(drive.result)) + ", rebooted";
   }
+  if (drive.result == DriveResult::notStarted) {
+    return std::string(resultPhrase(drive.result)) +
+           (drive.heldBack == HeldBack::interrupted ? " (interrupted)" : " (a canary failed)");
+  }
   if (drive.result != DriveResult::failed && drive.result != DriveResult::interrupted) {
     return resultPhrase(drive.result);
   }
@@ -84,10 +88,13 @@ std::string resultText(const DriveState& drive) {
     // Counted from 1, as the one-drive console counts them.
     text += ", block " + std::to_string(*drive.failure->block + 1);
   }
-  if (interrupted) {
-    return text + (drive.failure->imageIncomplete ? ": partial image, program it again" : "");
+  if (!interrupted) {
+    text += ": " + reasonText(*drive.failure);
   }
-  return text + ": " + reasonText(*drive.failure);
+  if (drive.failure->imageIncomplete) {
+    text += std::string(": ") + PARTIAL_IMAGE_TEXT;
+  }
+  return text;
 }
 
 std::string secondsText(std::chrono::milliseconds time) {

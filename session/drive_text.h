@@ -23,13 +23,18 @@ std::string reasonText(const Failure& failure);
 // "failed", "interrupted", "not started", "unfinished".
 const char* resultPhrase(DriveResult result);
 
+// Said of a drive that took blocks and did not confirm its reboot, on the
+// one-drive console and in the several-drives table alike.
+inline constexpr const char* PARTIAL_IMAGE_TEXT =
+    "the drive holds part of the image, program it again";
+
 // The result in words: "programmed and verified", "already current,
 // rebooted", "digest equal", "digest differs", "identity read", "not
-// started", "running", for a failed drive "failed at programming, block 11:
-// no answer" (the block in flight counted from 1; none when no block was in
-// flight), and for an interrupted one "interrupted at programming, block
-// 11", followed by ": partial image, program it again" when it holds part
-// of an image.
+// started (a canary failed)" or "not started (interrupted)", "running", for
+// a failed drive "failed at programming, block 11: no answer" (the block in
+// flight counted from 1; none when no block was in flight), and for an
+// interrupted one "interrupted at programming, block 11"; a drive that
+// holds part of an image gets ": " and PARTIAL_IMAGE_TEXT after that.
 std::string resultText(const DriveState& drive);
 
 // Tenths of a second: "15.7 s".
