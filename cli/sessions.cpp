@@ -24,12 +24,26 @@
 
 namespace {
 
+// The outcome of drives that ended so: done when every one did all the run
+// asked; refused when nothing was sent to any, as -ip named only this PC,
+// multicast or reserved addresses (the command line alone is at fault).
+RunOutcome outcomeOf(const std::vector<DriveState>& drives, bool recorded) {
+  if (allSucceeded(drives) && recorded) {
+    return RunOutcome::done;
+  }
+  const bool addressesRefused =
+      !drives.empty() && std::all_of(drives.begin(), drives.end(), [](const DriveState& d) {
+        return d.failure && (d.failure->reason == FailureReason::ownAddress ||
+                             d.failure->reason == FailureReason::notUnicast);
+      });
+  return addressesRefused ? RunOutcome::refused : RunOutcome::failed;
+}
+
 // One drive, with the one-drive console texts; with -r the
-// drive's record is written when its session ends. True when the drive did
-// all the run asked.
-bool runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& drives,
-                 const RunInfo& info, const FirmwareImage* image, ConsoleReporter& reporter,
-                 Link& link, RecordFile* records, RunOutput& out) {
+// drive's record is written when its session ends.
+RunOutcome runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& drives,
+                       const RunInfo& info, const FirmwareImage* image, ConsoleReporter& reporter,
+                       Link& link, RecordFile* records, RunOutput& out) {
   bool recorded = true;
   DriveBoard board(drives, info.mode, [&link] { return link.now(); },
                    {{}, [&](const DriveState& drive) {
@@ -42,7 +56,7 @@ bool runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& 
   if (!recorded) {
     out.write("\nERROR: The run record could not be written");
   }
-  return allSucceeded(board.drives()) && recorded;
+  return outcomeOf(board.drives(), recorded);
 }
 
 // -u with several drives: each drive's identity as a one-drive run shows
@@ -125,8 +139,7 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
   const FirmwareImage* image = settings.mode == RunMode::identity ? nullptr : &load.image;
   RecordFile* recordFile = records ? &*records : nullptr;
   if (!end.several) {
-    const bool done = runOneDrive(settings, drives, info, image, reporter, link, recordFile, out);
-    end.outcome = done ? RunOutcome::done : RunOutcome::failed;
+    end.outcome = runOneDrive(settings, drives, info, image, reporter, link, recordFile, out);
     return end;
   }
   bool recordsLost = false;
@@ -164,7 +177,9 @@ SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, c
     out.write(leftOutLine(leftOut));
   }
   // Records that could not all be written, or drives left out, fail the run.
-  end.outcome = allSucceeded(ended.drives) && !recordsLost && leftOut.empty() ? RunOutcome::done
-                                                                              : RunOutcome::failed;
+  end.outcome = outcomeOf(ended.drives, !recordsLost);
+  if (!leftOut.empty()) {
+    end.outcome = RunOutcome::failed;
+  }
   return end;
 }

@@ -295,8 +295,9 @@ TEST(FleetOptions, SkipOnlyWhatTheDriveConfirms) {
   }
 }
 
-// -e on each outcome of one drive, and the statuses without it. D0 holds
-// nothing, D1 the file, D2 refuses everything.
+// -e on each outcome of one drive (and of lists of addresses that are no
+// drive's), and the statuses without it. D0 holds nothing, D1 the file, D2
+// refuses everything.
 TEST(FleetOptions, OutcomeStatusOfOneDrive) {
   DriveLan lan(threeDrives("--drive D1 --holds fw.bin --drive D2 --status 0"));
   ASSERT_TRUE(lan.ready);
@@ -319,6 +320,10 @@ TEST(FleetOptions, OutcomeStatusOfOneDrive) {
       {"-ip D0 -u -c 0", 1, "ERROR : Check canary count"},
       {"-ip D0 -u -bogus -e", 2, "COMMAND :"},
       {"-ip D0 -u -e -ip 10.0.0.300", 2, "ERROR : Check ip address"},
+      // addresses that no drive can have: nothing is sent, the command line is at fault
+      {"-ip HOST -e -u", 2, "is an address of this PC, not of a drive"},
+      {"-ip 224.0.0.1 -e -fp fw.bin", 2, "is a multicast address, not of a drive"},
+      {"-ip 240.0.0.1,224.0.0.1 -e -u", 2, "240.0.0.1 "},
   };
   for (const auto& c : cases) {
     const ProcessResult r = lan.run(c.args);
