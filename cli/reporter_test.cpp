@@ -19,11 +19,11 @@ std::string console(RunMode mode, const std::function<void(ConsoleReporter&)>& a
                     bool terminal = false) {
   std::string text;
   {
-    ConsoleWriter console([&text](std::string_view written) {
+    ConsoleWriter writer([&text](std::string_view written) {
       text += written;
       return true;
     });
-    RunOutput out(console);
+    RunOutput out(writer);
     {
       ConsoleReporter reporter(out, mode);
       act(reporter);

