@@ -91,16 +91,34 @@ void expectRun(const std::vector<std::string>& args, const std::string& text) {
   EXPECT_EQ(r.err, "") << testing::PrintToString(args);
 }
 
-// No arguments, -h, and arguments that are no option show the usage with the
-// address set before them, not after.
+// No arguments and -h show the usage with the address set before them, not
+// after; an argument that is no option shows it too, followed by a line that
+// names the argument.
 TEST(CliTest, Usage) {
-  for (const char* args : {"", "-h", "--help", "-H", "--HELP", "--help=1", "--h", "-IP 10.0.0.1",
-                           "fw.bin", "-uv", "-u -x", "-fp fw.bin -v extra", "-h -ip 10.1.2.3"}) {
+  for (const char* args : {"", "-h", "--help", "-h -ip 10.1.2.3"}) {
     expectRun(words(args), usage("192.168.124.120"));
   }
-  expectRun({""}, usage("192.168.124.120"));
+  const struct {
+    std::vector<std::string> args;
+    const char* named;
+  } strangers[] = {
+      {words("-H"), "-H"},
+      {words("--HELP"), "--HELP"},
+      {words("--help=1"), "--help=1"},
+      {words("--h"), "--h"},
+      {words("-IP 10.0.0.1"), "-IP"},
+      {words("fw.bin"), "fw.bin"},
+      {words("-uv"), "-uv"},
+      {words("-u -x"), "-x"},
+      {words("-fp fw.bin -v extra"), "extra"},
+      {{""}, ""},
+  };
+  for (const auto& c : strangers) {
+    expectRun(c.args, usage("192.168.124.120") + "ERROR: Argument not understood: " + c.named);
+  }
   expectRun(words("-ip 10.1.2.3 -h"), usage("10.1.2.3"));
-  expectRun(words("-ip 10.0.0.7 -u -bogus"), usage("10.0.0.7"));
+  expectRun(words("-ip 10.0.0.7 -u -bogus"),
+            usage("10.0.0.7") + "ERROR: Argument not understood: -bogus");
   expectRun(words("-ip 0x0a.0.0.1 -h"), usage("10.0.0.1"));
   expectRun(words("-ip 1.2.3.4 -ip 5.6.7.8 -h"), usage("5.6.7.8"));
   expectRun(words("-ip 10.0.0.9 --help -ip 10.0.0.1"), usage("10.0.0.9"));

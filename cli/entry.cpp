@@ -45,15 +45,7 @@ int sessionsStatus(const RunSettings& settings, const SessionsEnd& end) {
 
 }  // namespace
 
-int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
-  const CommandLine line = readCommandLine(argc, argv);
-  if (line.action == EntryAction::version) {
-    std::printf("tovrin %s\n", TOVRIN_VERSION);
-    return VERSION_EXIT_STATUS;
-  }
-  initStandardOutput();
-  ConsoleWriter console;
-  RunOutput out(console);
+int dispatch(const CommandLine& line, RunOutput& out, const NetworkActions& network) {
   printBanner(out);
   const bool outcome = line.settings.outcomeStatus;
   int status = EXIT_STATUS;
@@ -65,45 +57,57 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
   switch (line.action) {
     case EntryAction::bareUsage:
     case EntryAction::usage:
+      printUsage(out, line.settings.driveAddresses.front());
+      break;
     case EntryAction::unknownArgument:
       printUsage(out, line.settings.driveAddresses.front());
+      printNotUnderstood(out, line.refusal);
       break;
     case EntryAction::manual:
       printManual(out);
       break;
-    case EntryAction::discovery: {
-      const FoundDrives found = discoverOnConsole(out, interrupts);
-      if (interrupts.requested()) {
-        out.write(DISCOVERY_INTERRUPTED);
-        break;
-      }
-      if (!found.leftOut.empty()) {
-        out.write(leftOutLine(found.leftOut));
-      }
-      if (outcome && found.drives.empty()) {
+    case EntryAction::discovery:
+      if (!network.discovery() && outcome) {
         status = FAILED_STATUS;
       }
       break;
-    }
-    case EntryAction::addressError:
-      out.write("\nERROR : Check ip address");
-      break;
-    case EntryAction::fileNameError:
-      out.write("\nERROR: You must specify file name");
-      break;
-    case EntryAction::recordNameError:
-      out.write("\nERROR: You must specify record file name");
-      break;
-    case EntryAction::canaryCountError:
-      out.write("\nERROR : Check canary count");
+    case EntryAction::refused:
+      out.write(line.refusal);
       break;
     case EntryAction::session:
-      status =
-          sessionsStatus(line.settings, runSessions(line.settings, out, argc, argv, interrupts));
+      status = sessionsStatus(line.settings, network.sessions());
       break;
     case EntryAction::version:
-      break;  // returned above, before the banner
+      break;  // printed by the entry, before the banner
   }
+  return status;
+}
+
+int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
+  const CommandLine line = readCommandLine(argc, argv);
+  if (line.action == EntryAction::version) {
+    std::printf("tovrin %s\n", TOVRIN_VERSION);
+    return VERSION_EXIT_STATUS;
+  }
+  initStandardOutput();
+  ConsoleWriter console;
+  RunOutput out(console);
+  const NetworkActions network{
+      .discovery =
+          [&] {
+            const FoundDrives found = discoverOnConsole(out, interrupts);
+            if (interrupts.requested()) {
+              out.write(DISCOVERY_INTERRUPTED);
+              return true;
+            }
+            if (!found.leftOut.empty()) {
+              out.write(leftOutLine(found.leftOut));
+            }
+            return !found.drives.empty();
+          },
+      .sessions = [&] { return runSessions(line.settings, out, argc, argv, interrupts); },
+  };
+  const int status = dispatch(line, out, network);
   out.endRun(standardOutputIsTerminal(), [&interrupts] { return interrupts.requested(); });
   return status;
 }

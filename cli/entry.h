@@ -1,7 +1,25 @@
 // The process entry: banner, options, and the one thing the run does.
 #pragma once
 
+#include <functional>
+
+#include "cli/run_output.h"
+#include "cli/sessions.h"
+#include "cli/settings.h"
 #include "platform/interrupt.h"
+
+// What a command line does on the network, handed to dispatch: discovery
+// on the console (true when a drive answered, or the user stopped it) and
+// the sessions.
+struct NetworkActions {
+  std::function<bool()> discovery;
+  std::function<SessionsEnd()> sessions;
+};
+
+// Does what the command line asks, after the banner, all but --version
+// (which the entry prints before any banner): the usage text, the manual, a
+// refusal's message, discovery or the sessions. Returns the exit status.
+int dispatch(const CommandLine& line, RunOutput& out, const NetworkActions& network);
 
 // The whole process: prints the banner, reads the command line, does what it
 // asks and returns the exit status: without -e, 1 on every path but

@@ -3,10 +3,11 @@
 // The input is an argument vector: its bytes split at every zero byte into
 // arguments (so "-ip\0" "10.0.0.5\0" "-u" is three arguments). Each argument
 // lives in a heap block of its exact size, so reading past its terminator is
-// caught. The options are read as the process entry reads them, and the text
-// that the entry would print for the outcome is printed (to /dev/null): every
-// outcome must return here, none may crash, and an accepted address must be
-// one the reader can produce.
+// caught. The options are read as the process entry reads them, and the
+// entry's own dispatch prints what it would (to a writer that keeps
+// nothing), with the network left out: every outcome must return here, none
+// may crash, every refusal must say why, and an accepted address must be one
+// the reader can produce.
 //
 // fuzz-options: -max_len=512
 #include <algorithm>
@@ -19,7 +20,7 @@
 #include <vector>
 
 #include "cli/address_list.h"
-#include "cli/fixed_texts.h"
+#include "cli/entry.h"
 #include "cli/run_output.h"
 #include "cli/settings.h"
 #include "protocol/address.h"
@@ -65,40 +66,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   argv.push_back(nullptr);
 
   const CommandLine line = readCommandLine(static_cast<int>(storage.size()), argv.data());
-  ConsoleWriter console([](std::string_view) { return true; });
-  RunOutput out(console);
-  switch (line.action) {
-    case EntryAction::bareUsage:
-    case EntryAction::usage:
-    case EntryAction::unknownArgument:
-      printUsage(out, line.settings.driveAddresses.front());
-      break;
-    case EntryAction::manual:
-      printManual(out);
-      break;
-    case EntryAction::session: {
-      // Every drive once, none of them "not an address", at most the bound.
-      const auto& drives = line.settings.driveAddresses;
-      std::vector<std::uint32_t> sorted(drives.begin(), drives.end());
-      std::sort(sorted.begin(), sorted.end());
-      if (drives.empty() || drives.size() > MAX_DRIVES ||
-          std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end() ||
-          std::find(drives.begin(), drives.end(), ADDRESS_NONE) != drives.end() ||
-          line.settings.mode > RunMode::verify) {
-        std::abort();
-      }
-      break;
-    }
-    case EntryAction::discovery:
-    case EntryAction::addressError:
-    case EntryAction::fileNameError:
-    case EntryAction::recordNameError:
-    case EntryAction::canaryCountError:
-    case EntryAction::version:
-      break;
-  }
   if (line.action == EntryAction::bareUsage && size != 0) {
     std::abort();  // only the empty command line is bare
+  }
+  if (line.action == EntryAction::refused && line.refusal.empty()) {
+    std::abort();  // every refusal says why
+  }
+  // The sessions' settings: every drive once, none of them "not an
+  // address", at most the bound; nothing goes to the network.
+  const NetworkActions network{
+      .discovery = [] { return true; },
+      .sessions =
+          [&line] {
+            const auto& drives = line.settings.driveAddresses;
+            std::vector<std::uint32_t> sorted(drives.begin(), drives.end());
+            std::sort(sorted.begin(), sorted.end());
+            if (drives.empty() || drives.size() > MAX_DRIVES ||
+                std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end() ||
+                std::find(drives.begin(), drives.end(), ADDRESS_NONE) != drives.end() ||
+                line.settings.mode > RunMode::verify) {
+              std::abort();
+            }
+            return SessionsEnd{};
+          },
+  };
+  if (line.action != EntryAction::version) {
+    ConsoleWriter console([](std::string_view) { return true; });
+    RunOutput out(console);
+    dispatch(line, out, network);
   }
   return 0;
 }

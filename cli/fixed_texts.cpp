@@ -1,5 +1,6 @@
 #include "cli/fixed_texts.h"
 
+#include "cli/settings.h"
 #include "protocol/value_text.h"
 #include "tovrin_version.h"
 
@@ -23,27 +24,41 @@ void printBanner(RunOutput& out) {
 
 void printUsage(RunOutput& out, std::uint32_t ip) {
   out.write("COMMAND : Tovrin.exe [-h] | [-m] | [-d] | [-ip] (([-fp] | [-v]) | [-u]) \n");
-  out.write("Tovrin Info Options  -\r\n");
-  out.write("  -h : Help Menu\n");
-  out.write("  -m : Manual\n");
-  out.write("  -d : Discover IP address of the drive's on the LAN\n");
-  out.write("Programming Options -\n");
-  out.format("  -ip : IP address of the drive     [OPTIONAL : Default ip = %s ]\n",
-             addressText(ip).c_str());
-  out.write("  -fp : Firmware path               [MANDATORY]\n");
-  out.write("  -v : Only verify firmware         [OPTIONAL]\n");
-  out.write("  -u : Display Unit Identity        [OPTIONAL]\n");
-  // The options that came after the ones above, in the same style.
-  out.write("More Info Options -\n");
-  out.write("  --help : Help Menu\n");
-  out.write("  --version : Version of the loader\n");
-  out.write("Several Drives Options -\n");
-  out.write("  -ip : Addresses a,b,... of drives [OPTIONAL : At most 100 drives ]\n");
-  out.write("  -a : Every drive found on the LAN [OPTIONAL]\n");
-  out.write("  -c N : First N drives as canaries [OPTIONAL : N = 1 to 100 ]\n");
-  out.write("  -s : Skip drives already current  [OPTIONAL]\n");
-  out.write("  -e : Exit status tells the result [OPTIONAL : 0 done, 1 failed, 2 refused ]\n");
-  out.write("  -r : Run record file (JSON lines) [OPTIONAL]\n");
+  // Each section's heading, then the lines of its options; the sections
+  // after the first two came with the options added later, in the same style.
+  const struct {
+    UsageSection section;
+    const char* heading;
+  } sections[] = {
+      {UsageSection::info, "Tovrin Info Options  -\r\n"},
+      {UsageSection::programming, "Programming Options -\n"},
+      {UsageSection::moreInfo, "More Info Options -\n"},
+      {UsageSection::severalDrives, "Several Drives Options -\n"},
+  };
+  for (const auto& [section, heading] : sections) {
+    out.write(heading);
+    for (const Option& option : commandLineOptions()) {
+      for (const UsageLine& line : option.usage) {
+        if (line.text == nullptr || line.section != section) {
+          continue;
+        }
+        // The default drive address, where the line shows it.
+        const std::string_view text = line.text;
+        const std::size_t at = text.find("%s");
+        if (at == std::string_view::npos) {
+          out.write(text);
+        } else {
+          out.write(text.substr(0, at));
+          out.write(addressText(ip));
+          out.write(text.substr(at + 2));
+        }
+      }
+    }
+  }
+}
+
+void printNotUnderstood(RunOutput& out, const std::string& argument) {
+  out.write("ERROR: Argument not understood: " + argument);
 }
 
 void printManual(RunOutput& out) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "cli/run_output.h"
 
@@ -11,6 +12,9 @@ void printBanner(RunOutput& out);
 
 // The usage text, showing ip (host byte order) as the drive's address.
 void printUsage(RunOutput& out, std::uint32_t ip);
+
+// After the usage text, the argument that is no option, named.
+void printNotUnderstood(RunOutput& out, const std::string& argument);
 
 // The manual shown on -m.
 void printManual(RunOutput& out);

@@ -8,10 +8,8 @@
 
 namespace {
 
-bool is(const char* arg, const char* option) { return std::strcmp(arg, option) == 0; }
-
-bool takesValue(const char* arg) {
-  return is(arg, "-ip") || is(arg, "-fp") || is(arg, "-r") || is(arg, "-c");
+bool is(const char* arg, const char* option) {
+  return option != nullptr && std::strcmp(arg, option) == 0;
 }
 
 // 1 to MAX_CANARIES in decimal digits, without a leading zero.
@@ -30,13 +28,130 @@ std::optional<std::size_t> canaryCount(const char* text) {
   return n <= MAX_CANARIES ? std::optional(n) : std::nullopt;
 }
 
-// An option that acts where it stands (-h, -m, -d), and a refused line,
-// still honour -e among the options after it: -e counts wherever it stands.
+bool setDrives(RunSettings& s, const char* value) {
+  auto addresses = parseAddressList(value);
+  if (!addresses) {
+    return false;
+  }
+  s.driveAddresses = std::move(*addresses);
+  s.addressList = std::strchr(value, ',') != nullptr;
+  s.everyDiscovered = false;
+  return true;
+}
+
+bool setCanaries(RunSettings& s, const char* value) {
+  const auto count = canaryCount(value);
+  if (count) {
+    s.canaries = *count;
+  }
+  return count.has_value();
+}
+
+using S = UsageSection;
+
+constexpr Option OPTIONS[] = {
+    {.name = "-h",
+     .otherName = "--help",
+     .acts = EntryAction::usage,
+     .usage = {{S::info, "  -h : Help Menu\n"}, {S::moreInfo, "  --help : Help Menu\n"}}},
+    {.name = "-m", .acts = EntryAction::manual, .usage = {{S::info, "  -m : Manual\n"}}},
+    {.name = "-d",
+     .acts = EntryAction::discovery,
+     .usage = {{S::info, "  -d : Discover IP address of the drive's on the LAN\n"}}},
+    {.name = "-ip",
+     .takesValue = true,
+     .repeatedOnRetry = false,
+     .apply = setDrives,
+     .refusal = "\nERROR : Check ip address",
+     .usage = {{S::programming,
+                "  -ip : IP address of the drive     [OPTIONAL : Default ip = %s ]\n"},
+               {S::severalDrives,
+                "  -ip : Addresses a,b,... of drives [OPTIONAL : At most 100 drives ]\n"}}},
+    {.name = "-fp",
+     .takesValue = true,
+     .apply =
+         [](RunSettings& s, const char* value) {
+           s.firmwarePath = value;
+           return true;
+         },
+     .refusal = "\nERROR: You must specify file name",
+     .usage = {{S::programming, "  -fp : Firmware path               [MANDATORY]\n"}}},
+    {.name = "-v",
+     .apply =
+         [](RunSettings& s, const char*) {
+           s.mode = RunMode::verify;
+           return true;
+         },
+     .usage = {{S::programming, "  -v : Only verify firmware         [OPTIONAL]\n"}}},
+    {.name = "-u",
+     .apply =
+         [](RunSettings& s, const char*) {
+           s.mode = RunMode::identity;
+           return true;
+         },
+     .usage = {{S::programming, "  -u : Display Unit Identity        [OPTIONAL]\n"}}},
+    {.name = "--version",
+     .acts = EntryAction::version,
+     .usage = {{S::moreInfo, "  --version : Version of the loader\n"}}},
+    {.name = "-a",
+     .repeatedOnRetry = false,
+     .apply =
+         [](RunSettings& s, const char*) {
+           s.everyDiscovered = true;
+           return true;
+         },
+     .usage = {{S::severalDrives, "  -a : Every drive found on the LAN [OPTIONAL]\n"}}},
+    {.name = "-c",
+     .takesValue = true,
+     .apply = setCanaries,
+     .refusal = "\nERROR : Check canary count",
+     .usage = {{S::severalDrives,
+                "  -c N : First N drives as canaries [OPTIONAL : N = 1 to 100 ]\n"}}},
+    {.name = "-s",
+     .apply =
+         [](RunSettings& s, const char*) {
+           s.skipCurrent = true;
+           return true;
+         },
+     .usage = {{S::severalDrives, "  -s : Skip drives already current  [OPTIONAL]\n"}}},
+    {.name = "-e",
+     .apply =
+         [](RunSettings& s, const char*) {
+           s.outcomeStatus = true;
+           return true;
+         },
+     .usage =
+         {{S::severalDrives,
+           "  -e : Exit status tells the result [OPTIONAL : 0 done, 1 failed, 2 refused ]\n"}}},
+    {.name = "-r",
+     .takesValue = true,
+     .apply =
+         [](RunSettings& s, const char* value) {
+           s.recordPath = value;
+           return true;
+         },
+     .refusal = "\nERROR: You must specify record file name",
+     .usage = {{S::severalDrives, "  -r : Run record file (JSON lines) [OPTIONAL]\n"}}},
+};
+
+const Option* optionNamed(const char* arg) {
+  for (const Option& option : OPTIONS) {
+    if (is(arg, option.name) || is(arg, option.otherName)) {
+      return &option;
+    }
+  }
+  return nullptr;
+}
+
+// An option that acts where it stands, and a refused line, still honour -e
+// among the options after it: -e counts wherever it stands, but not inside
+// a value another option took.
 CommandLine actNow(CommandLine line, EntryAction action, int next, int argc,
                    const char* const* argv) {
   line.action = action;
   for (int i = next; i < argc; ++i) {
-    if (takesValue(argv[i])) {
+    const Option* option = optionNamed(argv[i]);
+    if (option != nullptr && option->takesValue) {
       ++i;
     } else if (is(argv[i], "-e")) {
       line.settings.outcomeStatus = true;
@@ -47,12 +162,11 @@ CommandLine actNow(CommandLine line, EntryAction action, int next, int argc,
 
 }  // namespace
 
+std::span<const Option> commandLineOptions() { return OPTIONS; }
+
 bool refusedCommandLine(EntryAction action) {
   switch (action) {
-    case EntryAction::addressError:
-    case EntryAction::fileNameError:
-    case EntryAction::recordNameError:
-    case EntryAction::canaryCountError:
+    case EntryAction::refused:
     case EntryAction::unknownArgument:
       return true;
     case EntryAction::session:
@@ -68,70 +182,35 @@ bool refusedCommandLine(EntryAction action) {
 
 CommandLine readCommandLine(int argc, const char* const* argv) {
   CommandLine line;
-  RunSettings& settings = line.settings;
   if (argc < 2) {
     line.action = EntryAction::bareUsage;
     return line;
   }
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (is(arg, "-h") || is(arg, "--help")) {
-      return actNow(std::move(line), EntryAction::usage, i + 1, argc, argv);
-    }
-    if (is(arg, "--version")) {
-      line.action = EntryAction::version;
-      return line;
-    }
-    if (is(arg, "-m")) {
-      return actNow(std::move(line), EntryAction::manual, i + 1, argc, argv);
-    }
-    if (is(arg, "-d")) {
-      return actNow(std::move(line), EntryAction::discovery, i + 1, argc, argv);
-    }
-    if (is(arg, "-ip")) {
-      auto addresses = ++i < argc ? parseAddressList(argv[i]) : std::nullopt;
-      if (!addresses) {
-        return actNow(std::move(line), EntryAction::addressError, i + 1, argc, argv);
-      }
-      settings.driveAddresses = std::move(*addresses);
-      settings.addressList = std::strchr(argv[i], ',') != nullptr;
-      settings.everyDiscovered = false;
-      continue;
-    }
-    if (is(arg, "-a")) {
-      settings.everyDiscovered = true;
-      continue;
-    }
-    settings.retryOptions.emplace_back(arg);
-    if (is(arg, "-r")) {
-      if (++i >= argc) {
-        return actNow(std::move(line), EntryAction::recordNameError, i, argc, argv);
-      }
-      settings.recordPath = argv[i];
-      settings.retryOptions.emplace_back(argv[i]);
-    } else if (is(arg, "-fp")) {
-      if (++i >= argc) {
-        return actNow(std::move(line), EntryAction::fileNameError, i, argc, argv);
-      }
-      settings.firmwarePath = argv[i];
-      settings.retryOptions.emplace_back(argv[i]);
-    } else if (is(arg, "-c")) {
-      const auto count = ++i < argc ? canaryCount(argv[i]) : std::nullopt;
-      if (!count) {
-        return actNow(std::move(line), EntryAction::canaryCountError, i + 1, argc, argv);
-      }
-      settings.canaries = *count;
-      settings.retryOptions.emplace_back(argv[i]);
-    } else if (is(arg, "-s")) {
-      settings.skipCurrent = true;
-    } else if (is(arg, "-e")) {
-      settings.outcomeStatus = true;
-    } else if (is(arg, "-u")) {
-      settings.mode = RunMode::identity;
-    } else if (is(arg, "-v")) {
-      settings.mode = RunMode::verify;
-    } else {
+    const Option* option = optionNamed(arg);
+    if (option == nullptr) {
+      line.refusal = arg;
       return actNow(std::move(line), EntryAction::unknownArgument, i + 1, argc, argv);
+    }
+    if (option->acts != EntryAction::session) {
+      return actNow(std::move(line), option->acts, i + 1, argc, argv);
+    }
+    const char* value = nullptr;
+    if (option->takesValue) {
+      value = ++i < argc ? argv[i] : nullptr;
+      if (value == nullptr || !option->apply(line.settings, value)) {
+        line.refusal = option->refusal;
+        return actNow(std::move(line), EntryAction::refused, i + 1, argc, argv);
+      }
+    } else {
+      option->apply(line.settings, nullptr);
+    }
+    if (option->repeatedOnRetry) {
+      line.settings.retryOptions.emplace_back(arg);
+      if (value != nullptr) {
+        line.settings.retryOptions.emplace_back(value);
+      }
     }
   }
   line.action = EntryAction::session;

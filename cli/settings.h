@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -41,22 +42,21 @@ inline constexpr std::size_t MAX_CANARIES = 100;
 
 // What the command line asks for, once the options have been read.
 enum class EntryAction : std::uint8_t {
-  session,           // every argument read: run the sessions
-  bareUsage,         // no argument at all
-  usage,             // -h or --help
-  version,           // --version
-  manual,            // -m
-  discovery,         // -d
-  addressError,      // -ip without a valid address
-  fileNameError,     // -fp as the last argument
-  recordNameError,   // -r as the last argument
-  canaryCountError,  // -c without a count of 1 to 100
-  unknownArgument,   // an argument that is no option: the usage text
+  session,          // every argument read: run the sessions
+  bareUsage,        // no argument at all
+  usage,            // -h or --help
+  version,          // --version
+  manual,           // -m
+  discovery,        // -d
+  refused,          // an option's value is missing or bad: its message
+  unknownArgument,  // an argument that is no option: the usage text and its name
 };
 
 struct CommandLine {
   EntryAction action = EntryAction::session;
   RunSettings settings;  // as far as the options were read
+  // refused: the option's message; unknownArgument: the argument.
+  std::string refusal;
 };
 
 // True when the command line was refused: a bad or missing option value,
@@ -64,6 +64,40 @@ struct CommandLine {
 bool refusedCommandLine(EntryAction action);
 
 // Reads the arguments left to right, up to the first option that acts (or
-// the end). argv[0] is not examined. When the line is refused, -e still
-// counts wherever it stands among the options after the refused one.
+// the end). argv[0] is not examined. -e counts wherever it stands, also
+// after an option that acts or was refused.
 CommandLine readCommandLine(int argc, const char* const* argv);
+
+// The usage text's sections, in the order it shows them.
+enum class UsageSection : std::uint8_t { info, programming, moreInfo, severalDrives };
+
+// A line of the usage text: its section and text, with the run's default
+// drive address in place of "%s" where it has one.
+struct UsageLine {
+  UsageSection section = UsageSection::info;
+  const char* text = nullptr;  // null: no line
+};
+
+// Every option of the command line, once: its names, whether it takes the
+// next argument as its value, how it applies, and its usage lines (an
+// option may show in two sections).
+struct Option {
+  const char* name = nullptr;
+  const char* otherName = nullptr;
+  bool takesValue = false;
+  // The line that retries some drives repeats it (not -ip or -a, which
+  // chose the drives).
+  bool repeatedOnRetry = true;
+  // An option that acts where it stands (-h, -m, -d, --version): what it
+  // does; session for one that only sets something.
+  EntryAction acts = EntryAction::session;
+  // Sets what the option sets from its value (null without one); false
+  // when the value is refused.
+  bool (*apply)(RunSettings& settings, const char* value) = nullptr;
+  // The message for a missing or refused value.
+  const char* refusal = nullptr;
+  UsageLine usage[2] = {};
+};
+
+// The options, in the order the usage text lists them within a section.
+std::span<const Option> commandLineOptions();

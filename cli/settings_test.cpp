@@ -44,7 +44,7 @@ TEST(SettingsTest, SettingsAndActions) {
       {"-ip 10.1.2.3 -d -bogus", EntryAction::discovery, 0x0A010203u, "", RunMode::program},
       {"-u -d -ip 10.0.0.1", EntryAction::discovery, defaultIp, "", RunMode::identity},
       // zero-padded parts would be octal: refused; hexadecimal and 0 stay
-      {"-ip 192.168.001.010", EntryAction::addressError, defaultIp, "", RunMode::program},
+      {"-ip 192.168.001.010", EntryAction::refused, defaultIp, "", RunMode::program},
       {"-ip 0x0a.0.0.1 -u", EntryAction::session, 0x0A000001u, "", RunMode::identity},
       {"-ip 0.0.0.0", EntryAction::session, 0, "", RunMode::program},
   };
@@ -72,12 +72,12 @@ TEST(SettingsTest, DrivesAndRecordFile) {
       {"-ip 10.0.0.5,10.0.0.6 -a", EntryAction::session, {0x0A000005, 0x0A000006}, true, ""},
       {"-a -ip 10.0.0.7", EntryAction::session, {0x0A000007}, false, ""},
       // any bad element refuses the list, a zero-padded one included
-      {"-ip 10.0.0.5,10.0.0.300", EntryAction::addressError, defaultIp, false, ""},
-      {"-ip 10.0.0.5,010.0.0.6", EntryAction::addressError, defaultIp, false, ""},
-      {"-ip 10.0.0.5,", EntryAction::addressError, defaultIp, false, ""},
+      {"-ip 10.0.0.5,10.0.0.300", EntryAction::refused, defaultIp, false, ""},
+      {"-ip 10.0.0.5,010.0.0.6", EntryAction::refused, defaultIp, false, ""},
+      {"-ip 10.0.0.5,", EntryAction::refused, defaultIp, false, ""},
       {"-a -u -r runs.jsonl", EntryAction::session, defaultIp, true, "runs.jsonl"},
       {"-r -ip", EntryAction::session, defaultIp, false, "-ip"},
-      {"-u -r", EntryAction::recordNameError, defaultIp, false, ""},
+      {"-u -r", EntryAction::refused, defaultIp, false, ""},
   };
   for (const auto& c : cases) {
     const CommandLine line = readArgs(c.args);
@@ -103,20 +103,20 @@ TEST(SettingsTest, SkipCanariesAndOutcomeStatus) {
       {"-c 100 -c 1", EntryAction::session, false, 1, false},
       {"-u -e", EntryAction::session, false, 0, true},
       // the count: 1 to 100, decimal digits, no leading zero
-      {"-c 0", EntryAction::canaryCountError, false, 0, false},
-      {"-c 101", EntryAction::canaryCountError, false, 0, false},
-      {"-c 07", EntryAction::canaryCountError, false, 0, false},
-      {"-c +5", EntryAction::canaryCountError, false, 0, false},
-      {"-c 5x", EntryAction::canaryCountError, false, 0, false},
-      {"-c 1000", EntryAction::canaryCountError, false, 0, false},
-      {"-c", EntryAction::canaryCountError, false, 0, false},
-      {"-c -e", EntryAction::canaryCountError, false, 0, false},  // -e taken as the count
+      {"-c 0", EntryAction::refused, false, 0, false},
+      {"-c 101", EntryAction::refused, false, 0, false},
+      {"-c 07", EntryAction::refused, false, 0, false},
+      {"-c +5", EntryAction::refused, false, 0, false},
+      {"-c 5x", EntryAction::refused, false, 0, false},
+      {"-c 1000", EntryAction::refused, false, 0, false},
+      {"-c", EntryAction::refused, false, 0, false},
+      {"-c -e", EntryAction::refused, false, 0, false},  // -e taken as the count
       {"-c 3 -e", EntryAction::session, false, 3, true},
-      {"-ip 1.2.3.999 -s -e", EntryAction::addressError, false, 0, true},
+      {"-ip 1.2.3.999 -s -e", EntryAction::refused, false, 0, true},
       {"-x -e", EntryAction::unknownArgument, false, 0, true},
       {"-r -e", EntryAction::session, false, 0, false},  // a record file called -e
       {"-bogus -fp -e", EntryAction::unknownArgument, false, 0, false},
-      {"-e -fp", EntryAction::fileNameError, false, 0, true},
+      {"-e -fp", EntryAction::refused, false, 0, true},
       {"-h -e", EntryAction::usage, false, 0, true},
       {"-d -e", EntryAction::discovery, false, 0, true},
       {"-e -d", EntryAction::discovery, false, 0, true},
@@ -168,6 +168,31 @@ TEST(SettingsTest, RetryKeepsEveryOptionButTheDrives) {
   for (const auto& [argv, expected] : cases) {
     EXPECT_EQ(readCommandLine(static_cast<int>(argv.size()), argv.data()).settings.retryOptions,
               expected);
+  }
+}
+
+// A refused line carries the message of the option that refused it, and an
+// argument that is no option is named (after the usage text).
+TEST(SettingsTest, RefusalsSayWhy) {
+  const struct {
+    const char* args;
+    EntryAction action;
+    const char* refusal;
+  } cases[] = {
+      {"-ip 10.0.0.300", EntryAction::refused, "\nERROR : Check ip address"},
+      {"-u -ip", EntryAction::refused, "\nERROR : Check ip address"},
+      {"-fp", EntryAction::refused, "\nERROR: You must specify file name"},
+      {"-r", EntryAction::refused, "\nERROR: You must specify record file name"},
+      {"-c 0", EntryAction::refused, "\nERROR : Check canary count"},
+      {"-IP 10.0.0.5", EntryAction::unknownArgument, "-IP"},
+      {"-u -V", EntryAction::unknownArgument, "-V"},
+      {"fw.bin", EntryAction::unknownArgument, "fw.bin"},
+      {"-u ''", EntryAction::unknownArgument, "''"},
+  };
+  for (const auto& c : cases) {
+    const CommandLine line = readArgs(c.args);
+    EXPECT_EQ(line.action, c.action) << c.args;
+    EXPECT_EQ(line.refusal, c.refusal) << c.args;
   }
 }
 
