@@ -189,6 +189,7 @@ cmd:
   elements: str
 """
 
+import json
 import os
 
 from ansible.module_utils.basic import AnsibleModule
@@ -288,8 +289,9 @@ def summarise(records, run_mode, listed):
     address lists and the faults. listed: the drives asked for (empty with
     all_drives), [(as given, dotted decimal)], each of which must have a
     record. A record that breaks the loader's record schema, belongs to
-    another mode of run, names a drive not asked for or a drive twice is a
-    fault of that drive, like a failed drive: nothing unknown passes."""
+    another mode of run, has an address the loader does not write, names a
+    drive not asked for or a drive twice is a fault of that drive, like a
+    failed drive: nothing unknown passes."""
     asked = set(address for _, address in listed)
     by_result = {}
     faults = []
@@ -298,9 +300,13 @@ def summarise(records, run_mode, listed):
     for number, record in enumerate(records, 1):
         address = canonical_address(record.get("address"))
         fault = record_fault(record, run_mode)
-        if not fault and listed and address not in asked:
+        if fault:
+            pass
+        elif address is None:
+            fault = "its address %s is none the loader writes" % json.dumps(record["address"])
+        elif listed and address not in asked:
             fault = "not one of the drives asked for"
-        if not fault and address in seen:
+        elif address in seen:
             fault = "a second record of the drive"
         if address:
             seen.add(address)

@@ -410,6 +410,15 @@ class TestOutcome:
                 "10.0.0.6: its record is of a verify run, not of this program run",
             ),
             (
+                "an address the loader does not write",
+                0,
+                [record(TWO[0], "programmed"), record("010.0.0.6", "programmed")],
+                False,
+                True,
+                True,
+                'record 2: its address "010.0.0.6" is none the loader writes; 10.0.0.6: no record',
+            ),
+            (
                 "a drive not asked for",
                 0,
                 [record(a, "programmed") for a in TWO + ["10.0.0.9"]],
