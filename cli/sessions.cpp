@@ -12,7 +12,6 @@
 #include "cli/retry_command.h"
 #include "fleet/board.h"
 #include "fleet/fleet_run.h"
-#include "fleet/observer_pair.h"
 #include "fleet/summary.h"
 #include "image/image.h"
 #include "link/link.h"
@@ -51,7 +50,7 @@ RunOutcome runOneDrive(const RunSettings& settings, const std::vector<std::uint3
                         recorded = records->append(info, drive);
                       }
                     }});
-  ObserverPair both(reporter, board);
+  SessionFanOut both{&reporter, &board};
   runDrives(drives, info.mode, image, both, link, settings.skipCurrent);
   if (!recorded) {
     out.write("\nERROR: The run record could not be written");

@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
+#include <vector>
 
 #include "protocol/identity.h"
 #include "protocol/loader.h"
@@ -57,36 +59,76 @@ enum class SessionResult : std::uint8_t {
   interrupted,  // the run was stopped before the session ended
 };
 
+// Every event of a session, once: its name, its parameters, and the names
+// they are passed on by. SessionObserver declares each; SessionFanOut passes
+// each on to every listener. An event added here reaches both, so no
+// listener misses one in silence.
+//
+// - stageStarted(drive, stage); stageCompleted(drive, stage): the stage got
+//   what it waited for (the pause of monitorPause ran out).
+// - countdown(drive, count): a CMD_CONNECT went out; count runs from 1000
+//   down to 1.
+// - sendFailed(drive): a send failed and counts as a try without an answer.
+// - blockConfirmed(drive, index, count): block index (from 0) of count was
+//   confirmed by the drive for the first time; each block is reported once.
+// - identityReceived(drive, identity).
+// - digestVerdict(drive, fileDigest, driveDigest, equal): -v, the file's
+//   digest beside the drive's.
+// - digestReceived(drive, driveDigest): -u, and a programming run before its
+//   first block: the drive reported its digest (no comparison is made).
+// - alreadyCurrent(drive): -s, the drive reported the file's digest and
+//   confirmed a verify of the image it holds; no block is sent and the
+//   reboot follows.
+// - failed(drive, failure).
+// - finished(drive, result): the last event of a session.
+#define TOVRIN_SESSION_EVENTS(EVENT)                                                              \
+  EVENT(stageStarted, (std::uint32_t drive, Stage stage), (drive, stage))                         \
+  EVENT(stageCompleted, (std::uint32_t drive, Stage stage), (drive, stage))                       \
+  EVENT(countdown, (std::uint32_t drive, int count), (drive, count))                              \
+  EVENT(sendFailed, (std::uint32_t drive), (drive))                                               \
+  EVENT(blockConfirmed, (std::uint32_t drive, std::size_t index, std::size_t count),              \
+        (drive, index, count))                                                                    \
+  EVENT(identityReceived, (std::uint32_t drive, const UnitIdentity& identity), (drive, identity)) \
+  EVENT(digestVerdict,                                                                            \
+        (std::uint32_t drive, const Digest& fileDigest, const Digest& driveDigest, bool equal),   \
+        (drive, fileDigest, driveDigest, equal))                                                  \
+  EVENT(digestReceived, (std::uint32_t drive, const Digest& driveDigest), (drive, driveDigest))   \
+  EVENT(alreadyCurrent, (std::uint32_t drive), (drive))                                           \
+  EVENT(failed, (std::uint32_t drive, const Failure& failure), (drive, failure))                  \
+  EVENT(finished, (std::uint32_t drive, SessionResult result), (drive, result))
+
 // Every event does nothing unless an observer overrides it.
 class SessionObserver {
+  static void ignored(const auto&... /*arguments*/) {}
+
  public:
   virtual ~SessionObserver() = default;
   SessionObserver() = default;
   SessionObserver(const SessionObserver&) = delete;
   SessionObserver& operator=(const SessionObserver&) = delete;
 
-  virtual void stageStarted(std::uint32_t /*drive*/, Stage /*stage*/) {}
-  // The stage got what it waited for (the pause of monitorPause ran out).
-  virtual void stageCompleted(std::uint32_t /*drive*/, Stage /*stage*/) {}
-  // A CMD_CONNECT went out; count runs from 1000 down to 1.
-  virtual void countdown(std::uint32_t /*drive*/, int /*count*/) {}
-  // A send failed and counts as a try without an answer.
-  virtual void sendFailed(std::uint32_t /*drive*/) {}
-  // Block index (from 0) of count was confirmed by the drive for the first
-  // time; each block is reported once.
-  virtual void blockConfirmed(std::uint32_t /*drive*/, std::size_t /*index*/,
-                              std::size_t /*count*/) {}
-  virtual void identityReceived(std::uint32_t /*drive*/, const UnitIdentity& /*identity*/) {}
-  // -v: the file's digest beside the drive's.
-  virtual void digestVerdict(std::uint32_t /*drive*/, const Digest& /*fileDigest*/,
-                             const Digest& /*driveDigest*/, bool /*equal*/) {}
-  // -u, and a programming run before its first block: the drive reported
-  // its digest (no comparison is made).
-  virtual void digestReceived(std::uint32_t /*drive*/, const Digest& /*driveDigest*/) {}
-  // -s: the drive reported the file's digest and confirmed a verify of the
-  // image it holds; no block is sent and the reboot follows.
-  virtual void alreadyCurrent(std::uint32_t /*drive*/) {}
-  virtual void failed(std::uint32_t /*drive*/, const Failure& /*failure*/) {}
-  // Last event of a session.
-  virtual void finished(std::uint32_t /*drive*/, SessionResult /*result*/) {}
+#define TOVRIN_DECLARE_EVENT(name, parameters, arguments) \
+  virtual void name parameters { ignored arguments; }
+  TOVRIN_SESSION_EVENTS(TOVRIN_DECLARE_EVENT)
+#undef TOVRIN_DECLARE_EVENT
+};
+
+// The same events told to several listeners, in the order given: a
+// one-drive run has its console reporter and the board behind its outcome
+// and record.
+class SessionFanOut final : public SessionObserver {
+ public:
+  SessionFanOut(std::initializer_list<SessionObserver*> listeners) : listeners_(listeners) {}
+
+#define TOVRIN_FAN_OUT_EVENT(name, parameters, arguments) \
+  void name parameters override {                         \
+    for (SessionObserver * listener : listeners_) {       \
+      listener->name arguments;                           \
+    }                                                     \
+  }
+  TOVRIN_SESSION_EVENTS(TOVRIN_FAN_OUT_EVENT)
+#undef TOVRIN_FAN_OUT_EVENT
+
+ private:
+  std::vector<SessionObserver*> listeners_;
 };
