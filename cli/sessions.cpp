@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,26 +39,6 @@ RunOutcome outcomeOf(const std::vector<DriveState>& drives, bool recorded) {
   return addressesRefused ? RunOutcome::refused : RunOutcome::failed;
 }
 
-// One drive, with the one-drive console texts; with -r the
-// drive's record is written when its session ends.
-RunOutcome runOneDrive(const RunSettings& settings, const std::vector<std::uint32_t>& drives,
-                       const RunInfo& info, const FirmwareImage* image, ConsoleReporter& reporter,
-                       Link& link, RecordFile* records, RunOutput& out) {
-  bool recorded = true;
-  DriveBoard board(drives, info.mode, [&link] { return link.now(); },
-                   {{}, [&](const DriveState& drive) {
-                      if (records != nullptr) {
-                        recorded = records->append(info, drive);
-                      }
-                    }});
-  SessionFanOut both{&reporter, &board};
-  runDrives(drives, info.mode, image, both, link, settings.skipCurrent);
-  if (!recorded) {
-    out.write("\nERROR: The run record could not be written");
-  }
-  return outcomeOf(board.drives(), recorded);
-}
-
 // -u with several drives: each drive's identity as a one-drive run shows
 // it, under a line naming the drive, in the order of the list.
 void writeInventory(const std::vector<DriveState>& drives, RunOutput& out) {
@@ -72,113 +53,181 @@ void writeInventory(const std::vector<DriveState>& drives, RunOutput& out) {
   }
 }
 
+// The run's steps, in order: the record file, the drives (the list, or
+// discovery for -a), the link, the image, then one drive or several. Each
+// step that can stop the run says why and leaves the run's end set.
+class SessionsRun {
+ public:
+  SessionsRun(const RunSettings& settings, RunOutput& out, int argc, char** argv,
+              const InterruptWatch& interrupts)
+      : settings_(settings),
+        out_(out),
+        program_(argc > 0 ? argv[0] : "tovrin"),
+        interrupts_(interrupts),
+        reporter_(out, settings.mode),
+        drives_(settings.driveAddresses) {
+    // A list is several drives, whatever its duplicates left of it.
+    end_.several = settings.everyDiscovered || settings.addressList || drives_.size() > 1;
+  }
+
+  SessionsEnd run() {
+    if (openRecords() && chooseDrives() && openLink() && loadImage()) {
+      end_.outcome = end_.several ? runSeveral() : runOne();
+    }
+    return end_;
+  }
+
+ private:
+  // A path that can't take records is known before any drive is touched.
+  bool openRecords() {
+    if (!settings_.recordPath) {
+      return true;
+    }
+    records_.emplace(settings_.recordPath->c_str());
+    if (!records_->isOpen()) {
+      out_.format("\nERROR: Can't open the record file %s", settings_.recordPath->c_str());
+      end_.outcome = RunOutcome::refused;
+      return false;
+    }
+    return true;
+  }
+
+  // -a: the drives that discovery finds. Drives that answered beyond what
+  // one run serves are left out; the run names them once at its end and
+  // ends with status 1.
+  bool chooseDrives() {
+    if (!settings_.everyDiscovered) {
+      return true;
+    }
+    FoundDrives found = discoverOnConsole(out_, interrupts_);
+    drives_ = std::move(found.drives);
+    leftOut_ = std::move(found.leftOut);
+    if (interrupts_.requested()) {
+      out_.write(DISCOVERY_INTERRUPTED);
+      return false;
+    }
+    if (drives_.empty()) {
+      out_.write("\nERROR: No drive answered on the LAN");
+      return false;
+    }
+    // Discovery's last line stays open after the last address; what
+    // follows starts a line of its own.
+    out_.write("\n");
+    return true;
+  }
+
+  bool openLink() {
+    LinkOpening opened = Link::open(drives_);
+    if (opened.error != LinkError::none) {
+      reporter_.linkFailed(opened.error);
+      return false;
+    }
+    link_ = std::move(opened.link);
+    link_->watch(interrupts_);
+    info_ = RunInfo{settings_.mode, settings_.firmwarePath.value_or(""), std::nullopt, 0,
+                    runIdText(startTime_, processId())};
+    return true;
+  }
+
+  // Every mode but -u programs or verifies the firmware file.
+  bool loadImage() {
+    if (settings_.mode == RunMode::identity) {
+      return true;
+    }
+    const char* path = settings_.firmwarePath ? settings_.firmwarePath->c_str() : nullptr;
+    load_ = loadFirmwareImage(path);
+    if (load_.error != ImageError::none) {
+      reporter_.imageFailed(load_.error, path);
+      end_.outcome = RunOutcome::refused;
+      return false;
+    }
+    reporter_.imageLoaded(load_.image);
+    info_.fileDigest = load_.image.digest;
+    info_.blockCount = (load_.image.size + BLOCK_SIZE - 1) / BLOCK_SIZE;
+    return true;
+  }
+
+  const FirmwareImage* image() const {
+    return settings_.mode == RunMode::identity ? nullptr : &load_.image;
+  }
+  RecordFile* recordFile() { return records_ ? &*records_ : nullptr; }
+
+  // One drive, with the one-drive console texts; with -r the drive's record
+  // is written when its session ends.
+  RunOutcome runOne() {
+    bool recorded = true;
+    DriveBoard board(drives_, info_.mode, [this] { return link_->now(); },
+                     {{}, [&](const DriveState& drive) {
+                        if (recordFile() != nullptr) {
+                          recorded = recordFile()->append(info_, drive);
+                        }
+                      }});
+    SessionFanOut both{&reporter_, &board};
+    runDrives(drives_, info_.mode, image(), both, *link_, settings_.skipCurrent);
+    if (!recorded) {
+      out_.write("\nERROR: The run record could not be written");
+    }
+    return outcomeOf(board.drives(), recorded);
+  }
+
+  // Several drives side by side, with their console, table and records.
+  RunOutcome runSeveral() {
+    bool recordsLost = false;
+    const QuoteStyle style = windowsCommandLine() ? QuoteStyle::windows : QuoteStyle::posix;
+    const FleetRun run{drives_,
+                       info_,
+                       image(),
+                       [&](const std::vector<std::uint32_t>& again) {
+                         return retryCommand(program_, settings_.retryOptions, again, style);
+                       },
+                       [&](const DriveState& drive) {
+                         if (recordFile() != nullptr && !recordFile()->append(info_, drive)) {
+                           recordsLost = true;
+                         }
+                       },
+                       settings_.skipCurrent,
+                       settings_.canaries};
+    // Lines redrawn in place must all fit in the window; with more drives
+    // than rows, or too few columns, the console writes a line per stage
+    // change, as for a log.
+    const bool terminal = enableTerminalControl();
+    const std::size_t width = redrawWidth(terminal, terminal ? terminalRows() : 0,
+                                          terminal ? terminalColumns() : 0, drives_.size());
+    const FleetEnd ended = runFleet(
+        run, *link_, width, [this](std::string_view text) { out_.write(text); },
+        [this] { return out_.behind(); });
+    if (recordsLost) {
+      out_.write("ERROR: Run records could not all be written\n");
+    }
+    if (settings_.mode == RunMode::identity) {
+      writeInventory(ended.drives, out_);
+    }
+    if (!leftOut_.empty()) {
+      out_.write(leftOutLine(leftOut_));
+    }
+    // Records that could not all be written, or drives left out, fail the run.
+    const RunOutcome outcome = outcomeOf(ended.drives, !recordsLost);
+    return leftOut_.empty() ? outcome : RunOutcome::failed;
+  }
+
+  const RunSettings& settings_;
+  RunOutput& out_;
+  const std::string program_;
+  const InterruptWatch& interrupts_;
+  const std::chrono::system_clock::time_point startTime_ = std::chrono::system_clock::now();
+  ConsoleReporter reporter_;
+  SessionsEnd end_;
+  std::optional<RecordFile> records_;
+  std::vector<std::uint32_t> drives_;
+  std::vector<std::uint32_t> leftOut_;
+  std::unique_ptr<Link> link_;
+  RunInfo info_;
+  ImageLoad load_;
+};
+
 }  // namespace
 
 SessionsEnd runSessions(const RunSettings& settings, RunOutput& out, int argc, char** argv,
                         const InterruptWatch& interrupts) {
-  const auto startTime = std::chrono::system_clock::now();
-  SessionsEnd end;
-  std::vector<std::uint32_t> drives = settings.driveAddresses;
-  // A list is several drives, whatever its duplicates left of it.
-  end.several = settings.everyDiscovered || settings.addressList || drives.size() > 1;
-  // The record file first: a path that can't take records is known before
-  // any drive is touched.
-  std::optional<RecordFile> records;
-  if (settings.recordPath) {
-    records.emplace(settings.recordPath->c_str());
-    if (!records->isOpen()) {
-      out.format("\nERROR: Can't open the record file %s", settings.recordPath->c_str());
-      end.outcome = RunOutcome::refused;
-      return end;
-    }
-  }
-  // -a: drives that answered beyond what one run serves; the run serves the
-  // others, names these once at its end and ends with status 1.
-  std::vector<std::uint32_t> leftOut;
-  if (settings.everyDiscovered) {
-    FoundDrives found = discoverOnConsole(out, interrupts);
-    drives = std::move(found.drives);
-    leftOut = std::move(found.leftOut);
-    if (interrupts.requested()) {
-      out.write(DISCOVERY_INTERRUPTED);
-      return end;
-    }
-    if (drives.empty()) {
-      out.write("\nERROR: No drive answered on the LAN");
-      return end;
-    }
-    // Discovery's last line stays open after the last address; what
-    // follows starts a line of its own.
-    out.write("\n");
-  }
-
-  ConsoleReporter reporter(out, settings.mode);
-  const LinkOpening opened = Link::open(drives);
-  if (opened.error != LinkError::none) {
-    reporter.linkFailed(opened.error);
-    return end;
-  }
-  Link& link = *opened.link;
-  link.watch(interrupts);
-  RunInfo info{settings.mode, settings.firmwarePath.value_or(""), std::nullopt, 0,
-               runIdText(startTime, processId())};
-  ImageLoad load;
-  if (settings.mode != RunMode::identity) {
-    const char* path = settings.firmwarePath ? settings.firmwarePath->c_str() : nullptr;
-    load = loadFirmwareImage(path);
-    if (load.error != ImageError::none) {
-      reporter.imageFailed(load.error, path);
-      end.outcome = RunOutcome::refused;
-      return end;
-    }
-    reporter.imageLoaded(load.image);
-    info.fileDigest = load.image.digest;
-    info.blockCount = (load.image.size + BLOCK_SIZE - 1) / BLOCK_SIZE;
-  }
-  const FirmwareImage* image = settings.mode == RunMode::identity ? nullptr : &load.image;
-  RecordFile* recordFile = records ? &*records : nullptr;
-  if (!end.several) {
-    end.outcome = runOneDrive(settings, drives, info, image, reporter, link, recordFile, out);
-    return end;
-  }
-  bool recordsLost = false;
-  const std::string program = argc > 0 ? argv[0] : "tovrin";
-  const QuoteStyle style = windowsCommandLine() ? QuoteStyle::windows : QuoteStyle::posix;
-  const FleetRun run{drives,
-                     info,
-                     image,
-                     [&](const std::vector<std::uint32_t>& again) {
-                       return retryCommand(program, settings.retryOptions, again, style);
-                     },
-                     [&](const DriveState& drive) {
-                       if (recordFile != nullptr && !recordFile->append(info, drive)) {
-                         recordsLost = true;
-                       }
-                     },
-                     settings.skipCurrent,
-                     settings.canaries};
-  // Lines redrawn in place must all fit in the window; with more drives
-  // than rows, or too few columns, the console writes a line per stage
-  // change, as for a log.
-  const bool terminal = enableTerminalControl();
-  const std::size_t width = redrawWidth(terminal, terminal ? terminalRows() : 0,
-                                        terminal ? terminalColumns() : 0, drives.size());
-  const FleetEnd ended = runFleet(
-      run, link, width, [&out](std::string_view text) { out.write(text); },
-      [&out] { return out.behind(); });
-  if (recordsLost) {
-    out.write("ERROR: Run records could not all be written\n");
-  }
-  if (settings.mode == RunMode::identity) {
-    writeInventory(ended.drives, out);
-  }
-  if (!leftOut.empty()) {
-    out.write(leftOutLine(leftOut));
-  }
-  // Records that could not all be written, or drives left out, fail the run.
-  end.outcome = outcomeOf(ended.drives, !recordsLost);
-  if (!leftOut.empty()) {
-    end.outcome = RunOutcome::failed;
-  }
-  return end;
+  return SessionsRun(settings, out, argc, argv, interrupts).run();
 }
