@@ -111,7 +111,9 @@ TEST(Fleet, ASilentDriveFailsAlone) {
                     [&](const std::string& a) { return line->starts_with(a + ": "); });
     EXPECT_TRUE(ownLine) << *line;
   }
-  EXPECT_EQ(countOf(r.out, lan.addresses[2] + ": failed at programming, block 11: no answer\n"),
+  EXPECT_EQ(countOf(r.out, lan.addresses[2] +
+                               ": failed at programming, block 11: no answer: the drive holds "
+                               "part of the image, program it again\n"),
             1u);
 }
 

@@ -178,8 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Answers land in a later try; later than five tries of a block
         // (300 ms), the programming stops at the first block with its line.
         HostileCase{"LateVerify", "-fp fw.bin -v", "--delay-ms 200", seconds(60), ""},
-        HostileCase{"TooLateProgram", "-fp fw.bin", "--delay-ms 400", seconds(60),
-                    "\nERROR: No answer from the drive (block 1 of 18)"}),
+        HostileCase{
+            "TooLateProgram", "-fp fw.bin", "--delay-ms 400", seconds(60),
+            "\nERROR: No answer from the drive (block 1 of 18): the drive holds part of the "
+            "image, program it again"}),
     testing::PrintToStringParamName());
 
 }  // namespace
