@@ -118,16 +118,15 @@ Figures runOnce(std::uint32_t first, std::size_t imageBytes, std::size_t n, bool
   GapTimer timer;
   const double cpuBefore = cpuMs();
   const auto start = steady_clock::now();
-  const auto outcomes = runDrives(drives, RunMode::program, &image, timer, link, skip);
+  const auto outcomes =
+      runDrives(drives, SessionPlan{.image = &image, .skipCurrent = skip}, timer, link);
   f.wallMs = duration<double, std::milli>(steady_clock::now() - start).count();
   f.cpuMs = cpuMs() - cpuBefore;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   f.peakKb = usage.ru_maxrss;
   f.current = timer.current();
-  f.completed = static_cast<int>(std::count_if(outcomes.begin(), outcomes.end(), [](const auto& o) {
-    return o.result == SessionResult::completed;
-  }));
+  f.completed = static_cast<int>(std::count_if(outcomes.begin(), outcomes.end(), driveSucceeded));
   auto& gaps = timer.gaps();
   if (!gaps.empty()) {
     std::sort(gaps.begin(), gaps.end());

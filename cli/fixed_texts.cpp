@@ -35,11 +35,11 @@ void printUsage(RunOutput& out, std::uint32_t ip) {
       {UsageSection::moreInfo, "More Info Options -\n"},
       {UsageSection::severalDrives, "Several Drives Options -\n"},
   };
-  for (const auto& [section, heading] : sections) {
-    out.write(heading);
+  for (const auto& part : sections) {
+    out.write(part.heading);
     for (const Option& option : commandLineOptions()) {
       for (const UsageLine& line : option.usage) {
-        if (line.text == nullptr || line.section != section) {
+        if (line.text == nullptr || line.section != part.section) {
           continue;
         }
         // The default drive address, where the line shows it.

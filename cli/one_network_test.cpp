@@ -37,7 +37,7 @@ TEST(OneNetworkTest, TheDriveDiscoveryFindsIsProgrammedWhenDiscoveryEnds) {
   FleetRun run;
   run.drives = drives;
   run.info.mode = RunMode::program;
-  run.image = &image;
+  run.plan.image = &image;
   std::string console;
   const FleetEnd end = runFleet(run, net, 0, [&](std::string_view text) { console += text; });
 

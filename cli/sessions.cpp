@@ -11,7 +11,6 @@
 #include "cli/fixed_texts.h"
 #include "cli/reporter.h"
 #include "cli/retry_command.h"
-#include "fleet/board.h"
 #include "fleet/fleet_run.h"
 #include "fleet/summary.h"
 #include "image/image.h"
@@ -147,46 +146,41 @@ class SessionsRun {
     return true;
   }
 
-  const FirmwareImage* image() const {
-    return settings_.mode == RunMode::identity ? nullptr : &load_.image;
+  // What every drive's session does, decided once.
+  SessionPlan plan() const {
+    return SessionPlan{.mode = settings_.mode,
+                       .image = settings_.mode == RunMode::identity ? nullptr : &load_.image,
+                       .skipCurrent = settings_.skipCurrent};
   }
   RecordFile* recordFile() { return records_ ? &*records_ : nullptr; }
 
   // One drive, with the one-drive console texts; with -r the drive's record
   // is written when its session ends.
   RunOutcome runOne() {
-    bool recorded = true;
-    DriveBoard board(drives_, info_.mode, [this] { return link_->now(); },
-                     {{}, [&](const DriveState& drive) {
-                        if (recordFile() != nullptr) {
-                          recorded = recordFile()->append(info_, drive);
-                        }
-                      }});
-    SessionFanOut both{&reporter_, &board};
-    runDrives(drives_, info_.mode, image(), both, *link_, settings_.skipCurrent);
+    const std::vector<DriveState> ended = runDrives(drives_, plan(), reporter_, *link_);
+    const bool recorded = recordFile() == nullptr || recordFile()->append(info_, ended.front());
     if (!recorded) {
       out_.write("\nERROR: The run record could not be written");
     }
-    return outcomeOf(board.drives(), recorded);
+    return outcomeOf(ended, recorded);
   }
 
   // Several drives side by side, with their console, table and records.
   RunOutcome runSeveral() {
     bool recordsLost = false;
     const QuoteStyle style = windowsCommandLine() ? QuoteStyle::windows : QuoteStyle::posix;
-    const FleetRun run{drives_,
-                       info_,
-                       image(),
-                       [&](const std::vector<std::uint32_t>& again) {
-                         return retryCommand(program_, settings_.retryOptions, again, style);
-                       },
-                       [&](const DriveState& drive) {
-                         if (recordFile() != nullptr && !recordFile()->append(info_, drive)) {
-                           recordsLost = true;
-                         }
-                       },
-                       settings_.skipCurrent,
-                       settings_.canaries};
+    const FleetRun fleet{drives_,
+                         info_,
+                         plan(),
+                         [&](const std::vector<std::uint32_t>& again) {
+                           return retryCommand(program_, settings_.retryOptions, again, style);
+                         },
+                         [&](const DriveState& drive) {
+                           if (recordFile() != nullptr && !recordFile()->append(info_, drive)) {
+                             recordsLost = true;
+                           }
+                         },
+                         settings_.canaries};
     // Lines redrawn in place must all fit in the window; with more drives
     // than rows, or too few columns, the console writes a line per stage
     // change, as for a log.
@@ -194,7 +188,7 @@ class SessionsRun {
     const std::size_t width = redrawWidth(terminal, terminal ? terminalRows() : 0,
                                           terminal ? terminalColumns() : 0, drives_.size());
     const FleetEnd ended = runFleet(
-        run, *link_, width, [this](std::string_view text) { out_.write(text); },
+        fleet, *link_, width, [this](std::string_view text) { out_.write(text); },
         [this] { return out_.behind(); });
     if (recordsLost) {
       out_.write("ERROR: Run records could not all be written\n");

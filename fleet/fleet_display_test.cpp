@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "fleet/board.h"
 #include "fleet/progress.h"
+#include "session/board.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <span>
 
-#include "fleet/board.h"
+#include "session/board.h"
 #include "session/drive_text.h"
 #include "session/runner.h"
 
@@ -42,9 +42,9 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
   const std::span<const std::uint32_t> all(run.drives);
   const std::size_t canaries = std::min(run.canaries, all.size());
   if (canaries == 0 || canaries == all.size()) {
-    runDrives(all, run.info.mode, run.image, board, transport, run.skipCurrent);
+    runDrives(all, run.plan, board, transport);
   } else {
-    runDrives(all.first(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
+    runDrives(all.first(canaries), run.plan, board, transport);
     const auto& first = board.drives();
     // Stopped by the user during the canaries, or a canary failed: no
     // datagram goes to the others, and they say why.
@@ -54,7 +54,7 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
       }
     } else if (std::all_of(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(canaries),
                            driveSucceeded)) {
-      runDrives(all.subspan(canaries), run.info.mode, run.image, board, transport, run.skipCurrent);
+      runDrives(all.subspan(canaries), run.plan, board, transport);
     } else {
       for (std::size_t i = canaries; i < all.size(); ++i) {
         board.notStarted(i, HeldBack::canaryFailed);

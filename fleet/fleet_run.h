@@ -13,17 +13,17 @@
 #include "image/image.h"
 #include "link/transport.h"
 #include "session/drive_state.h"
+#include "session/plan.h"
 
 struct FleetRun {
-  std::vector<std::uint32_t> drives;     // each once, in the order given
-  RunInfo info;                          // mode, file and its digest
-  const FirmwareImage* image = nullptr;  // null in the identity run
+  std::vector<std::uint32_t> drives;  // each once, in the order given
+  RunInfo info;                       // mode, file and its digest, for the records
+  SessionPlan plan;                   // what every drive's session does
   // The command of the retry line, for the drives that did not complete.
   RetryCommand retryCommand;
   // Told of each drive the moment it ends, so that an interrupted run keeps
   // what it learnt of the drives before.
   std::function<void(const DriveState& drive)> driveEnded;
-  bool skipCurrent = false;  // -s
   // -c: the first this many drives run first, the others only when every
   // one of them succeeded. 0: all at once.
   std::size_t canaries = 0;

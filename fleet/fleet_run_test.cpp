@@ -85,11 +85,10 @@ TEST(FleetRunTest, CanariesFirst) {
     const FleetRun run{
         c.drives,
         RunInfo{RunMode::program, "fw.bin", image.digest, 3, "20261207T000000.000Z-1"},
-        &image,
+        SessionPlan{.image = &image},
         commandOf(c.canaries > 0 ? "-c " + std::to_string(c.canaries) + " -fp fw.bin"
                                  : "-fp fw.bin"),
         nullptr,
-        false,
         c.canaries};
     const auto drives =
         runFleet(run, net, 0, [&](std::string_view text) { console += text; }).drives;
@@ -117,7 +116,7 @@ TEST(FleetStopTest, AStopDuringTheCanariesStartsNoOtherDrive) {
   FleetRun run;
   run.drives = {fake::DRIVE, fake::OTHER};
   run.info.mode = RunMode::program;
-  run.image = &image;
+  run.plan.image = &image;
   run.retryCommand = commandOf("");
   run.canaries = 1;
   std::string console;

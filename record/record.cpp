@@ -11,67 +11,10 @@
 
 #include "record/json.h"
 #include "session/drive_text.h"
+#include "session/words.h"
 #include "tovrin_version.h"
 
 namespace {
-
-const char* modeWord(RunMode mode) {
-  switch (mode) {
-    case RunMode::verify:
-      return "verify";
-    case RunMode::identity:
-      return "identity";
-    case RunMode::program:
-      break;
-  }
-  return "program";
-}
-
-const char* resultWord(DriveResult result) {
-  switch (result) {
-    case DriveResult::programmed:
-      return "programmed";
-    case DriveResult::current:
-      return "current";
-    case DriveResult::digestEqual:
-      return "digest-equal";
-    case DriveResult::digestDiffers:
-      return "digest-differs";
-    case DriveResult::identified:
-      return "identified";
-    case DriveResult::notStarted:
-      return "not-started";
-    case DriveResult::failed:
-      return "failed";
-    case DriveResult::interrupted:
-    case DriveResult::running:
-      break;
-  }
-  // A drive still running when its record is written was cut short.
-  return "interrupted";
-}
-
-const char* reasonWord(FailureReason reason) {
-  switch (reason) {
-    case FailureReason::noAnswer:
-      return "no-answer";
-    case FailureReason::refused:
-      return "refused";
-    case FailureReason::unreachable:
-      return "unreachable";
-    case FailureReason::ownAddress:
-      return "own-address";
-    case FailureReason::notUnicast:
-      return "unreachable";  // no one drive can be reached at a group address
-    case FailureReason::noIdentity:
-      return "no-identity";
-    case FailureReason::interrupted:
-      return "interrupted";
-    case FailureReason::noDigest:
-      break;
-  }
-  return "no-digest";
-}
 
 std::string field(const char* name, const std::string& json) {
   return std::string("\"") + name + "\":" + json;
@@ -189,8 +132,7 @@ Stop stopOf(const DriveState& drive) {
   Stop stop;
   const bool cut = drive.result == DriveResult::interrupted || drive.result == DriveResult::running;
   if (drive.result == DriveResult::notStarted) {
-    stop.reason =
-        jsonString(drive.heldBack == HeldBack::interrupted ? "interrupted" : "canary-failed");
+    stop.reason = jsonString(heldBackWord(drive.heldBack));
     stop.message = true;
   }
   if (drive.result != DriveResult::failed && !cut) {
@@ -199,7 +141,7 @@ Stop stopOf(const DriveState& drive) {
   stop.message = true;
   if (drive.failure) {
     const Failure& f = *drive.failure;
-    stop.stage = jsonString(stageName(f.stage));
+    stop.stage = jsonString(stageWord(f.stage));
     // Counted from 1, as the console counts them.
     stop.block = f.block ? std::to_string(*f.block + 1) : "null";
     stop.reason = jsonString(reasonWord(f.reason));
@@ -207,9 +149,9 @@ Stop stopOf(const DriveState& drive) {
     return stop;
   }
   if (cut) {
-    stop.reason = jsonString("interrupted");
+    stop.reason = jsonString(reasonWord(FailureReason::interrupted));
     if (drive.stage) {
-      stop.stage = jsonString(stageName(*drive.stage));
+      stop.stage = jsonString(stageWord(*drive.stage));
       if (*drive.stage == Stage::programming) {
         stop.block = std::to_string(drive.blocksDone + 1);  // the block in flight
       }

@@ -82,7 +82,8 @@ Told runSession(Network& net, RunMode mode, const FirmwareImage* image, std::uin
                 bool skipCurrent = false) {
   Events events;
   const std::uint32_t drives[] = {drive};
-  runDrives(drives, mode, image, events, net, skipCurrent);
+  runDrives(drives, SessionPlan{.mode = mode, .image = image, .skipCurrent = skipCurrent}, events,
+            net);
   return {events.text, events.failure};
 }
 
@@ -467,7 +468,7 @@ TEST(Pauses, ASlowSendShortensNoOtherDrivesPause) {
   }
   Events events;
   const std::uint32_t drives[] = {DRIVE, fake::OTHER};  // the other never answers
-  runDrives(drives, RunMode::program, &image, events, net);
+  runDrives(drives, SessionPlan{.image = &image}, events, net);
   EXPECT_TRUE(holds(net, image));
   const std::map<std::uint16_t, int> pauses = {{CMD_CONNECT, 30},
                                                {CMD_ENTER_MONITOR, 150},

@@ -1,4 +1,4 @@
-#include "fleet/board.h"
+#include "session/board.h"
 
 #include <algorithm>
 #include <utility>

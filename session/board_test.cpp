@@ -1,5 +1,5 @@
 // The drives' states from their sessions' events, on a fake clock.
-#include "fleet/board.h"
+#include "session/board.h"
 
 #include <gtest/gtest.h>
 

@@ -6,15 +6,16 @@
 #include "protocol/identity.h"
 #include "protocol/loader.h"
 
-DriveSession::DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImage* image,
-                           Transport& transport, SessionObserver& observer, bool skipCurrent)
+DriveSession::DriveSession(std::uint32_t drive, const SessionPlan& plan, Transport& transport,
+                           SessionObserver& observer)
     : drive_(drive),
-      mode_(mode),
-      image_(image),
-      skipCurrent_(skipCurrent && mode == RunMode::program && image != nullptr),
+      plan_(plan),
+      mode_(plan.mode),
+      image_(plan.image),
+      skipCurrent_(plan.skipCurrent && plan.mode == RunMode::program && plan.image != nullptr),
       transport_(transport),
       observer_(observer),
-      tracker_(exchange(Phase::programming).pause) {
+      tracker_(length(exchange(Phase::programming).pause)) {
   if (image_ != nullptr) {
     blockCount_ = (image_->size + BLOCK_SIZE - 1) / BLOCK_SIZE;
   }
@@ -68,7 +69,7 @@ void DriveSession::enter(Phase phase, TimePoint now) {
   if (row.tries > 0) {
     sendTry();
   } else {
-    deadline_ = now + row.pause;
+    deadline_ = now + length(row.pause);
   }
 }
 
@@ -85,9 +86,9 @@ void DriveSession::sendTry() {
   }
 }
 
-void DriveSession::pauseFrom(std::chrono::milliseconds pause) {
+void DriveSession::pauseFrom(Pause pause) {
   lastSend_ = transport_.now();
-  deadline_ = lastSend_ + pause;
+  deadline_ = lastSend_ + length(pause);
 }
 
 // Each CMD_CONNECT is shown with the sends that remain, from 1000 down.
@@ -196,7 +197,7 @@ void DriveSession::takeBlockAnswer(const Response& /*response*/, TimePoint now) 
     phase_ = Phase::programming;
     answered_ = false;
     tries_ = 0;
-    deadline_ = std::max(now, lastSend_ + exchange(Phase::programming).pause);
+    deadline_ = std::max(now, lastSend_ + length(exchange(Phase::programming).pause));
     return;
   }
   if (verdict.confirms) {

@@ -28,15 +28,14 @@
 #include "session/block_tracker.h"
 #include "session/identity_answers.h"
 #include "session/observer.h"
+#include "session/plan.h"
 
 class DriveSession {
  public:
-  // image is the run's firmware image (null in RunMode::identity); it, the
-  // transport and the observer outlive the session. skipCurrent (programming
-  // runs): a drive whose digest equals the file's is asked to verify the
-  // image it holds, and when it confirms, rebooted without programming.
-  DriveSession(std::uint32_t drive, RunMode mode, const FirmwareImage* image, Transport& transport,
-               SessionObserver& observer, bool skipCurrent = false);
+  // The plan (its image among it), the transport and the observer outlive
+  // the session.
+  DriveSession(std::uint32_t drive, const SessionPlan& plan, Transport& transport,
+               SessionObserver& observer);
 
   std::uint32_t drive() const { return drive_; }
 
@@ -77,11 +76,11 @@ class DriveSession {
   // leads on when its pause runs out. Null handlers take the usual course.
   struct Exchange {
     Phase phase;
-    Stage stage;                        // where a failure in it is reported
-    std::uint8_t code = 0;              // the command sent and answered; 0: none
-    std::chrono::milliseconds pause{};  // after each send; of a pause, its length
-    int tries = 0;                      // sends at most; 0: it sends nothing
-    bool lastPauseHeard = true;         // an answer in the pause after the last send counts
+    Stage stage;                 // where a failure in it is reported
+    std::uint8_t code = 0;       // the command sent and answered; 0: none
+    Pause pause = Pause::none;   // after each send; or the pause the phase is
+    int tries = 0;               // sends at most; 0: it sends nothing
+    bool lastPauseHeard = true;  // an answer in the pause after the last send counts
     // An answer to an earlier exchange of the same command serves this one
     // as well: it carries all the exchange asks for (the drive's identity).
     bool earlierAnswersServe = false;
@@ -100,7 +99,8 @@ class DriveSession {
 
   void enter(Phase phase, TimePoint now);
   void sendTry();
-  void pauseFrom(std::chrono::milliseconds pause);
+  void pauseFrom(Pause pause);
+  std::chrono::milliseconds length(Pause pause) const { return plan_.pacing.of(pause); }
   SendResult sendCommand(std::uint16_t code, std::uint32_t target,
                          std::span<const std::uint8_t> payload);
 
@@ -130,6 +130,7 @@ class DriveSession {
   void finish(SessionResult result);
 
   std::uint32_t drive_;
+  const SessionPlan& plan_;
   RunMode mode_;
   const FirmwareImage* image_;
   bool skipCurrent_;

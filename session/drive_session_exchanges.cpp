@@ -7,8 +7,6 @@
 
 namespace {
 
-using std::chrono::milliseconds;
-
 constexpr int EXCHANGE_TRIES = 5;    // sends at most per exchange
 constexpr int CONNECT_TRIES = 1000;  // sends at most of CMD_CONNECT
 
@@ -20,13 +18,13 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
       // The pause the link had to start in.
       {.phase = Phase::linkStart,
        .stage = Stage::connection,
-       .pause = milliseconds(150),
+       .pause = Pause::linkStart,
        .answered = &D::linkStarted},
       // -u, -v: a drive already in its monitor state answers at once.
       {.phase = Phase::identityProbe,
        .stage = Stage::identityProbe,
        .code = CMD_ENTER_MONITOR,
-       .pause = milliseconds(150),
+       .pause = Pause::monitor,
        .tries = EXCHANGE_TRIES,
        .take = &D::takeIdentityAnswer,
        .answered = &D::identityAnswered,
@@ -35,20 +33,20 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
       {.phase = Phase::connection,
        .stage = Stage::connection,
        .code = CMD_CONNECT,
-       .pause = milliseconds(30),
+       .pause = Pause::connect,
        .tries = CONNECT_TRIES,
        .lastPauseHeard = false,
        .send = &D::sendConnect,
        .answered = &D::connected},
       {.phase = Phase::monitorPause,
        .stage = Stage::monitorPause,
-       .pause = milliseconds(2500),
+       .pause = Pause::monitorPause,
        .answered = &D::monitorPauseOver},
       // -u, -v: an answer to the identity probe carries the same identity.
       {.phase = Phase::monitor,
        .stage = Stage::monitor,
        .code = CMD_ENTER_MONITOR,
-       .pause = milliseconds(150),
+       .pause = Pause::monitor,
        .tries = EXCHANGE_TRIES,
        .earlierAnswersServe = true,
        .take = &D::takeIdentityAnswer,
@@ -57,7 +55,7 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
       {.phase = Phase::currentCheck,
        .stage = Stage::verify,
        .code = CMD_VERIFY,
-       .pause = milliseconds(120),
+       .pause = Pause::verify,
        .tries = EXCHANGE_TRIES,
        .refused = &D::noteCurrentRefused,
        .answered = &D::currentChecked,
@@ -65,7 +63,7 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
       {.phase = Phase::programming,
        .stage = Stage::programming,
        .code = CMD_PROGRAM_BLOCK,
-       .pause = milliseconds(60),
+       .pause = Pause::block,
        .tries = EXCHANGE_TRIES,
        .send = &D::sendBlock,
        .take = &D::takeBlockAnswer,
@@ -79,18 +77,18 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
       {.phase = Phase::verify,
        .stage = Stage::verify,
        .code = CMD_VERIFY,
-       .pause = milliseconds(120),
+       .pause = Pause::verify,
        .tries = EXCHANGE_TRIES,
        .answered = &D::verified},
       {.phase = Phase::reboot,
        .stage = Stage::reboot,
        .code = CMD_REBOOT,
-       .pause = milliseconds(30),
+       .pause = Pause::reboot,
        .tries = EXCHANGE_TRIES,
        .answered = &D::rebootAnswered},
       {.phase = Phase::rebootPause,
        .stage = Stage::reboot,
-       .pause = milliseconds(5000),
+       .pause = Pause::rebootPause,
        .answered = &D::rebootPauseOver},
       {.phase = Phase::done, .stage = Stage::reboot},
   };

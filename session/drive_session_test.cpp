@@ -92,11 +92,15 @@ struct Outcome {
 Outcome run(Network& net, RunMode mode, const FirmwareImage* image, bool skipCurrent = false) {
   Recorder recorder;
   const std::uint32_t drives[] = {DRIVE};
-  const SessionResult result = runDrives(drives, mode, mode == RunMode::identity ? nullptr : image,
-                                         recorder, net, skipCurrent)
-                                   .front()
-                                   .result;
-  return {recorder.text(), recorder.counts, result};
+  const SessionPlan plan{.mode = mode,
+                         .image = mode == RunMode::identity ? nullptr : image,
+                         .skipCurrent = skipCurrent};
+  const DriveResult result = runDrives(drives, plan, recorder, net).front().result;
+  // How the session ended, whatever the run asked of it.
+  const SessionResult ended = result == DriveResult::interrupted ? SessionResult::interrupted
+                              : result == DriveResult::failed    ? SessionResult::failed
+                                                                 : SessionResult::completed;
+  return {recorder.text(), recorder.counts, ended};
 }
 
 // The sends as "code@ms" words; block sends as "17:block@ms".
@@ -360,10 +364,10 @@ TEST(StopTest, OnlyUnfinishedSessionsAreInterrupted) {
   net.stopAt = milliseconds(2000);
   Recorder recorder;
   const std::uint32_t drives[] = {fake::OTHER, DRIVE, fake::OWN};
-  const auto outcomes = runDrives(drives, RunMode::identity, nullptr, recorder, net);
-  EXPECT_EQ(outcomes[0].result, SessionResult::interrupted);
-  EXPECT_EQ(outcomes[1].result, SessionResult::completed);
-  EXPECT_EQ(outcomes[2].result, SessionResult::failed);  // its own address
+  const auto outcomes = runDrives(drives, SessionPlan{.mode = RunMode::identity}, recorder, net);
+  EXPECT_EQ(outcomes[0].result, DriveResult::interrupted);
+  EXPECT_EQ(outcomes[1].result, DriveResult::identified);
+  EXPECT_EQ(outcomes[2].result, DriveResult::failed);  // its own address
   EXPECT_EQ(
       std::count(recorder.events.begin(), recorder.events.end(), "fail:connection:interrupted"), 1);
 }

@@ -1,7 +1,7 @@
 // What the several-drives console and the run records know of one drive.
 //
 // A plain value per drive, filled in from its session's events as they come
-// (fleet/board.h); everything shown or recorded about the drive is read
+// (session/board.h); everything shown or recorded about the drive is read
 // from it.
 #pragma once
 

@@ -2,22 +2,37 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <memory>
 
 #include "protocol/loader.h"
+#include "session/board.h"
 #include "session/drive_session.h"
 
-std::vector<DriveOutcome> runDrives(std::span<const std::uint32_t> drives, RunMode mode,
-                                    const FirmwareImage* image, SessionObserver& observer,
-                                    Transport& transport, bool skipCurrent) {
-  std::vector<std::unique_ptr<DriveSession>> sessions;
+namespace {
+
+// Deadlines this close after the nearest share its wake-up: the wait ends
+// at the latest of them, so a pause may end that much late, never early. A
+// hundred drives otherwise wake the thread once per drive and pause.
+constexpr auto SHARED_WAKE_UP = std::chrono::microseconds(100);
+
+}  // namespace
+
+std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const SessionPlan& plan,
+                                  SessionObserver& observer, Transport& transport) {
+  std::vector<std::uint32_t> addresses;
   for (const std::uint32_t drive : drives) {
-    const bool known = std::any_of(sessions.begin(), sessions.end(),
-                                   [&](const auto& s) { return s->drive() == drive; });
-    if (!known) {
-      sessions.push_back(
-          std::make_unique<DriveSession>(drive, mode, image, transport, observer, skipCurrent));
+    if (std::find(addresses.begin(), addresses.end(), drive) == addresses.end()) {
+      addresses.push_back(drive);
     }
+  }
+  // The board keeps each drive's state from the same events the observer
+  // is told, and is told first.
+  DriveBoard board(addresses, plan.mode, [&transport] { return transport.now(); });
+  SessionFanOut told{&board, &observer};
+  std::vector<std::unique_ptr<DriveSession>> sessions;
+  for (const std::uint32_t drive : addresses) {
+    sessions.push_back(std::make_unique<DriveSession>(drive, plan, transport, told));
   }
   const TimePoint start = transport.now();
   for (const auto& session : sessions) {
@@ -36,7 +51,14 @@ std::vector<DriveOutcome> runDrives(std::span<const std::uint32_t> drives, RunMo
     if (!nearest) {
       break;  // every session has finished
     }
-    const std::optional<Received> got = transport.receive(area, *nearest);
+    TimePoint wake = *nearest;
+    for (const auto& session : sessions) {
+      const std::optional<TimePoint> due = session->nextDeadline();
+      if (due && *due <= *nearest + SHARED_WAKE_UP) {
+        wake = std::max(wake, *due);
+      }
+    }
+    const std::optional<Received> got = transport.receive(area, wake);
     const TimePoint now = transport.now();
     if (transport.stopRequested()) {
       // Nothing more goes out: every unfinished session says where it
@@ -62,14 +84,5 @@ std::vector<DriveOutcome> runDrives(std::span<const std::uint32_t> drives, RunMo
     }
   }
 
-  std::vector<DriveOutcome> outcomes;
-  for (const std::uint32_t drive : drives) {
-    for (const auto& session : sessions) {
-      if (session->drive() == drive) {
-        outcomes.push_back({drive, session->result()});
-        break;
-      }
-    }
-  }
-  return outcomes;
+  return board.drives();
 }

@@ -11,19 +11,14 @@
 #include <span>
 #include <vector>
 
-#include "image/image.h"
 #include "link/transport.h"
+#include "session/drive_state.h"
 #include "session/observer.h"
+#include "session/plan.h"
 
-struct DriveOutcome {
-  std::uint32_t drive = 0;  // host byte order
-  SessionResult result = SessionResult::failed;
-};
-
-// One session per address (each address once), in the mode given; image is
-// the run's firmware image (null in RunMode::identity), shared read-only by every
-// session. Returns when every session has finished, one outcome per address
-// in the order given. skipCurrent: -s (drive_session.h).
-std::vector<DriveOutcome> runDrives(std::span<const std::uint32_t> drives, RunMode mode,
-                                    const FirmwareImage* image, SessionObserver& observer,
-                                    Transport& transport, bool skipCurrent = false);
+// One session per address (each address once), each as the plan says,
+// telling observer every event. Returns when every session has finished:
+// each drive as it ended (its result, where and why it stopped, what it
+// reported; session/board.h), once per address in the order given.
+std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const SessionPlan& plan,
+                                  SessionObserver& observer, Transport& transport);
