@@ -15,7 +15,7 @@ DriveSession::DriveSession(std::uint32_t drive, const SessionPlan& plan, Transpo
       skipCurrent_(plan.skipCurrent && plan.mode == RunMode::program && plan.image != nullptr),
       transport_(transport),
       observer_(observer),
-      tracker_(length(exchange(Phase::programming).pause)) {
+      tracker_(lengthOf(exchange(Phase::programming).pause)) {
   if (image_ != nullptr) {
     blockCount_ = (image_->size + BLOCK_SIZE - 1) / BLOCK_SIZE;
   }
@@ -69,7 +69,7 @@ void DriveSession::enter(Phase phase, TimePoint now) {
   if (row.tries > 0) {
     sendTry();
   } else {
-    deadline_ = now + length(row.pause);
+    deadline_ = now + lengthOf(row.pause);
   }
 }
 
@@ -88,7 +88,7 @@ void DriveSession::sendTry() {
 
 void DriveSession::pauseFrom(Pause pause) {
   lastSend_ = transport_.now();
-  deadline_ = lastSend_ + length(pause);
+  deadline_ = lastSend_ + lengthOf(pause);
 }
 
 // Each CMD_CONNECT is shown with the sends that remain, from 1000 down.
@@ -197,7 +197,7 @@ void DriveSession::takeBlockAnswer(const Response& /*response*/, TimePoint now) 
     phase_ = Phase::programming;
     answered_ = false;
     tries_ = 0;
-    deadline_ = std::max(now, lastSend_ + length(exchange(Phase::programming).pause));
+    deadline_ = std::max(now, lastSend_ + lengthOf(exchange(Phase::programming).pause));
     return;
   }
   if (verdict.confirms) {

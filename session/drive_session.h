@@ -100,7 +100,7 @@ class DriveSession {
   void enter(Phase phase, TimePoint now);
   void sendTry();
   void pauseFrom(Pause pause);
-  std::chrono::milliseconds length(Pause pause) const { return plan_.pacing.of(pause); }
+  std::chrono::milliseconds lengthOf(Pause pause) const { return plan_.pacing.of(pause); }
   SendResult sendCommand(std::uint16_t code, std::uint32_t target,
                          std::span<const std::uint8_t> payload);
 
