@@ -31,6 +31,7 @@ std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const S
   DriveBoard board(addresses, plan.mode, [&transport] { return transport.now(); });
   SessionFanOut told{&board, &observer};
   std::vector<std::unique_ptr<DriveSession>> sessions;
+  sessions.reserve(addresses.size());
   for (const std::uint32_t drive : addresses) {
     sessions.push_back(std::make_unique<DriveSession>(drive, plan, transport, told));
   }
