@@ -9,15 +9,6 @@
 #include "session/board.h"
 #include "session/drive_session.h"
 
-namespace {
-
-// Deadlines this close after the nearest share its wake-up: the wait ends
-// at the latest of them, so a pause may end that much late, never early. A
-// hundred drives otherwise wake the thread once per drive and pause.
-constexpr auto SHARED_WAKE_UP = std::chrono::microseconds(100);
-
-}  // namespace
-
 std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const SessionPlan& plan,
                                   SessionObserver& observer, Transport& transport) {
   std::vector<std::uint32_t> addresses;
@@ -52,14 +43,7 @@ std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const S
     if (!nearest) {
       break;  // every session has finished
     }
-    TimePoint wake = *nearest;
-    for (const auto& session : sessions) {
-      const std::optional<TimePoint> due = session->nextDeadline();
-      if (due && *due <= *nearest + SHARED_WAKE_UP) {
-        wake = std::max(wake, *due);
-      }
-    }
-    const std::optional<Received> got = transport.receive(area, wake);
+    const std::optional<Received> got = transport.receive(area, *nearest);
     const TimePoint now = transport.now();
     if (transport.stopRequested()) {
       // Nothing more goes out: every unfinished session says where it
