@@ -132,7 +132,7 @@ Stop stopOf(const DriveState& drive) {
   Stop stop;
   const bool cut = drive.result == DriveResult::interrupted || drive.result == DriveResult::running;
   if (drive.result == DriveResult::notStarted) {
-    stop.reason = jsonString(heldBackWord(drive.heldBack));
+    stop.reason = jsonString(wordsOf(drive.heldBack).word);
     stop.message = true;
   }
   if (drive.result != DriveResult::failed && !cut) {
@@ -141,17 +141,17 @@ Stop stopOf(const DriveState& drive) {
   stop.message = true;
   if (drive.failure) {
     const Failure& f = *drive.failure;
-    stop.stage = jsonString(stageWord(f.stage));
+    stop.stage = jsonString(wordsOf(f.stage).word);
     // Counted from 1, as the console counts them.
     stop.block = f.block ? std::to_string(*f.block + 1) : "null";
-    stop.reason = jsonString(reasonWord(f.reason));
+    stop.reason = jsonString(wordsOf(f.reason).word);
     stop.status = f.reason == FailureReason::refused ? std::to_string(f.status) : "null";
     return stop;
   }
   if (cut) {
-    stop.reason = jsonString(reasonWord(FailureReason::interrupted));
+    stop.reason = jsonString(wordsOf(FailureReason::interrupted).word);
     if (drive.stage) {
-      stop.stage = jsonString(stageWord(*drive.stage));
+      stop.stage = jsonString(wordsOf(std::optional(*drive.stage)).word);
       if (*drive.stage == Stage::programming) {
         stop.block = std::to_string(drive.blocksDone + 1);  // the block in flight
       }
@@ -173,7 +173,7 @@ std::string recordLine(const RunInfo& run, const DriveState& drive) {
              field("time", jsonString(utcTimeText(drive.finishedAt))),
              field("address", jsonString(addressText(drive.address))),
              field("mode", jsonString(modeWord(run.mode))),
-             field("result", jsonString(resultWord(drive.result))),
+             field("result", jsonString(wordsOf(drive.result).word)),
              field("failedStage", stop.stage),
              field("failedBlock", stop.block),
              field("blockCount",

@@ -1,68 +1,18 @@
 #include "session/drive_text.h"
 
-const char* stageName(std::optional<Stage> stage) {
-  switch (shownStage(stage)) {
-    case ShownStage::waiting:
-      return "waiting";
-    case ShownStage::connection:
-      return "connection";
-    case ShownStage::monitorState:
-      return "monitor state";
-    case ShownStage::programming:
-      return "programming";
-    case ShownStage::verify:
-      return "verify";
-    case ShownStage::reboot:
-      break;
-  }
-  return "reboot";
-}
+#include "session/words.h"
+
+const char* stageName(std::optional<Stage> stage) { return wordsOf(stage).wording; }
 
 std::string reasonText(const Failure& failure) {
-  switch (failure.reason) {
-    case FailureReason::noAnswer:
-      return "no answer";
-    case FailureReason::refused:
-      return "refused with status " + std::to_string(failure.status);
-    case FailureReason::unreachable:
-      return "no network of this PC leads to the address";
-    case FailureReason::ownAddress:
-      return "the address is this PC's own";
-    case FailureReason::notUnicast:
-      return "a multicast or reserved address, not a drive's";
-    case FailureReason::noIdentity:
-      return "no identity in the answer";
-    case FailureReason::interrupted:
-      return "interrupted";
-    case FailureReason::noDigest:
-      break;
+  const std::string wording = wordsOf(failure.reason).wording;
+  if (failure.reason == FailureReason::refused) {
+    return wording + " " + std::to_string(failure.status);
   }
-  return "no firmware digest in the answer";
+  return wording;
 }
 
-const char* resultPhrase(DriveResult result) {
-  switch (result) {
-    case DriveResult::running:
-      return "unfinished";
-    case DriveResult::programmed:
-      return "programmed and verified";
-    case DriveResult::digestEqual:
-      return "digest equal";
-    case DriveResult::digestDiffers:
-      return "digest differs";
-    case DriveResult::identified:
-      return "identity read";
-    case DriveResult::current:
-      return "already current";
-    case DriveResult::notStarted:
-      return "not started";
-    case DriveResult::failed:
-      return "failed";
-    case DriveResult::interrupted:
-      return "interrupted";
-  }
-  return "unfinished";
-}
+const char* resultPhrase(DriveResult result) { return wordsOf(result).wording; }
 
 std::string resultText(const DriveState& drive) {
   if (drive.result == DriveResult::running) {
@@ -72,8 +22,7 @@ std::string resultText(const DriveState& drive) {
     return std::string(resultPhrase(drive.result)) + ", rebooted";
   }
   if (drive.result == DriveResult::notStarted) {
-    return std::string(resultPhrase(drive.result)) +
-           (drive.heldBack == HeldBack::interrupted ? " (interrupted)" : " (a canary failed)");
+    return std::string(resultPhrase(drive.result)) + " (" + wordsOf(drive.heldBack).wording + ")";
   }
   if (drive.result != DriveResult::failed && drive.result != DriveResult::interrupted) {
     return resultPhrase(drive.result);

@@ -1,5 +1,77 @@
 #include "session/words.h"
 
+ValueWords wordsOf(DriveResult result) {
+  switch (result) {
+    case DriveResult::programmed:
+      return {"programmed", "programmed and verified"};
+    case DriveResult::current:
+      return {"current", "already current"};
+    case DriveResult::digestEqual:
+      return {"digest-equal", "digest equal"};
+    case DriveResult::digestDiffers:
+      return {"digest-differs", "digest differs"};
+    case DriveResult::identified:
+      return {"identified", "identity read"};
+    case DriveResult::notStarted:
+      return {"not-started", "not started"};
+    case DriveResult::failed:
+      return {"failed", "failed"};
+    case DriveResult::interrupted:
+      return {"interrupted", "interrupted"};
+    case DriveResult::running:
+      break;
+  }
+  return {"interrupted", "unfinished"};
+}
+
+ValueWords wordsOf(FailureReason reason) {
+  switch (reason) {
+    case FailureReason::noAnswer:
+      return {"no-answer", "no answer"};
+    case FailureReason::refused:
+      return {"refused", "refused with status"};
+    case FailureReason::unreachable:
+      return {"unreachable", "no network of this PC leads to the address"};
+    case FailureReason::ownAddress:
+      return {"own-address", "the address is this PC's own"};
+    case FailureReason::notUnicast:
+      // No one drive can be reached at a group address.
+      return {"unreachable", "a multicast or reserved address, not a drive's"};
+    case FailureReason::noIdentity:
+      return {"no-identity", "no identity in the answer"};
+    case FailureReason::interrupted:
+      return {"interrupted", "interrupted"};
+    case FailureReason::noDigest:
+      break;
+  }
+  return {"no-digest", "no firmware digest in the answer"};
+}
+
+ValueWords wordsOf(std::optional<Stage> stage) {
+  switch (shownStage(stage)) {
+    case ShownStage::waiting:
+      return {"waiting", "waiting"};
+    case ShownStage::connection:
+      return {"connection", "connection"};
+    case ShownStage::monitorState:
+      return {"monitor state", "monitor state"};
+    case ShownStage::programming:
+      return {"programming", "programming"};
+    case ShownStage::verify:
+      return {"verify", "verify"};
+    case ShownStage::reboot:
+      break;
+  }
+  return {"reboot", "reboot"};
+}
+
+ValueWords wordsOf(HeldBack why) {
+  if (why == HeldBack::interrupted) {
+    return wordsOf(FailureReason::interrupted);
+  }
+  return {"canary-failed", "a canary failed"};
+}
+
 const char* modeWord(RunMode mode) {
   switch (mode) {
     case RunMode::verify:
@@ -10,72 +82,4 @@ const char* modeWord(RunMode mode) {
       break;
   }
   return "program";
-}
-
-const char* resultWord(DriveResult result) {
-  switch (result) {
-    case DriveResult::programmed:
-      return "programmed";
-    case DriveResult::current:
-      return "current";
-    case DriveResult::digestEqual:
-      return "digest-equal";
-    case DriveResult::digestDiffers:
-      return "digest-differs";
-    case DriveResult::identified:
-      return "identified";
-    case DriveResult::notStarted:
-      return "not-started";
-    case DriveResult::failed:
-      return "failed";
-    case DriveResult::interrupted:
-    case DriveResult::running:
-      break;
-  }
-  // A drive still running when its record is written was cut short.
-  return "interrupted";
-}
-
-const char* reasonWord(FailureReason reason) {
-  switch (reason) {
-    case FailureReason::noAnswer:
-      return "no-answer";
-    case FailureReason::refused:
-      return "refused";
-    case FailureReason::unreachable:
-      return "unreachable";
-    case FailureReason::ownAddress:
-      return "own-address";
-    case FailureReason::notUnicast:
-      return "unreachable";  // no one drive can be reached at a group address
-    case FailureReason::noIdentity:
-      return "no-identity";
-    case FailureReason::interrupted:
-      return "interrupted";
-    case FailureReason::noDigest:
-      break;
-  }
-  return "no-digest";
-}
-
-const char* heldBackWord(HeldBack why) {
-  return why == HeldBack::interrupted ? reasonWord(FailureReason::interrupted) : "canary-failed";
-}
-
-const char* stageWord(std::optional<Stage> stage) {
-  switch (shownStage(stage)) {
-    case ShownStage::waiting:
-      return "waiting";
-    case ShownStage::connection:
-      return "connection";
-    case ShownStage::monitorState:
-      return "monitor state";
-    case ShownStage::programming:
-      return "programming";
-    case ShownStage::verify:
-      return "verify";
-    case ShownStage::reboot:
-      break;
-  }
-  return "reboot";
 }

@@ -1,7 +1,8 @@
-// The machine words of a run's values: what the run records say, and what
-// the Ansible module and other programs read. They are an interface: a word
-// once released stays as it is. The console's wording of the same values
-// belongs to presentation (session/drive_text.h) and may change freely.
+// Each value of a run, with its two words side by side: the machine word
+// that the run records say, and that the Ansible module and other programs
+// read (an interface: a word once released stays as it is), and the console
+// wording that people read (session/drive_text.h puts it in sentences; it
+// may change without touching a record).
 #pragma once
 
 #include <optional>
@@ -9,14 +10,20 @@
 #include "session/drive_state.h"
 #include "session/observer.h"
 
+struct ValueWords {
+  const char* word;     // the records'
+  const char* wording;  // the console's
+};
+
+// A drive still running when its record is written was cut short: its word
+// is "interrupted", its wording "unfinished".
+ValueWords wordsOf(DriveResult result);
+// A refusal's wording is followed by its status on the console.
+ValueWords wordsOf(FailureReason reason);
+// "monitor state" stands for the identity exchange of -u and -v and the
+// pause before the monitor state too; "waiting" before the session starts.
+ValueWords wordsOf(std::optional<Stage> stage);
+// Why a drive was not started: its reason word and wording.
+ValueWords wordsOf(HeldBack why);
+
 const char* modeWord(RunMode mode);
-// A drive still running when its record is written was cut short:
-// "interrupted".
-const char* resultWord(DriveResult result);
-const char* reasonWord(FailureReason reason);
-// Why a drive was not started, as a reason word.
-const char* heldBackWord(HeldBack why);
-// The stage as the records name it: "connection", "monitor state" (the
-// identity exchange of -u and -v and the pause before it included),
-// "programming", "verify", "reboot"; "waiting" before the session starts.
-const char* stageWord(std::optional<Stage> stage);

@@ -5,8 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 namespace {
+
+template <typename Value, std::size_t N>
+void expectWords(const std::pair<Value, const char*> (&released)[N]) {
+  for (const auto& [value, word] : released) {
+    EXPECT_EQ(std::string(wordsOf(value).word), word);
+  }
+}
 
 TEST(WordsTest, EveryValueKeepsItsReleasedWord) {
   const std::pair<DriveResult, const char*> results[] = {
@@ -16,29 +24,26 @@ TEST(WordsTest, EveryValueKeepsItsReleasedWord) {
       {DriveResult::interrupted, "interrupted"},  {DriveResult::running, "interrupted"},
       {DriveResult::notStarted, "not-started"},
   };
-  for (const auto& [value, word] : results) {
-    EXPECT_EQ(std::string(resultWord(value)), word);
-  }
+  expectWords(results);
   const std::pair<FailureReason, const char*> reasons[] = {
       {FailureReason::noAnswer, "no-answer"},      {FailureReason::refused, "refused"},
       {FailureReason::unreachable, "unreachable"}, {FailureReason::notUnicast, "unreachable"},
       {FailureReason::ownAddress, "own-address"},  {FailureReason::noIdentity, "no-identity"},
       {FailureReason::noDigest, "no-digest"},      {FailureReason::interrupted, "interrupted"},
   };
-  for (const auto& [value, word] : reasons) {
-    EXPECT_EQ(std::string(reasonWord(value)), word);
-  }
-  EXPECT_STREQ(heldBackWord(HeldBack::canaryFailed), "canary-failed");
-  EXPECT_STREQ(heldBackWord(HeldBack::interrupted), "interrupted");
+  expectWords(reasons);
+  const std::pair<HeldBack, const char*> heldBack[] = {
+      {HeldBack::canaryFailed, "canary-failed"},
+      {HeldBack::interrupted, "interrupted"},
+  };
+  expectWords(heldBack);
   const std::pair<std::optional<Stage>, const char*> stages[] = {
       {std::nullopt, "waiting"},         {Stage::identityProbe, "monitor state"},
       {Stage::connection, "connection"}, {Stage::monitorPause, "monitor state"},
       {Stage::monitor, "monitor state"}, {Stage::programming, "programming"},
       {Stage::verify, "verify"},         {Stage::reboot, "reboot"},
   };
-  for (const auto& [value, word] : stages) {
-    EXPECT_EQ(std::string(stageWord(value)), word);
-  }
+  expectWords(stages);
   EXPECT_STREQ(modeWord(RunMode::program), "program");
   EXPECT_STREQ(modeWord(RunMode::verify), "verify");
   EXPECT_STREQ(modeWord(RunMode::identity), "identity");
