@@ -4,6 +4,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -50,7 +51,12 @@ void writeQueued(const std::shared_ptr<ConsoleWriter::State>& state) {
 ConsoleWriter::ConsoleWriter() : ConsoleWriter(writeStandardOutput) {}
 
 ConsoleWriter::ConsoleWriter(Write write) : state_(std::make_shared<State>(std::move(write))) {
-  state_->thread = std::thread(writeQueued, state_);
+  try {
+    state_->thread = std::thread(writeQueued, state_);
+  } catch (const std::system_error&) {
+    // No thread to be had: the text is written as it comes, as it always
+    // was, rather than not at all.
+  }
 }
 
 ConsoleWriter::~ConsoleWriter() {
@@ -63,6 +69,9 @@ ConsoleWriter::~ConsoleWriter() {
     state_->changed.notify_all();
   }
   // An idle thread ends at once; one blocked in a write may never return.
+  if (!state_->thread.joinable()) {
+    return;
+  }
   if (idle) {
     state_->thread.join();
   } else {
@@ -72,6 +81,10 @@ ConsoleWriter::~ConsoleWriter() {
 
 void ConsoleWriter::write(std::string_view text) {
   if (text.empty()) {
+    return;
+  }
+  if (!state_->thread.joinable()) {
+    state_->gone = state_->gone || !state_->write(text);
     return;
   }
   const std::lock_guard lock(state_->mutex);
