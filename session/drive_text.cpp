@@ -5,11 +5,11 @@
 const char* stageName(std::optional<Stage> stage) { return wordsOf(stage).wording; }
 
 std::string reasonText(const Failure& failure) {
-  const std::string wording = wordsOf(failure.reason).wording;
+  std::string text = wordsOf(failure.reason).wording;
   if (failure.reason == FailureReason::refused) {
-    return wording + " " + std::to_string(failure.status);
+    text += " " + std::to_string(failure.status);
   }
-  return wording;
+  return text;
 }
 
 const char* resultPhrase(DriveResult result) { return wordsOf(result).wording; }
