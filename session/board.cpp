@@ -40,7 +40,7 @@ void DriveBoard::changed(std::size_t index, bool newStage) const {
 void DriveBoard::stageStarted(std::uint32_t drive, Stage stage) {
   if (const auto i = touch(drive)) {
     DriveState& state = drives_[*i];
-    const bool renamed = shownStage(state.stage) != shownStage(stage);
+    const bool renamed = !state.stage || shownAs(*state.stage) != shownAs(stage);
     state.stage = stage;
     changed(*i, renamed);
   }

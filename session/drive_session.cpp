@@ -15,7 +15,7 @@ DriveSession::DriveSession(std::uint32_t drive, const SessionPlan& plan, Transpo
       skipCurrent_(plan.skipCurrent && plan.mode == RunMode::program && plan.image != nullptr),
       transport_(transport),
       observer_(observer),
-      tracker_(lengthOf(exchange(Phase::programming).pause)) {
+      tracker_(lengthOf(exchange(Step::programming).pause)) {
   if (image_ != nullptr) {
     blockCount_ = (image_->size + BLOCK_SIZE - 1) / BLOCK_SIZE;
   }
@@ -32,7 +32,7 @@ void DriveSession::start(TimePoint now) {
     fail(FailureReason::ownAddress);
     return;
   }
-  enter(Phase::linkStart, now);
+  enter(Step::linkStart, now);
 }
 
 // ---- sending ------------------------------------------------------------------
@@ -54,13 +54,13 @@ SendResult DriveSession::sendCommand(std::uint16_t code, std::uint32_t target,
   return sent;
 }
 
-// Enters a phase: an exchange sends its first try, a pause begins.
-void DriveSession::enter(Phase phase, TimePoint now) {
-  phase_ = phase;
+// Enters a step: an exchange sends its first try, a pause begins.
+void DriveSession::enter(Step step, TimePoint now) {
+  step_ = step;
   tries_ = 0;
   answered_ = false;
   exchangeStarted_ = now;
-  const Exchange& row = exchange(phase);
+  const Exchange& row = exchange(step);
   ledger_.begin(row.code);
   // Earlier sends of the command still unanswered: a try more for each, so
   // that a drive that answers every send shows an answer of this exchange's.
@@ -77,7 +77,7 @@ void DriveSession::enter(Phase phase, TimePoint now) {
 // moment the send went out, read after it: whatever else the thread did
 // before (other drives' sends, a slow send), the drive gets its whole pause.
 void DriveSession::sendTry() {
-  const Exchange& row = exchange(phase_);
+  const Exchange& row = exchange(step_);
   ++tries_;
   const SendResult sent =
       row.send != nullptr ? (this->*row.send)(row) : sendCommand(row.code, 0, {});
@@ -115,10 +115,10 @@ SendResult DriveSession::sendBlock(const Exchange& row) {
 }
 
 void DriveSession::onDeadline(TimePoint now) {
-  if (phase_ == Phase::done) {
+  if (step_ == Step::done) {
     return;
   }
-  const Exchange& row = exchange(phase_);
+  const Exchange& row = exchange(step_);
   if (row.tries == 0 || (answered_ && (tries_ < triesAllowed_ || row.lastPauseHeard))) {
     (this->*row.answered)(now);
   } else if (tries_ < triesAllowed_) {
@@ -134,7 +134,7 @@ void DriveSession::onDeadline(TimePoint now) {
 
 void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> datagram,
                               TimePoint now) {
-  const Exchange& row = exchange(phase_);
+  const Exchange& row = exchange(step_);
   const std::optional<Response> response = decodeResponse(datagram);
   if (from != drive_ || !response) {
     return;
@@ -194,16 +194,16 @@ void DriveSession::takeBlockAnswer(const Response& /*response*/, TimePoint now) 
   if (verdict.resendFrom) {
     // Sent again once the pause after the last send has run out.
     block_ = *verdict.resendFrom;
-    phase_ = Phase::programming;
+    step_ = Step::programming;
     answered_ = false;
     tries_ = 0;
-    deadline_ = std::max(now, lastSend_ + lengthOf(exchange(Phase::programming).pause));
+    deadline_ = std::max(now, lastSend_ + lengthOf(exchange(Step::programming).pause));
     return;
   }
   if (verdict.confirms) {
     answered_ = true;
   }
-  if (phase_ == Phase::draining && tracker_.drained(now)) {
+  if (step_ == Step::draining && tracker_.drained(now)) {
     nextBlock(now);
   }
 }
@@ -229,16 +229,16 @@ void DriveSession::finishReport() {
 
 Failure DriveSession::failureHere(FailureReason reason, std::uint8_t status) const {
   Failure failure;
-  failure.stage = exchange(phase_).stage;
+  failure.stage = exchange(step_).stage;
   failure.reason = reason;
   failure.status = status;
-  const bool programming = phase_ == Phase::programming || phase_ == Phase::draining;
+  const bool programming = step_ == Step::programming || step_ == Step::draining;
   if (programming) {
     failure.block = block_;
   }
   // From the first block's send to the reboot's answer the drive holds part
   // of an image (a reboot answered leaves it verified).
-  failure.imageIncomplete = programmingBegan_ && phase_ != Phase::rebootPause;
+  failure.imageIncomplete = programmingBegan_ && step_ != Step::rebootPause;
   return failure;
 }
 
@@ -248,7 +248,7 @@ void DriveSession::fail(FailureReason reason, std::uint8_t status) {
 }
 
 void DriveSession::interrupt() {
-  if (phase_ == Phase::done) {
+  if (step_ == Step::done) {
     return;
   }
   observer_.failed(drive_, failureHere(FailureReason::interrupted, 0));
@@ -256,7 +256,7 @@ void DriveSession::interrupt() {
 }
 
 void DriveSession::finish(SessionResult result) {
-  phase_ = Phase::done;
+  step_ = Step::done;
   deadline_.reset();
   result_ = result;
   observer_.finished(drive_, result);

@@ -49,11 +49,16 @@ class DriveSession {
 
   // When onDeadline is due; empty once the session has finished.
   std::optional<TimePoint> nextDeadline() const { return deadline_; }
-  bool finished() const { return phase_ == Phase::done; }
+  bool finished() const { return step_ == Step::done; }
   SessionResult result() const { return result_; }
 
  private:
-  enum class Phase : std::uint8_t {
+  // Where the session stands in its walk: each step is one row of the
+  // exchange table, and each row names the Stage it belongs to (the stage
+  // observers are told and failures are reported in). The steps that are no
+  // stage of their own (the link's start, draining, the pause after the
+  // reboot, done) belong to the stage around them.
+  enum class Step : std::uint8_t {
     linkStart,
     identityProbe,
     connection,
@@ -69,16 +74,16 @@ class DriveSession {
   };
 
   // One exchange with the drive, or a pause between exchanges, as the
-  // session walks it. Every phase has one row (drive_session_exchanges.cpp):
+  // session walks it. Every step has one row (drive_session_exchanges.cpp):
   // a send goes out, its pause runs from the moment it went out; when the
   // pause runs out an answered exchange leads on, an unanswered one is sent
-  // again until its tries are spent. A phase that sends nothing (a pause)
+  // again until its tries are spent. A step that sends nothing (a pause)
   // leads on when its pause runs out. Null handlers take the usual course.
   struct Exchange {
-    Phase phase;
+    Step step;
     Stage stage;                 // where a failure in it is reported
     std::uint8_t code = 0;       // the command sent and answered; 0: none
-    Pause pause = Pause::none;   // after each send; or the pause the phase is
+    Pause pause = Pause::none;   // after each send; or the pause the step is
     int tries = 0;               // sends at most; 0: it sends nothing
     bool lastPauseHeard = true;  // an answer in the pause after the last send counts
     // An answer to an earlier exchange of the same command serves this one
@@ -90,14 +95,14 @@ class DriveSession {
     void (DriveSession::*take)(const Response&, TimePoint) = nullptr;
     // Takes an answer with another status; null: the session fails, refused.
     void (DriveSession::*refused)() = nullptr;
-    // The pause after an answered send, or the phase's pause, ran out.
+    // The pause after an answered send, or the step's pause, ran out.
     void (DriveSession::*answered)(TimePoint) = nullptr;
     // Every try went unanswered; null: the session fails, no answer.
     void (DriveSession::*unanswered)(TimePoint) = nullptr;
   };
-  static const Exchange& exchange(Phase phase);
+  static const Exchange& exchange(Step step);
 
-  void enter(Phase phase, TimePoint now);
+  void enter(Step step, TimePoint now);
   void sendTry();
   void pauseFrom(Pause pause);
   std::chrono::milliseconds lengthOf(Pause pause) const { return plan_.pacing.of(pause); }
@@ -139,7 +144,7 @@ class DriveSession {
   Transport& transport_;
   SessionObserver& observer_;
 
-  Phase phase_ = Phase::linkStart;
+  Step step_ = Step::linkStart;
   std::optional<TimePoint> deadline_;
   SessionResult result_ = SessionResult::failed;
   TimePoint lastSend_{};         // when the last send went out

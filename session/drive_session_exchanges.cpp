@@ -12,16 +12,16 @@ constexpr int CONNECT_TRIES = 1000;  // sends at most of CMD_CONNECT
 
 }  // namespace
 
-const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
+const DriveSession::Exchange& DriveSession::exchange(Step step) {
   using D = DriveSession;
   static constexpr Exchange EXCHANGES[] = {
       // The pause the link had to start in.
-      {.phase = Phase::linkStart,
+      {.step = Step::linkStart,
        .stage = Stage::connection,
        .pause = Pause::linkStart,
        .answered = &D::linkStarted},
       // -u, -v: a drive already in its monitor state answers at once.
-      {.phase = Phase::identityProbe,
+      {.step = Step::identityProbe,
        .stage = Stage::identityProbe,
        .code = CMD_ENTER_MONITOR,
        .pause = Pause::monitor,
@@ -30,7 +30,7 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
        .answered = &D::identityAnswered,
        .unanswered = &D::beginConnection},
       // An answer in the pause after the last send comes too late.
-      {.phase = Phase::connection,
+      {.step = Step::connection,
        .stage = Stage::connection,
        .code = CMD_CONNECT,
        .pause = Pause::connect,
@@ -38,12 +38,12 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
        .lastPauseHeard = false,
        .send = &D::sendConnect,
        .answered = &D::connected},
-      {.phase = Phase::monitorPause,
+      {.step = Step::monitorPause,
        .stage = Stage::monitorPause,
        .pause = Pause::monitorPause,
        .answered = &D::monitorPauseOver},
       // -u, -v: an answer to the identity probe carries the same identity.
-      {.phase = Phase::monitor,
+      {.step = Step::monitor,
        .stage = Stage::monitor,
        .code = CMD_ENTER_MONITOR,
        .pause = Pause::monitor,
@@ -52,7 +52,7 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
        .take = &D::takeIdentityAnswer,
        .answered = &D::identityAnswered},
       // -s: a refusal or no answer at all has the drive programmed in full.
-      {.phase = Phase::currentCheck,
+      {.step = Step::currentCheck,
        .stage = Stage::verify,
        .code = CMD_VERIFY,
        .pause = Pause::verify,
@@ -60,7 +60,7 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
        .refused = &D::noteCurrentRefused,
        .answered = &D::currentChecked,
        .unanswered = &D::beginProgramming},
-      {.phase = Phase::programming,
+      {.step = Step::programming,
        .stage = Stage::programming,
        .code = CMD_PROGRAM_BLOCK,
        .pause = Pause::block,
@@ -69,39 +69,39 @@ const DriveSession::Exchange& DriveSession::exchange(Phase phase) {
        .take = &D::takeBlockAnswer,
        .answered = &D::blockAnswered},
       // Sends nothing; looks again whenever the block tracker may be drained.
-      {.phase = Phase::draining,
+      {.step = Step::draining,
        .stage = Stage::programming,
        .code = CMD_PROGRAM_BLOCK,
        .take = &D::takeBlockAnswer,
        .answered = &D::drainThenNext},
-      {.phase = Phase::verify,
+      {.step = Step::verify,
        .stage = Stage::verify,
        .code = CMD_VERIFY,
        .pause = Pause::verify,
        .tries = EXCHANGE_TRIES,
        .answered = &D::verified},
-      {.phase = Phase::reboot,
+      {.step = Step::reboot,
        .stage = Stage::reboot,
        .code = CMD_REBOOT,
        .pause = Pause::reboot,
        .tries = EXCHANGE_TRIES,
        .answered = &D::rebootAnswered},
-      {.phase = Phase::rebootPause,
+      {.step = Step::rebootPause,
        .stage = Stage::reboot,
        .pause = Pause::rebootPause,
        .answered = &D::rebootPauseOver},
-      {.phase = Phase::done, .stage = Stage::reboot},
+      {.step = Step::done, .stage = Stage::reboot},
   };
   static_assert([] {
     std::size_t i = 0;
     for (const Exchange& row : EXCHANGES) {
-      if (static_cast<std::size_t>(row.phase) != i++) {
+      if (static_cast<std::size_t>(row.step) != i++) {
         return false;
       }
     }
-    return i == static_cast<std::size_t>(Phase::done) + 1;
+    return i == static_cast<std::size_t>(Step::done) + 1;
   }());
-  return EXCHANGES[static_cast<std::size_t>(phase)];
+  return EXCHANGES[static_cast<std::size_t>(step)];
 }
 
 void DriveSession::linkStarted(TimePoint now) {
@@ -109,7 +109,7 @@ void DriveSession::linkStarted(TimePoint now) {
     beginConnection(now);
   } else {
     observer_.stageStarted(drive_, Stage::identityProbe);
-    enter(Phase::identityProbe, now);
+    enter(Step::identityProbe, now);
   }
 }
 
@@ -117,19 +117,19 @@ void DriveSession::linkStarted(TimePoint now) {
 // monitor state yet, it is connected to as to be programmed.
 void DriveSession::beginConnection(TimePoint now) {
   observer_.stageStarted(drive_, Stage::connection);
-  enter(Phase::connection, now);
+  enter(Step::connection, now);
 }
 
 void DriveSession::connected(TimePoint now) {
   observer_.stageCompleted(drive_, Stage::connection);
-  enter(Phase::monitorPause, now);
+  enter(Step::monitorPause, now);
   observer_.stageStarted(drive_, Stage::monitorPause);
 }
 
 void DriveSession::monitorPauseOver(TimePoint now) {
   observer_.stageCompleted(drive_, Stage::monitorPause);
   observer_.stageStarted(drive_, Stage::monitor);
-  enter(Phase::monitor, now);
+  enter(Step::monitor, now);
 }
 
 // The drive's identity came. -u, -v: an answer without the digest does not
@@ -147,7 +147,7 @@ void DriveSession::identityAnswered(TimePoint now) {
   }
   observer_.stageCompleted(drive_, Stage::monitor);
   if (skipCurrent_ && identity_.digest() && *identity_.digest() == image_->digest) {
-    enter(Phase::currentCheck, now);
+    enter(Step::currentCheck, now);
     return;
   }
   beginProgramming(now);
@@ -167,14 +167,14 @@ void DriveSession::currentChecked(TimePoint now) {
   }
   observer_.alreadyCurrent(drive_);
   observer_.stageStarted(drive_, Stage::reboot);
-  enter(Phase::reboot, now);
+  enter(Step::reboot, now);
 }
 
 void DriveSession::beginProgramming(TimePoint now) {
   block_ = 0;
   programmingBegan_ = true;
   observer_.stageStarted(drive_, Stage::programming);
-  enter(Phase::programming, now);
+  enter(Step::programming, now);
 }
 
 // The pause after an answered block's send has run out.
@@ -183,7 +183,7 @@ void DriveSession::blockAnswered(TimePoint now) {
     observer_.blockConfirmed(drive_, block_, blockCount_);
     ++blocksReported_;
   }
-  phase_ = Phase::draining;
+  step_ = Step::draining;
   drainThenNext(now);
 }
 
@@ -201,23 +201,23 @@ void DriveSession::drainThenNext(TimePoint now) {
 void DriveSession::nextBlock(TimePoint now) {
   ++block_;
   if (block_ < blockCount_) {
-    enter(Phase::programming, now);
+    enter(Step::programming, now);
     return;
   }
   observer_.stageCompleted(drive_, Stage::programming);
   observer_.stageStarted(drive_, Stage::verify);
-  enter(Phase::verify, now);
+  enter(Step::verify, now);
 }
 
 void DriveSession::verified(TimePoint now) {
   observer_.stageCompleted(drive_, Stage::verify);
   observer_.stageStarted(drive_, Stage::reboot);
-  enter(Phase::reboot, now);
+  enter(Step::reboot, now);
 }
 
 void DriveSession::rebootAnswered(TimePoint now) {
   observer_.stageCompleted(drive_, Stage::reboot);
-  enter(Phase::rebootPause, now);
+  enter(Step::rebootPause, now);
 }
 
 void DriveSession::rebootPauseOver(TimePoint /*now*/) { finish(SessionResult::completed); }

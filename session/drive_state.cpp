@@ -1,24 +1,18 @@
 #include "session/drive_state.h"
 
-ShownStage shownStage(std::optional<Stage> stage) {
-  if (!stage) {
-    return ShownStage::waiting;
-  }
-  switch (*stage) {
-    case Stage::connection:
-      return ShownStage::connection;
+Stage shownAs(Stage stage) {
+  switch (stage) {
     case Stage::identityProbe:
     case Stage::monitorPause:
+      return Stage::monitor;
+    case Stage::connection:
     case Stage::monitor:
-      return ShownStage::monitorState;
     case Stage::programming:
-      return ShownStage::programming;
     case Stage::verify:
-      return ShownStage::verify;
     case Stage::reboot:
       break;
   }
-  return ShownStage::reboot;
+  return stage;
 }
 
 bool driveSucceeded(const DriveState& drive) {

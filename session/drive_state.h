@@ -65,18 +65,10 @@ struct RunInfo {
   std::string runId;           // shared by every record of the run (runIdText)
 };
 
-// The stages as a person and a record tell them apart: the identity
-// exchange of -u and -v and the pause before the monitor state are part of
-// the monitor state.
-enum class ShownStage : std::uint8_t {
-  waiting,  // the session has not started
-  connection,
-  monitorState,
-  programming,
-  verify,
-  reboot,
-};
-ShownStage shownStage(std::optional<Stage> stage);
+// The stage as a person and a record tell it apart: the identity exchange
+// of -u and -v and the pause before the monitor state are part of the
+// monitor state, so both show as Stage::monitor.
+Stage shownAs(Stage stage);
 
 // True when the drive did all that the run asked: programmed, already
 // current (-s), identified, or (for -v) its digest equal.

@@ -20,7 +20,9 @@ enum class RunMode : std::uint8_t {
   verify,    // -v: compare the file's digest with the drive's
 };
 
-// The stages of a session, in the order they can come.
+// The stages of a session, in the order they can come. A person and a
+// record see the identity probe and the monitor pause as part of the monitor
+// state (shownAs, drive_state.h).
 enum class Stage : std::uint8_t {
   identityProbe,  // -u, -v: CMD_ENTER_MONITOR before any connection
   connection,     // CMD_CONNECT with its countdown

@@ -48,21 +48,24 @@ ValueWords wordsOf(FailureReason reason) {
 }
 
 ValueWords wordsOf(std::optional<Stage> stage) {
-  switch (shownStage(stage)) {
-    case ShownStage::waiting:
-      return {"waiting", "waiting"};
-    case ShownStage::connection:
+  if (!stage) {
+    return {"waiting", "waiting"};
+  }
+  switch (shownAs(*stage)) {
+    case Stage::connection:
       return {"connection", "connection"};
-    case ShownStage::monitorState:
-      return {"monitor state", "monitor state"};
-    case ShownStage::programming:
+    case Stage::programming:
       return {"programming", "programming"};
-    case ShownStage::verify:
+    case Stage::verify:
       return {"verify", "verify"};
-    case ShownStage::reboot:
+    case Stage::reboot:
+      return {"reboot", "reboot"};
+    case Stage::identityProbe:
+    case Stage::monitorPause:
+    case Stage::monitor:
       break;
   }
-  return {"reboot", "reboot"};
+  return {"monitor state", "monitor state"};
 }
 
 ValueWords wordsOf(HeldBack why) {
