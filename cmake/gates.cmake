@@ -11,26 +11,28 @@ if(NOT TOVRIN_LOOPBACK_LOCK MATCHES "^/[^;]+$")
   message(FATAL_ERROR "${tovrin_stage_script} defines no TOVRIN_LOOPBACK_LOCK=/absolute/path line")
 endif()
 
-# --- the reliability gates ----------------------------------------------------
-# With TOVRIN_GATES=ON (the "gates" presets: build/gates) the tree holds the
-# gates as CTest tests, label "gate" plus the gate's own (format, cppcheck,
-# tidy, asan, tsan, fuzz, valgrind); `ctest --preset gates -L tidy` runs one.
-# The checks themselves are the scripts in scripts/gates. The trees a gate
-# needs are fixtures: configured with warnings as errors and built by set-up
-# tests, once, for every gate that needs them.
+# --- the reliability gates and the whole check ---------------------------------
+# With TOVRIN_GATES=ON (the "gates" presets: build/gates) the tree holds every
+# check that scripts/test (and so CI) makes, as CTest tests labelled "gate"
+# plus their own label: the builds users make (build), the Windows build
+# (windows), the packages (packages), the reliability gates (format,
+# cppcheck, tidy, asan, tsan, fuzz, valgrind) and the whole suite (suite);
+# `ctest --preset gates -L tidy` runs one. The checks themselves are the
+# scripts in scripts/gates. The trees a check needs are fixtures: configured
+# with warnings as errors and built by set-up tests, once, for every check
+# that needs them.
 #
-# How they share the machine:
-# - Foreground gates (the builds, the sanitizer suites, valgrind) hold the
-#   lock "gate_foreground", so one runs at a time and the timing-sensitive
-#   end-to-end runs of a suite never meet a compiler at full priority; each
-#   counts as TOVRIN_GATE_JOBS processors.
-# - The analysers and fuzzers (cppcheck, tidy, fuzz) run at idle priority
-#   beside them, one processor each: they take the processor time that the
-#   builds leave and that the suites, which mostly wait on pauses and
-#   sockets, don't use.
-# - COST orders the foreground gates: both sanitizer builds first, so that
-#   the fuzzers, which run for a fixed time, meet the waiting suites rather
-#   than a build; valgrind last.
+# How they share the machine (one CTest run schedules them all):
+# - The builds hold the lock "gate_foreground", so one runs at a time, with
+#   TOVRIN_GATE_JOBS compilers at a lower priority (nice 10): a suite that
+#   runs beside a build gets the processor the moment its pauses end.
+# - The suites (the default one, asan, tsan) and valgrind start as soon as
+#   their tree is built; they mostly wait on pauses and sockets, and their
+#   tests hold their bounds on a loaded machine.
+# - The analysers and fuzzers (cppcheck, tidy, fuzz) run at idle priority,
+#   one processor each: they take the processor time that the rest leaves.
+# - COST orders the builds: the trees the longest suites need first (the
+#   Windows and default trees, then asan, then tsan), the loader builds last.
 option(TOVRIN_GATES "Add the reliability gates as CTest tests (label gate)" OFF)
 set(TOVRIN_GATE_JOBS 2 CACHE STRING "Parallel compile and test jobs of one gate")
 if(NOT TOVRIN_GATES)
@@ -82,19 +84,60 @@ endfunction()
 
 # A preset's tree, configured (warnings as errors) and, unless CONFIGURE_ONLY,
 # built: the fixture gate_<preset>_tree.
+# gate_tree(PRESET [CONFIGURE_ONLY] [COST n] [CONFIGURE_ARGS ...] [TARGETS ...]):
+# the set-up tests that configure and build a preset's tree (all of it, or
+# TARGETS), fixture gate_<preset>_tree.
 function(gate_tree preset)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "CONFIGURE_ONLY" "COST" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "CONFIGURE_ONLY" "COST" "CONFIGURE_ARGS;TARGETS")
+  set(configure ${CMAKE_COMMAND} --preset ${preset} -DTOVRIN_WERROR=ON ${arg_CONFIGURE_ARGS})
   if(arg_CONFIGURE_ONLY)
     gate_test(gate.${preset}.configure LABELS build TIMEOUT 600 SETUP gate_${preset}_tree
-              COMMAND ${CMAKE_COMMAND} --preset ${preset} -DTOVRIN_WERROR=ON)
+              COMMAND ${configure})
     return()
   endif()
   gate_test(gate.${preset}.configure LABELS build TIMEOUT 600 SETUP gate_${preset}_configured
-            COMMAND ${CMAKE_COMMAND} --preset ${preset} -DTOVRIN_WERROR=ON)
+            COMMAND ${configure})
+  set(targets)
+  if(arg_TARGETS)
+    set(targets --target ${arg_TARGETS})
+  endif()
   gate_test(gate.${preset}.build LABELS build FOREGROUND COST ${arg_COST} TIMEOUT 3600
             REQUIRES gate_${preset}_configured SETUP gate_${preset}_tree
-            COMMAND ${CMAKE_COMMAND} --build --preset ${preset} -j ${TOVRIN_GATE_JOBS})
+            COMMAND nice -n 10 ${CMAKE_COMMAND} --build --preset ${preset} -j ${TOVRIN_GATE_JOBS}
+                    ${targets})
 endfunction()
+
+# The loader as users build it, alone, at Release with g++ and clang++ and at
+# Debug with g++: g++'s warnings depend on the optimiser, clang++'s do not
+# (and every file meets clang++ in the tidy, asan and tsan trees).
+foreach(build release:g++ release:clang++ debug:g++)
+  string(REPLACE ":" ";" build ${build})
+  list(GET build 0 type)
+  list(GET build 1 compiler)
+  gate_test(gate.build.${type}.${compiler} LABELS build FOREGROUND COST 100 TIMEOUT 1800
+            COMMAND nice -n 10 ${gate_scripts}/loader-build ${type} ${compiler})
+endforeach()
+
+# The Windows build (Tovrin.exe with MinGW-w64, its package, Wine's prefix),
+# tested under Wine by the default suite; without MinGW-w64 or Wine the
+# suite says why it leaves those tests out.
+set(tovrin_windows_missing)
+find_program(tovrin_mingw x86_64-w64-mingw32-g++-posix NO_CACHE)
+if(NOT tovrin_mingw)
+  set(tovrin_windows_missing "MinGW-w64 (g++-mingw-w64-x86-64-posix) is not installed")
+elseif(NOT EXISTS /usr/lib/wine/wine64)
+  set(tovrin_windows_missing "Wine (wine64, /usr/lib/wine/wine64) is not installed")
+endif()
+set(suite_trees gate_default_tree gate_packages)
+if(tovrin_windows_missing)
+  set(default_args -DTOVRIN_WINDOWS_EXE= "-DTOVRIN_WINDOWS_UNAVAILABLE=${tovrin_windows_missing}")
+else()
+  gate_test(gate.windows.build LABELS build windows FOREGROUND COST 1200 TIMEOUT 3600
+            SETUP gate_windows_tree COMMAND nice -n 10 ${gate_scripts}/windows-build)
+  set(default_args -DTOVRIN_WINDOWS_EXE=${CMAKE_CURRENT_SOURCE_DIR}/build/windows/Tovrin.exe
+                   -DTOVRIN_WINDOWS_UNAVAILABLE=)
+  list(APPEND suite_trees gate_windows_tree)
+endif()
 
 gate_test(gate.format LABELS format TIMEOUT 300 COMMAND ${gate_scripts}/format)
 gate_test(gate.cppcheck LABELS cppcheck IDLE TIMEOUT 3600 COMMAND ${gate_scripts}/cppcheck)
@@ -103,14 +146,24 @@ gate_tree(tidy CONFIGURE_ONLY)
 gate_test(gate.tidy LABELS tidy IDLE TIMEOUT 3600 REQUIRES gate_tidy_tree
           COMMAND ${gate_scripts}/tidy)
 
-gate_tree(tsan COST 1000)
-gate_tree(asan COST 900)
-gate_test(gate.asan LABELS asan FOREGROUND COST 800 TIMEOUT 3600 REQUIRES gate_asan_tree
+gate_tree(default COST 1100 CONFIGURE_ARGS ${default_args})
+gate_test(gate.packages LABELS packages TIMEOUT 600 REQUIRES gate_default_tree
+          SETUP gate_packages COMMAND ${gate_scripts}/packages)
+gate_test(gate.suite LABELS suite COST 1000 TIMEOUT 3600 REQUIRES ${suite_trees}
+          COMMAND ${CMAKE_CTEST_COMMAND} --preset default)
+gate_test(gate.valgrind LABELS valgrind COST 100 TIMEOUT 3600 REQUIRES gate_default_tree
+          COMMAND ${gate_scripts}/valgrind)
+
+gate_tree(asan COST 1000)
+gate_test(gate.asan LABELS asan COST 800 TIMEOUT 3600 REQUIRES gate_asan_tree
           COMMAND ${gate_scripts}/sanitizers asan)
-gate_test(gate.tsan LABELS tsan FOREGROUND COST 700 TIMEOUT 3600 REQUIRES gate_tsan_tree
+# ThreadSanitizer finds races where threads run: the loader's console writer
+# and stop handling (every end-to-end run of the loader), the console
+# writer's own tests and the tests that run threads beside a loader.
+gate_tree(tsan COST 900 TARGETS tovrin drivesim platform_tests cli_tests record_tests session_tests)
+gate_test(gate.tsan LABELS tsan COST 700 TIMEOUT 3600 REQUIRES gate_tsan_tree
           COMMAND ${gate_scripts}/sanitizers tsan)
 
-# One test per fuzz target (<folder>/<name>_fuzz.cpp), in the asan tree.
 set(TOVRIN_FUZZ_SECONDS 60 CACHE STRING "How long each fuzz target runs in its gate")
 file(GLOB fuzz_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/*_fuzz.cpp)
 foreach(src ${fuzz_sources})
@@ -121,7 +174,3 @@ foreach(src ${fuzz_sources})
   set_property(TEST gate.fuzz.${target} APPEND PROPERTY ENVIRONMENT
                TOVRIN_FUZZ_SECONDS=${TOVRIN_FUZZ_SECONDS})
 endforeach()
-
-gate_tree(default COST 600)
-gate_test(gate.valgrind LABELS valgrind FOREGROUND COST 100 TIMEOUT 3600
-          REQUIRES gate_default_tree COMMAND ${gate_scripts}/valgrind)
