@@ -31,7 +31,7 @@ DriveLanOptions threeDrives(const std::string& driveArgs) {
   return {.drives = 3, .driveArgs = "--quiet " + driveArgs, .firmware = sampleFile(512 * 40 - 24)};
 }
 
-// The records of the file as read by python3's JSON reader; a line that is
+// The records of the file as a JSON reader reads them; a line that is
 // no JSON object fails the test.
 std::vector<Record> recordsIn(const std::string& path) {
   std::vector<Record> records = recordMembers(readFile(path));

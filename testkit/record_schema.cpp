@@ -3,6 +3,8 @@
 #include <chrono>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 #include "testkit/process.h"
 
 namespace {
@@ -27,20 +29,6 @@ for n, line in enumerate(lines[:-1], 1):
     for error in validator.iter_errors(record):
         print("line %d: %s: %s" % (n, list(error.path), error.message)); faults += 1
 sys.exit(1 if faults else 0)
-)";
-
-// Prints each line's members as "name<tab>value" lines, a blank line after
-// each record.
-constexpr const char* MEMBERS = R"(
-import json, sys
-for line in open(sys.argv[1], encoding="utf-8").read().splitlines():
-    try:
-        record = json.loads(line)
-    except ValueError:
-        record = None
-    for name, value in (record.items() if isinstance(record, dict) else []):
-        print("%s\t%s" % (name, json.dumps(value, separators=(",", ":"), ensure_ascii=False)))
-    print()
 )";
 
 // Runs a python3 program on text, in a file that is its first argument.
@@ -68,16 +56,16 @@ std::string recordSchemaErrors(const std::string& text) {
 }
 
 std::vector<std::map<std::string, std::string>> recordMembers(const std::string& text) {
-  std::vector<std::map<std::string, std::string>> records(1);
-  std::istringstream out(runPython(MEMBERS, text).out);
-  for (std::string line; std::getline(out, line);) {
-    const std::size_t tab = line.find('\t');
-    if (tab == std::string::npos) {
-      records.emplace_back();
-    } else {
-      records.back()[line.substr(0, tab)] = line.substr(tab + 1);
+  std::vector<std::map<std::string, std::string>> records;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::map<std::string, std::string>& members = records.emplace_back();
+    const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
+    if (record.is_object()) {
+      for (const auto& [name, value] : record.items()) {
+        members[name] = value.dump();
+      }
     }
   }
-  records.pop_back();  // after the last record's blank line
   return records;
 }

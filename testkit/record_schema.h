@@ -1,6 +1,5 @@
-// Reading run records back in the tests with python3 (always beside the
-// record schema's checker, python3-jsonschema): the schema's verdict, and
-// each record's members.
+// Run records in the tests: the schema's verdict (python3-jsonschema), and
+// each record's members as a JSON reader reads them (nlohmann-json).
 #pragma once
 
 #include <map>
