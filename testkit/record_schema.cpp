@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <sstream>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -59,13 +60,14 @@ std::vector<std::map<std::string, std::string>> recordMembers(const std::string&
   std::vector<std::map<std::string, std::string>> records;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
-    std::map<std::string, std::string>& members = records.emplace_back();
+    std::map<std::string, std::string> members;
     const nlohmann::json record = nlohmann::json::parse(line, nullptr, false);
     if (record.is_object()) {
       for (const auto& [name, value] : record.items()) {
         members[name] = value.dump();
       }
     }
+    records.push_back(std::move(members));
   }
   return records;
 }
