@@ -103,8 +103,3 @@ std::optional<DriveAddress> DriveAddress::parse(std::string_view text) {
   parsed.value_ = static_cast<std::uint32_t>(address);
   return parsed;
 }
-
-std::uint32_t parseInetAddress(const char* text) {
-  const std::optional<DriveAddress> address = DriveAddress::parse(text);
-  return address ? address->toNet() : ADDRESS_NONE;
-}

@@ -70,16 +70,12 @@ class DriveAddress {
   std::uint32_t value_ = 0;
 };
 
+// 255.255.255.255: every host of the LAN the datagram leaves on.
+inline constexpr DriveAddress BROADCAST_ADDRESS{255, 255, 255, 255};
+
 template <>
 struct std::hash<DriveAddress> {
   std::size_t operator()(DriveAddress address) const noexcept {
     return std::hash<std::uint32_t>{}(address.toNet());
   }
 };
-
-// The all-ones value that stands for "not an address".
-inline constexpr std::uint32_t ADDRESS_NONE = 0xFFFFFFFFu;
-
-// DriveAddress::parse of text, in the platform's form; ADDRESS_NONE when
-// the text is not an address.
-std::uint32_t parseInetAddress(const char* text);

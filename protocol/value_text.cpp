@@ -10,10 +10,6 @@ std::string addressText(DriveAddress address) {
   return text;
 }
 
-std::string addressText(std::uint32_t address) {
-  return addressText(DriveAddress::fromNet(address));
-}
-
 std::string macText(const MacAddress& mac) {
   char text[18];
   std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", unsigned{mac[0]},

@@ -13,8 +13,6 @@ using MacAddress = std::array<std::uint8_t, 6>;
 
 // Dotted decimal, most significant byte first: "10.0.0.5".
 std::string addressText(DriveAddress address);
-// The same, of an address in the platform's form.
-std::string addressText(std::uint32_t address);
 
 // "00:1a:2b:3c:4d:5e".
 std::string macText(const MacAddress& mac);
