@@ -76,7 +76,7 @@ struct Figures {
 // Times each drive's block confirmations.
 class GapTimer : public SessionObserver {
  public:
-  void blockConfirmed(std::uint32_t drive, std::size_t /*index*/, std::size_t /*count*/) override {
+  void blockConfirmed(DriveAddress drive, std::size_t /*index*/, std::size_t /*count*/) override {
     const auto now = steady_clock::now();
     const auto last = last_.find(drive);
     if (last != last_.end()) {
@@ -84,12 +84,12 @@ class GapTimer : public SessionObserver {
     }
     last_[drive] = now;
   }
-  void alreadyCurrent(std::uint32_t /*drive*/) override { ++current_; }
+  void alreadyCurrent(DriveAddress /*drive*/) override { ++current_; }
   std::vector<double>& gaps() { return gaps_; }
   int current() const { return current_; }
 
  private:
-  std::map<std::uint32_t, steady_clock::time_point> last_;
+  std::map<DriveAddress, steady_clock::time_point> last_;
   std::vector<double> gaps_;
   int current_ = 0;
 };
@@ -107,9 +107,10 @@ std::pair<double, double> cpuMs() {
 // One run of n drives in this process.
 Figures runOnce(std::uint32_t first, std::size_t imageBytes, std::size_t n, bool skip) {
   const FirmwareImage image = makeImage(benchFile(imageBytes));
-  std::vector<std::uint32_t> drives;
+  // The drives' addresses count up from first, in the platform's form.
+  std::vector<DriveAddress> drives;
   for (std::size_t i = 0; i < n; ++i) {
-    drives.push_back(first + static_cast<std::uint32_t>(i));
+    drives.push_back(DriveAddress::fromNet(first + static_cast<std::uint32_t>(i)));
   }
   Figures f;
   const LinkOpening opened = Link::open(drives);

@@ -10,7 +10,7 @@
 
 namespace {
 
-using Addresses = std::vector<std::uint32_t>;
+using Addresses = std::vector<DriveAddress>;
 
 TEST(AddressListTest, ReadsListsAndRefusesBadOnes) {
   struct Case {
@@ -18,10 +18,10 @@ TEST(AddressListTest, ReadsListsAndRefusesBadOnes) {
     std::optional<Addresses> expected;
   };
   const std::vector<Case> cases = {
-      {"10.0.0.5", Addresses{0x0A000005}},
-      {"10.0.0.5,10.0.0.6,0x0a.0.0.7", Addresses{0x0A000005, 0x0A000006, 0x0A000007}},
+      {"10.0.0.5", Addresses{{10, 0, 0, 5}}},
+      {"10.0.0.5,10.0.0.6,0x0a.0.0.7", Addresses{{10, 0, 0, 5}, {10, 0, 0, 6}, {10, 0, 0, 7}}},
       // the same drive however it is written counts once, at its first place
-      {"10.0.0.6,10.0.0.5,0xa.0.0.6,167772166", Addresses{0x0A000006, 0x0A000005}},
+      {"10.0.0.6,10.0.0.5,0xa.0.0.6,167772166", Addresses{{10, 0, 0, 6}, {10, 0, 0, 5}}},
       {"", std::nullopt},
       {",", std::nullopt},
       {"10.0.0.5,", std::nullopt},
@@ -43,15 +43,16 @@ TEST(AddressListTest, ElementsReadAsSingleAddresses) {
       "192.168.124.120", "0x7f.1", "010.0.0.1", "10.258",     "0",         "1.2.3.4 ",
       "1.2.3.4x",        "0x",     "00.1.2.3",  "3232267384", "1.2.3.4.5", "08.1.1.1"};
   for (const auto& text : texts) {
-    const std::uint32_t single = parseInetAddress(text.c_str());
+    const std::optional<DriveAddress> single = DriveAddress::parse(text);
     const auto expect = [&](const std::string& list, const Addresses& good) {
-      EXPECT_EQ(parseAddressList(list),
-                single == ADDRESS_NONE ? std::nullopt : std::optional<Addresses>(good))
+      EXPECT_EQ(parseAddressList(list), single ? std::optional<Addresses>(good) : std::nullopt)
           << "list: \"" << list << "\"";
     };
-    expect(text, {single});
-    expect("10.9.9.9," + text, {0x0A090909, single});
-    expect(text + ",10.9.9.9", {single, 0x0A090909});
+    const DriveAddress other(10, 9, 9, 9);
+    const DriveAddress read = single.value_or(DriveAddress());
+    expect(text, {read});
+    expect("10.9.9.9," + text, {other, read});
+    expect(text + ",10.9.9.9", {read, other});
   }
 }
 
@@ -63,7 +64,7 @@ TEST(AddressListTest, TakesAtMostAHundredDifferentDrives) {
   const auto hundred = parseAddressList(list);
   ASSERT_TRUE(hundred.has_value());
   EXPECT_EQ(hundred->size(), MAX_DRIVES);
-  EXPECT_EQ(hundred->back(), 0x0A000064u);
+  EXPECT_EQ(hundred->back(), DriveAddress(10, 0, 0, 100));
   // repeats beyond the bound are no new drives
   EXPECT_TRUE(parseAddressList(list + ",10.0.0.1,10.0.0.100").has_value());
   EXPECT_FALSE(parseAddressList(list + ",10.0.0.101").has_value());

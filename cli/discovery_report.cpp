@@ -2,7 +2,7 @@
 
 #include "protocol/value_text.h"
 
-void DiscoveryReport::driveFound(std::uint32_t address) {
+void DiscoveryReport::driveFound(DriveAddress address) {
   out_.write("\n\t-->  " + addressText(address) + " ");
 }
 
@@ -20,11 +20,11 @@ void DiscoveryReport::failed(DiscoveryFailure failure) {
   }
 }
 
-std::string leftOutLine(const std::vector<std::uint32_t>& leftOut) {
+std::string leftOutLine(const std::vector<DriveAddress>& leftOut) {
   std::string line = "\nERROR: " + std::to_string(leftOut.size()) + " more drive" +
                      (leftOut.size() == 1 ? "" : "s") + " answered than a run serves (" +
                      std::to_string(MAX_DISCOVERED) + "), left out:";
-  for (const std::uint32_t a : leftOut) {
+  for (const DriveAddress a : leftOut) {
     line += " " + addressText(a);
   }
   return line;

@@ -3,7 +3,6 @@
 // full list.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,7 +15,7 @@ class DiscoveryReport final : public DiscoveryObserver {
  public:
   explicit DiscoveryReport(RunOutput& out) : out_(out) {}
 
-  void driveFound(std::uint32_t address) override;
+  void driveFound(DriveAddress address) override;
   void failed(DiscoveryFailure failure) override;
 
  private:
@@ -24,7 +23,7 @@ class DiscoveryReport final : public DiscoveryObserver {
 };
 
 // The line that names the drives left out of a full list.
-std::string leftOutLine(const std::vector<std::uint32_t>& leftOut);
+std::string leftOutLine(const std::vector<DriveAddress>& leftOut);
 
 // Runs discovery with its opening line, its drives and its failures on out.
 // Returns what discovery found. The line naming the drives left out

@@ -72,18 +72,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (line.action == EntryAction::refused && line.refusal.empty()) {
     std::abort();  // every refusal says why
   }
-  // The sessions' settings: every drive once, none of them "not an
-  // address", at most the bound; nothing goes to the network.
+  // The sessions' settings: every drive once, none of them the limited
+  // broadcast (the classic rules' "not an address"), at most the bound;
+  // nothing goes to the network.
   const NetworkActions network{
       .discovery = [] { return true; },
       .sessions =
           [&line] {
             const auto& drives = line.settings.driveAddresses;
-            std::vector<std::uint32_t> sorted(drives.begin(), drives.end());
+            std::vector<DriveAddress> sorted(drives.begin(), drives.end());
             std::sort(sorted.begin(), sorted.end());
             if (drives.empty() || drives.size() > MAX_DRIVES ||
                 std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end() ||
-                std::find(drives.begin(), drives.end(), ADDRESS_NONE) != drives.end() ||
+                std::find(drives.begin(), drives.end(), BROADCAST_ADDRESS) != drives.end() ||
                 line.settings.mode > RunMode::verify) {
               std::abort();
             }

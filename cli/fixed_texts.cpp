@@ -22,7 +22,7 @@ void printBanner(RunOutput& out) {
   out.write("\r\n");
 }
 
-void printUsage(RunOutput& out, std::uint32_t ip) {
+void printUsage(RunOutput& out, DriveAddress ip) {
   out.write("COMMAND : Tovrin.exe [-h] | [-m] | [-d] | [-ip] (([-fp] | [-v]) | [-u]) \n");
   // Each section's heading, then the lines of its options; the sections
   // after the first two came with the options added later, in the same style.

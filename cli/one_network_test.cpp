@@ -18,7 +18,7 @@ using namespace std::chrono_literals;
 
 class Found final : public DiscoveryObserver {
  public:
-  void driveFound(std::uint32_t /*address*/) override {}
+  void driveFound(DriveAddress /*address*/) override {}
   void failed(DiscoveryFailure /*failure*/) override { ADD_FAILURE() << "discovery failed"; }
 };
 
@@ -27,10 +27,12 @@ TEST(OneNetworkTest, TheDriveDiscoveryFindsIsProgrammedWhenDiscoveryEnds) {
   script.discoverable = true;
   fake::Network net(script);
   // The PC's adapter on the drive's LAN, and one on another LAN.
-  net.adapterList = {{fake::OWN, 0xFFFFFF00u}, {0xC0A87C0Au, 0xFFFFFF00u}};
+  // (The platform's form of their addresses, as the system lists them.)
+  net.adapterList = {{fake::OWN.toNet(), 0xFFFFFF00u},
+                     {DriveAddress(192, 168, 124, 10).toNet(), 0xFFFFFF00u}};
   Found found;
-  const std::vector<std::uint32_t> drives = discoverDrives(net, found);
-  ASSERT_EQ(drives, std::vector<std::uint32_t>{fake::DRIVE});
+  const std::vector<DriveAddress> drives = discoverDrives(net, found);
+  ASSERT_EQ(drives, std::vector<DriveAddress>{fake::DRIVE});
   EXPECT_EQ(net.elapsed(), 5000ms);
 
   const FirmwareImage image = makeImage(std::vector<std::uint8_t>(1300, 0xa5));  // three blocks

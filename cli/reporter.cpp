@@ -58,7 +58,7 @@ void ConsoleReporter::clearCount() {
 
 void ConsoleReporter::writeDigest(const Digest& digest) { out_.write(md5Text(digest)); }
 
-void ConsoleReporter::writeAddress(std::uint32_t address) { out_.write(addressText(address)); }
+void ConsoleReporter::writeAddress(DriveAddress address) { out_.write(addressText(address)); }
 
 // The exchange a failure happened in: "connection", "block 12 of 40", ...
 void ConsoleReporter::writeExchange(const Failure& failure) {
@@ -122,12 +122,12 @@ void ConsoleReporter::linkFailed(LinkError error) {
   }
 }
 
-void ConsoleReporter::stageStarted(std::uint32_t /*drive*/, Stage stage) {
+void ConsoleReporter::stageStarted(DriveAddress /*drive*/, Stage stage) {
   clearCount();
   out_.write(stageLabel(stage));
 }
 
-void ConsoleReporter::stageCompleted(std::uint32_t /*drive*/, Stage stage) {
+void ConsoleReporter::stageCompleted(DriveAddress /*drive*/, Stage stage) {
   clearCount();
   if (stage == Stage::connection) {
     out_.write("\n");
@@ -136,26 +136,25 @@ void ConsoleReporter::stageCompleted(std::uint32_t /*drive*/, Stage stage) {
   }
 }
 
-void ConsoleReporter::countdown(std::uint32_t /*drive*/, int count) {
+void ConsoleReporter::countdown(DriveAddress /*drive*/, int count) {
   clearCount();
   out_.format("%4d", count);
   countShown_ = true;
 }
 
-void ConsoleReporter::sendFailed(std::uint32_t /*drive*/) {
+void ConsoleReporter::sendFailed(DriveAddress /*drive*/) {
   clearCount();
   out_.write("ERROR: server sendto failed\n");
 }
 
-void ConsoleReporter::blockConfirmed(std::uint32_t /*drive*/, std::size_t index,
-                                     std::size_t count) {
+void ConsoleReporter::blockConfirmed(DriveAddress /*drive*/, std::size_t index, std::size_t count) {
   const bool partialLast = index + 1 == count && imageSize_ % BLOCK_SIZE != 0;
   if (index % MARK_EVERY == 0 || partialLast) {
     out_.write("|");
   }
 }
 
-void ConsoleReporter::identityReceived(std::uint32_t /*drive*/, const UnitIdentity& id) {
+void ConsoleReporter::identityReceived(DriveAddress /*drive*/, const UnitIdentity& id) {
   clearCount();
   const auto& mac = id.macAddress;
   out_.write("\n\n\t----- Unit Identity -----");
@@ -185,7 +184,7 @@ void ConsoleReporter::identityReceived(std::uint32_t /*drive*/, const UnitIdenti
   out_.write("\n\t-------------------------\n");
 }
 
-void ConsoleReporter::digestVerdict(std::uint32_t /*drive*/, const Digest& fileDigest,
+void ConsoleReporter::digestVerdict(DriveAddress /*drive*/, const Digest& fileDigest,
                                     const Digest& driveDigest, bool equal) {
   out_.write("\nDrive Firmware MD5 : ");
   writeDigest(driveDigest);
@@ -197,11 +196,11 @@ void ConsoleReporter::digestVerdict(std::uint32_t /*drive*/, const Digest& fileD
 }
 
 // -s: one line in place of the programming and verify lines.
-void ConsoleReporter::alreadyCurrent(std::uint32_t /*drive*/) {
+void ConsoleReporter::alreadyCurrent(DriveAddress /*drive*/) {
   out_.write("\nFirmware on the drive matches the file, verified by the drive; not programmed");
 }
 
-void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
+void ConsoleReporter::failed(DriveAddress drive, const Failure& failure) {
   clearCount();
   switch (failure.reason) {
     case FailureReason::interrupted:
@@ -232,8 +231,8 @@ void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
     case FailureReason::notUnicast:
       out_.write("\nERROR: ");
       writeAddress(drive);
-      out_.write((drive >> 28) == 0xEu ? " is a multicast address, not of a drive"
-                                       : " is a reserved address, not of a drive");
+      out_.write(drive.isMulticast() ? " is a multicast address, not of a drive"
+                                     : " is a reserved address, not of a drive");
       break;
     case FailureReason::noIdentity:
       out_.write("\nERROR: Drive did not report its identity");
@@ -249,7 +248,7 @@ void ConsoleReporter::failed(std::uint32_t drive, const Failure& failure) {
   }
 }
 
-void ConsoleReporter::finished(std::uint32_t /*drive*/, SessionResult result) {
+void ConsoleReporter::finished(DriveAddress /*drive*/, SessionResult result) {
   clearCount();
   if (result == SessionResult::completed && mode_ == RunMode::program) {
     out_.write("DONE\n");

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 #include "cli/run_output.h"
 #include "image/image.h"
@@ -21,23 +20,23 @@ class ConsoleReporter final : public SessionObserver {
   void imageFailed(ImageError error, const char* path);
   void linkFailed(LinkError error);
 
-  void stageStarted(std::uint32_t drive, Stage stage) override;
-  void stageCompleted(std::uint32_t drive, Stage stage) override;
-  void countdown(std::uint32_t drive, int count) override;
-  void sendFailed(std::uint32_t drive) override;
-  void blockConfirmed(std::uint32_t drive, std::size_t index, std::size_t count) override;
-  void identityReceived(std::uint32_t drive, const UnitIdentity& identity) override;
-  void digestVerdict(std::uint32_t drive, const Digest& fileDigest, const Digest& driveDigest,
+  void stageStarted(DriveAddress drive, Stage stage) override;
+  void stageCompleted(DriveAddress drive, Stage stage) override;
+  void countdown(DriveAddress drive, int count) override;
+  void sendFailed(DriveAddress drive) override;
+  void blockConfirmed(DriveAddress drive, std::size_t index, std::size_t count) override;
+  void identityReceived(DriveAddress drive, const UnitIdentity& identity) override;
+  void digestVerdict(DriveAddress drive, const Digest& fileDigest, const Digest& driveDigest,
                      bool equal) override;
-  void alreadyCurrent(std::uint32_t drive) override;
-  void failed(std::uint32_t drive, const Failure& failure) override;
-  void finished(std::uint32_t drive, SessionResult result) override;
+  void alreadyCurrent(DriveAddress drive) override;
+  void failed(DriveAddress drive, const Failure& failure) override;
+  void finished(DriveAddress drive, SessionResult result) override;
 
  private:
   // A count of the countdown stands until the next text writes over it.
   void clearCount();
   void writeDigest(const Digest& digest);
-  void writeAddress(std::uint32_t address);
+  void writeAddress(DriveAddress address);
   void writeExchange(const Failure& failure);
 
   RunOutput& out_;

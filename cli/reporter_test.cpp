@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr std::uint32_t DRIVE = 0x0A000005;
+constexpr DriveAddress DRIVE{10, 0, 0, 5};
 
 // What the reporter writes for the events that act on it.
 std::string console(RunMode mode, const std::function<void(ConsoleReporter&)>& act,

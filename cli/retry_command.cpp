@@ -47,7 +47,7 @@ std::string quoteWord(std::string_view word, QuoteStyle style) {
 }
 
 std::string retryCommand(std::string_view program, const std::vector<std::string>& options,
-                         const std::vector<std::uint32_t>& drives, QuoteStyle style) {
+                         const std::vector<DriveAddress>& drives, QuoteStyle style) {
   std::string command = quoteWord(program, style) + " -ip ";
   for (std::size_t i = 0; i < drives.size(); ++i) {
     command += (i > 0 ? "," : "") + addressText(drives[i]);

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "protocol/address.h"
+
 // How a word is quoted in the retry command line.
 enum class QuoteStyle : std::uint8_t {
   posix,    // a POSIX shell: single quotes
@@ -20,4 +22,4 @@ std::string quoteWord(std::string_view word, QuoteStyle style);
 // "<program> -ip a,b <options>": the drives as one -ip list, then the
 // run's other options (RunSettings::retryOptions), each word quoted.
 std::string retryCommand(std::string_view program, const std::vector<std::string>& options,
-                         const std::vector<std::uint32_t>& drives, QuoteStyle style);
+                         const std::vector<DriveAddress>& drives, QuoteStyle style);

@@ -13,11 +13,11 @@ namespace {
 // options, each quoted for the shell where it needs it. (Which drives are
 // retried is the summary's test.)
 TEST(RetryCommandTest, TheDrivesThenTheOptions) {
-  EXPECT_EQ(retryCommand("tovrin", {"-fp", "fw.bin", "-r", "runs.jsonl"}, {0xC0A87C78, 0x0A000007},
-                         QuoteStyle::posix),
+  EXPECT_EQ(retryCommand("tovrin", {"-fp", "fw.bin", "-r", "runs.jsonl"},
+                         {{192, 168, 124, 120}, {10, 0, 0, 7}}, QuoteStyle::posix),
             "tovrin -ip 192.168.124.120,10.0.0.7 -fp fw.bin -r runs.jsonl");
   EXPECT_EQ(retryCommand("C:\\Program Files\\Tovrin.exe", {"-fp", "new fw.bin", "-v"},
-                         {0xC0A87C78, 0x0A000007}, QuoteStyle::windows),
+                         {{192, 168, 124, 120}, {10, 0, 0, 7}}, QuoteStyle::windows),
             "\"C:\\Program Files\\Tovrin.exe\" -ip 192.168.124.120,10.0.0.7 -fp \"new fw.bin\" -v");
 }
 

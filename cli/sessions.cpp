@@ -172,7 +172,7 @@ class SessionsRun {
     const FleetRun fleet{drives_,
                          info_,
                          plan(),
-                         [&](const std::vector<std::uint32_t>& again) {
+                         [&](const std::vector<DriveAddress>& again) {
                            return retryCommand(program_, settings_.retryOptions, again, style);
                          },
                          [&](const DriveState& drive) {
@@ -212,8 +212,8 @@ class SessionsRun {
   ConsoleReporter reporter_;
   SessionsEnd end_;
   std::optional<RecordFile> records_;
-  std::vector<std::uint32_t> drives_;
-  std::vector<std::uint32_t> leftOut_;
+  std::vector<DriveAddress> drives_;
+  std::vector<DriveAddress> leftOut_;
   std::unique_ptr<Link> link_;
   RunInfo info_;
   ImageLoad load_;

@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "protocol/address.h"
 #include "session/observer.h"
 
-inline constexpr std::uint32_t DEFAULT_DRIVE_IP = 0xC0A87C78u;  // 192.168.124.120
+inline constexpr DriveAddress DEFAULT_DRIVE_IP{192, 168, 124, 120};
 
 struct RunSettings {
-  // The drives of the run, host byte order, each once, in the order given.
-  std::vector<std::uint32_t> driveAddresses{DEFAULT_DRIVE_IP};
+  // The drives of the run, each once, in the order given.
+  std::vector<DriveAddress> driveAddresses{DEFAULT_DRIVE_IP};
   RunMode mode = RunMode::program;
   std::optional<std::string> firmwarePath;  // the text after -fp
   // -ip with a list (a comma in its text): several drives, even when its

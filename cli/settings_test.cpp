@@ -11,7 +11,7 @@
 
 namespace {
 
-using Addresses = std::vector<std::uint32_t>;
+using Addresses = std::vector<DriveAddress>;
 
 CommandLine readArgs(const char* text) {
   std::vector<std::string> args = words(std::string("tovrin ") + text);
@@ -23,17 +23,20 @@ CommandLine readArgs(const char* text) {
 }
 
 TEST(SettingsTest, SettingsAndActions) {
-  const std::uint32_t defaultIp = DEFAULT_DRIVE_IP;
+  const DriveAddress defaultIp = DEFAULT_DRIVE_IP;
   const struct {
     const char* args;
     EntryAction action;
-    std::uint32_t ip;
+    DriveAddress ip;
     const char* path;  // "" when no -fp was read
     RunMode mode;
   } cases[] = {
       {"", EntryAction::bareUsage, defaultIp, "", RunMode::program},
       // later settings replace earlier ones
-      {"-ip 10.0.0.1 -fp a.bin -ip 10.0.0.2 -fp b.bin", EntryAction::session, 0x0A000002u, "b.bin",
+      {"-ip 10.0.0.1 -fp a.bin -ip 10.0.0.2 -fp b.bin",
+       EntryAction::session,
+       {10, 0, 0, 2},
+       "b.bin",
        RunMode::program},
       {"-u -v", EntryAction::session, defaultIp, "", RunMode::verify},
       {"-v -u", EntryAction::session, defaultIp, "", RunMode::identity},
@@ -41,17 +44,17 @@ TEST(SettingsTest, SettingsAndActions) {
       {"-fp -v", EntryAction::session, defaultIp, "-v", RunMode::program},
       {"-fp -h", EntryAction::session, defaultIp, "-h", RunMode::program},
       // -d acts where it stands, with what was set before it
-      {"-ip 10.1.2.3 -d -bogus", EntryAction::discovery, 0x0A010203u, "", RunMode::program},
+      {"-ip 10.1.2.3 -d -bogus", EntryAction::discovery, {10, 1, 2, 3}, "", RunMode::program},
       {"-u -d -ip 10.0.0.1", EntryAction::discovery, defaultIp, "", RunMode::identity},
       // zero-padded parts would be octal: refused; hexadecimal and 0 stay
       {"-ip 192.168.001.010", EntryAction::refused, defaultIp, "", RunMode::program},
-      {"-ip 0x0a.0.0.1 -u", EntryAction::session, 0x0A000001u, "", RunMode::identity},
-      {"-ip 0.0.0.0", EntryAction::session, 0, "", RunMode::program},
+      {"-ip 0x0a.0.0.1 -u", EntryAction::session, {10, 0, 0, 1}, "", RunMode::identity},
+      {"-ip 0.0.0.0", EntryAction::session, {0, 0, 0, 0}, "", RunMode::program},
   };
   for (const auto& c : cases) {
     const CommandLine line = readArgs(c.args);
     EXPECT_EQ(line.action, c.action) << c.args;
-    EXPECT_EQ(line.settings.driveAddresses, std::vector<std::uint32_t>{c.ip}) << c.args;
+    EXPECT_EQ(line.settings.driveAddresses, std::vector<DriveAddress>{c.ip}) << c.args;
     EXPECT_EQ(line.settings.firmwarePath.value_or(""), c.path) << c.args;
     EXPECT_EQ(line.settings.mode, c.mode) << c.args;
   }
@@ -67,10 +70,14 @@ TEST(SettingsTest, DrivesAndRecordFile) {
     bool everyDiscovered;
     const char* record;  // "" when no -r was read
   } cases[] = {
-      {"-ip 10.0.0.5,10.0.0.6,10.0.0.5", EntryAction::session, {0x0A000005, 0x0A000006}, false, ""},
+      {"-ip 10.0.0.5,10.0.0.6,10.0.0.5",
+       EntryAction::session,
+       {{10, 0, 0, 5}, {10, 0, 0, 6}},
+       false,
+       ""},
       // of -ip and -a the last one counts
-      {"-ip 10.0.0.5,10.0.0.6 -a", EntryAction::session, {0x0A000005, 0x0A000006}, true, ""},
-      {"-a -ip 10.0.0.7", EntryAction::session, {0x0A000007}, false, ""},
+      {"-ip 10.0.0.5,10.0.0.6 -a", EntryAction::session, {{10, 0, 0, 5}, {10, 0, 0, 6}}, true, ""},
+      {"-a -ip 10.0.0.7", EntryAction::session, {{10, 0, 0, 7}}, false, ""},
       // any bad element refuses the list, a zero-padded one included
       {"-ip 10.0.0.5,10.0.0.300", EntryAction::refused, defaultIp, false, ""},
       {"-ip 10.0.0.5,010.0.0.6", EntryAction::refused, defaultIp, false, ""},

@@ -11,7 +11,7 @@ namespace {
 // One adapter's part of the run: its socket and where its probes go.
 struct Prober {
   NetSocket socket = NET_INVALID_SOCKET;
-  std::vector<std::uint32_t> destinations;
+  std::vector<DriveAddress> destinations;
 };
 
 // The sockets of a run, closed when it ends however it ends.
@@ -38,9 +38,9 @@ class Listing {
   explicit Listing(DiscoveryObserver& observer) : observer_(observer) {}
 
   // Takes in one datagram from address from.
-  void take(std::span<const std::uint8_t> datagram, std::uint32_t from) {
+  void take(std::span<const std::uint8_t> datagram, DriveAddress from) {
     // 0.0.0.0 is no drive's address.
-    if (!isDiscoveryReply(datagram) || from == 0 ||
+    if (!isDiscoveryReply(datagram) || from.isUnspecified() ||
         std::find(drives.begin(), drives.end(), from) != drives.end()) {
       return;
     }
@@ -54,8 +54,8 @@ class Listing {
     }
   }
 
-  std::vector<std::uint32_t> drives;
-  std::vector<std::uint32_t> leftOut;
+  std::vector<DriveAddress> drives;
+  std::vector<DriveAddress> leftOut;
 
  private:
   DiscoveryObserver& observer_;
@@ -63,11 +63,12 @@ class Listing {
 
 // Where an adapter's probes go: 255.255.255.255, and its subnet broadcast
 // address unless that is the same (a /0 mask) or the adapter's own address
-// (a /32).
-std::vector<std::uint32_t> probeDestinations(const NetAdapter& adapter) {
-  std::vector<std::uint32_t> destinations = {BROADCAST_ADDRESS};
-  const std::uint32_t subnet = adapter.address | ~adapter.netmask;
-  if (subnet != BROADCAST_ADDRESS && subnet != adapter.address) {
+// (a /32). The subnet broadcast comes from the platform's form of the
+// adapter's address and mask.
+std::vector<DriveAddress> probeDestinations(const NetAdapter& adapter) {
+  std::vector<DriveAddress> destinations = {BROADCAST_ADDRESS};
+  const DriveAddress subnet = DriveAddress::fromNet(adapter.address | ~adapter.netmask);
+  if (subnet != BROADCAST_ADDRESS && subnet != DriveAddress::fromNet(adapter.address)) {
     destinations.push_back(subnet);
   }
   return destinations;
@@ -92,7 +93,7 @@ bool openProbers(DiscoveryNetwork& network, Probers& probers, DiscoveryFailure* 
       continue;
     }
     anyBroadcasts = true;
-    if (!network.bind(s, adapter.address)) {
+    if (!network.bind(s, DriveAddress::fromNet(adapter.address))) {
       network.close(s);
       continue;
     }
@@ -115,7 +116,7 @@ bool openProbers(DiscoveryNetwork& network, Probers& probers, DiscoveryFailure* 
 bool sendRound(DiscoveryNetwork& network, const Probers& probers) {
   bool sent = false;
   for (const Prober& p : probers.list) {
-    for (const std::uint32_t destination : p.destinations) {
+    for (const DriveAddress destination : p.destinations) {
       sent = network.sendTo(p.socket, DISCOVERY_PROBE, destination, LOADER_PORT) || sent;
     }
   }
@@ -145,7 +146,7 @@ void collectUntil(DiscoveryNetwork& network, const Probers& probers, Listing& li
     std::vector<NetSocket> resting;
     for (const std::size_t i : ready) {
       std::size_t received = 0;
-      std::uint32_t from = 0;
+      DriveAddress from;
       const NetResult r = network.receiveFrom(live[i], area, &received, &from);
       if (r == NetResult::ok) {
         listing.take({area, std::min(received, sizeof area)}, from);
@@ -161,7 +162,7 @@ void collectUntil(DiscoveryNetwork& network, const Probers& probers, Listing& li
 
 }  // namespace
 
-std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer) {
+std::vector<DriveAddress> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer) {
   Probers probers(network);
   DiscoveryFailure failure = DiscoveryFailure::socketFailed;
   if (!openProbers(network, probers, &failure)) {

@@ -22,9 +22,9 @@
 #include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/net.h"
+#include "protocol/address.h"
 #include "protocol/probe.h"
 
-inline constexpr std::uint32_t BROADCAST_ADDRESS = 0xFFFFFFFFu;  // 255.255.255.255
 inline constexpr int DISCOVERY_ROUNDS = 5;
 inline constexpr int ROUND_INTERVAL_MS = 1000;
 // At most this many drives are listed; later ones are left out, and told
@@ -43,28 +43,29 @@ class DiscoveryObserver {
  public:
   virtual ~DiscoveryObserver() = default;
   // A drive answered for the first time in this run.
-  virtual void driveFound(std::uint32_t address) = 0;
+  virtual void driveFound(DriveAddress address) = 0;
   // A drive answered for the first time once MAX_DISCOVERED were listed.
-  virtual void driveLeftOut(std::uint32_t /*address*/) {}
+  virtual void driveLeftOut(DriveAddress /*address*/) {}
   virtual void failed(DiscoveryFailure failure) = 0;
 };
 
 // The network and the clock as discovery uses them: the platform's in a
-// run of the loader, a scripted one in tests.
+// run of the loader, a scripted one in tests. The adapters are as the
+// platform lists them (its own form of their addresses, platform/adapters.h).
 class DiscoveryNetwork {
  public:
   virtual ~DiscoveryNetwork() = default;
   virtual std::vector<NetAdapter> adapters() = 0;
   virtual NetSocket openUdp() = 0;
   virtual bool setBroadcast(NetSocket s) = 0;
-  virtual bool bind(NetSocket s, std::uint32_t addr) = 0;  // on a port of the system's choosing
-  virtual bool sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+  virtual bool bind(NetSocket s, DriveAddress addr) = 0;  // on a port of the system's choosing
+  virtual bool sendTo(NetSocket s, std::span<const std::uint8_t> data, DriveAddress addr,
                       std::uint16_t port) = 0;
   // As netWaitAny; with no sockets it is a pause of timeout.
   virtual NetResult waitAny(std::span<const NetSocket> sockets, Duration timeout,
                             std::vector<std::size_t>* ready) = 0;
   virtual NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
-                                std::uint32_t* from) = 0;
+                                DriveAddress* from) = 0;
   virtual void close(NetSocket s) = 0;
   // The time on the loader's one clock (a virtual one in tests).
   virtual TimePoint now() const = 0;
@@ -81,13 +82,13 @@ class SystemNetwork final : public DiscoveryNetwork {
   std::vector<NetAdapter> adapters() override;
   NetSocket openUdp() override;
   bool setBroadcast(NetSocket s) override;
-  bool bind(NetSocket s, std::uint32_t addr) override;
-  bool sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+  bool bind(NetSocket s, DriveAddress addr) override;
+  bool sendTo(NetSocket s, std::span<const std::uint8_t> data, DriveAddress addr,
               std::uint16_t port) override;
   NetResult waitAny(std::span<const NetSocket> sockets, Duration timeout,
                     std::vector<std::size_t>* ready) override;
   NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
-                        std::uint32_t* from) override;
+                        DriveAddress* from) override;
   void close(NetSocket s) override;
   TimePoint now() const override;
   bool stopRequested() const override;
@@ -108,11 +109,11 @@ class SystemNetwork final : public DiscoveryNetwork {
 // drives found, in the order of their first answer. Every socket it opened
 // is closed when it returns. A request to stop ends it at once, with the
 // drives found so far.
-std::vector<std::uint32_t> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer);
+std::vector<DriveAddress> discoverDrives(DiscoveryNetwork& network, DiscoveryObserver& observer);
 
 struct FoundDrives {
-  std::vector<std::uint32_t> drives;   // in the order of their first answer
-  std::vector<std::uint32_t> leftOut;  // answered once the list was full
+  std::vector<DriveAddress> drives;   // in the order of their first answer
+  std::vector<DriveAddress> leftOut;  // answered once the list was full
 };
 
 // Discovery over the platform's network (-d, -a): tells observer of each

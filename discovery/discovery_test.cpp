@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "protocol/value_text.h"
 #include "testkit/expected.h"
 #include "testkit/fake_network.h"
 
@@ -19,8 +20,15 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr std::uint32_t ip(unsigned a, unsigned b, unsigned c, unsigned d) {
-  return (a << 24) | (b << 16) | (c << 8) | d;
+constexpr DriveAddress ip(unsigned a, unsigned b, unsigned c, unsigned d) {
+  return {static_cast<std::uint8_t>(a), static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(c),
+          static_cast<std::uint8_t>(d)};
+}
+
+// An adapter as the platform lists it: its address and mask in the
+// platform's form.
+NetAdapter adapter(DriveAddress address, std::uint32_t netmask) {
+  return {address.toNet(), netmask};
 }
 
 const Bytes REPLY = {0x00, 0x00, 0x00, 0x00, DISCOVERY_REPLY_MARK};
@@ -33,12 +41,9 @@ using namespace std::chrono_literals;
 class Record final : public DiscoveryObserver {
  public:
   std::vector<std::string> events;
-  void driveFound(std::uint32_t a) override {
-    events.push_back("+" + std::to_string(a >> 24) + "." + std::to_string((a >> 16) & 255) + "." +
-                     std::to_string((a >> 8) & 255) + "." + std::to_string(a & 255));
-  }
-  void driveLeftOut(std::uint32_t a) override { leftOut.push_back(a); }
-  std::vector<std::uint32_t> leftOut;
+  void driveFound(DriveAddress a) override { events.push_back("+" + addressText(a)); }
+  void driveLeftOut(DriveAddress a) override { leftOut.push_back(a); }
+  std::vector<DriveAddress> leftOut;
   void failed(DiscoveryFailure f) override {
     events.push_back(f == DiscoveryFailure::socketFailed       ? "socket"
                      : f == DiscoveryFailure::setsockoptFailed ? "setsockopt"
@@ -46,8 +51,8 @@ class Record final : public DiscoveryObserver {
   }
 };
 
-const NetAdapter OFFICE = {ip(10, 20, 30, 10), 0xFFFFFF00u};
-const NetAdapter MACHINE = {ip(192, 168, 124, 10), 0xFFFF0000u};
+const NetAdapter OFFICE = adapter(ip(10, 20, 30, 10), 0xFFFFFF00u);
+const NetAdapter MACHINE = adapter(ip(192, 168, 124, 10), 0xFFFF0000u);
 
 // Every round, one second apart, sends the probe from each adapter's own
 // socket to the limited broadcast and to the adapter's subnet broadcast
@@ -55,14 +60,15 @@ const NetAdapter MACHINE = {ip(192, 168, 124, 10), 0xFFFF0000u};
 // every socket closed.
 TEST(DiscoveryTest, EveryRoundProbesFromEveryAdapterToBothBroadcasts) {
   fake::Network net;
-  net.adapterList = {OFFICE, MACHINE, {ip(172, 16, 0, 5), 0xFFFFFFFFu}, {ip(10, 1, 1, 1), 0}};
+  net.adapterList = {OFFICE, MACHINE, adapter(ip(172, 16, 0, 5), 0xFFFFFFFFu),
+                     adapter(ip(10, 1, 1, 1), 0)};
   Record record;
   EXPECT_TRUE(discoverDrives(net, record).empty());
 
-  EXPECT_EQ(net.boundTo, (std::map<NetSocket, std::uint32_t>{{100, OFFICE.address},
-                                                             {101, MACHINE.address},
-                                                             {102, ip(172, 16, 0, 5)},
-                                                             {103, ip(10, 1, 1, 1)}}));
+  EXPECT_EQ(net.boundTo, (std::map<NetSocket, DriveAddress>{{100, ip(10, 20, 30, 10)},
+                                                            {101, ip(192, 168, 124, 10)},
+                                                            {102, ip(172, 16, 0, 5)},
+                                                            {103, ip(10, 1, 1, 1)}}));
   std::vector<Probe> expected;
   for (auto at = 0ms; at < 5000ms; at += 1000ms) {
     expected.insert(expected.end(), {{100, BROADCAST_ADDRESS, at},
@@ -85,23 +91,23 @@ TEST(DiscoveryTest, EveryRoundProbesFromEveryAdapterToBothBroadcasts) {
 // once rests without making the wait spin, and the others go on.
 TEST(DiscoveryTest, EachDriveIsListedOnceInTheOrderOfItsFirstAnswer) {
   fake::Network net;
-  net.adapterList = {OFFICE, MACHINE, {ip(172, 16, 0, 5), 0xFFFF0000u}};
+  net.adapterList = {OFFICE, MACHINE, adapter(ip(172, 16, 0, 5), 0xFFFF0000u)};
   net.brokenReceives = {102};
-  const std::uint32_t a = ip(192, 168, 124, 120);
-  const std::uint32_t b = ip(10, 20, 30, 120);
-  const std::uint32_t c = ip(192, 168, 124, 121);
+  const DriveAddress a = ip(192, 168, 124, 120);
+  const DriveAddress b = ip(10, 20, 30, 120);
+  const DriveAddress c = ip(192, 168, 124, 121);
   net.arrive(10ms, 101, a, REPLY);
   net.arrive(10ms, 100, a, REPLY);  // the same drive heard on the other adapter
   net.arrive(20ms, 100, ip(10, 20, 30, 7), {0x00, 0x00, 0x00, DISCOVERY_REPLY_MARK});
   net.arrive(30ms, 100, ip(10, 20, 30, 8), {0x0A, 0x0E, 0x20, 0x00, 0x11});
-  net.arrive(40ms, 101, 0, REPLY);
+  net.arrive(40ms, 101, ip(0, 0, 0, 0), REPLY);
   net.arrive(1500ms, 100, b, Bytes(5000, DISCOVERY_REPLY_MARK));
   net.arrive(2010ms, 101, a, REPLY);
   net.arrive(4999ms, 101, c, REPLY);
   net.arrive(5001ms, 101, ip(192, 168, 124, 122), REPLY);  // the run is over
   Record record;
 
-  EXPECT_EQ(discoverDrives(net, record), (std::vector<std::uint32_t>{a, b, c}));
+  EXPECT_EQ(discoverDrives(net, record), (std::vector<DriveAddress>{a, b, c}));
   EXPECT_EQ(record.events,
             (std::vector<std::string>{"+192.168.124.120", "+10.20.30.120", "+192.168.124.121"}));
   EXPECT_EQ(net.elapsed(), 5000ms);
@@ -113,12 +119,12 @@ TEST(DiscoveryTest, EachDriveIsListedOnceInTheOrderOfItsFirstAnswer) {
 TEST(DiscoveryTest, AStopEndsTheRunAtOnce) {
   fake::Network net;
   net.adapterList = {MACHINE};
-  const std::uint32_t a = ip(192, 168, 124, 120);
+  const DriveAddress a = ip(192, 168, 124, 120);
   net.arrive(10ms, 100, a, REPLY);
   net.arrive(3000ms, 100, ip(192, 168, 124, 121), REPLY);
   net.stopAt = 2500ms;
   Record record;
-  EXPECT_EQ(discoverDrives(net, record), std::vector<std::uint32_t>{a});
+  EXPECT_EQ(discoverDrives(net, record), std::vector<DriveAddress>{a});
   EXPECT_EQ(net.elapsed(), 2500ms);
   ASSERT_FALSE(net.probes.empty());
   EXPECT_EQ(net.probes.back().at, 2000ms);
@@ -132,7 +138,7 @@ TEST(DiscoveryTest, AHundredDrivesAreListedAndNoMore) {
     net.arrive(1ms * (1 + i), 100, ip(192, 168, 125, 1 + i), REPLY);
   }
   Record record;
-  const std::vector<std::uint32_t> found = discoverDrives(net, record);
+  const std::vector<DriveAddress> found = discoverDrives(net, record);
   ASSERT_EQ(found.size(), 100u);
   EXPECT_EQ(found.back(), ip(192, 168, 125, 100));
   EXPECT_EQ(record.events.size(), 100u);
@@ -145,9 +151,8 @@ TEST(DiscoveryTest, AHundredDrivesAreListedAndNoMore) {
   }
   Record told;
   EXPECT_EQ(discoverDrives(more, told).size(), 100u);
-  EXPECT_EQ(told.leftOut,
-            (std::vector<std::uint32_t>{ip(192, 168, 125, 101), ip(192, 168, 125, 102),
-                                        ip(192, 168, 125, 103)}));
+  EXPECT_EQ(told.leftOut, (std::vector<DriveAddress>{ip(192, 168, 125, 101), ip(192, 168, 125, 102),
+                                                     ip(192, 168, 125, 103)}));
 }
 
 // An adapter whose socket can't be set up is left out and the others go on;

@@ -12,14 +12,14 @@ class LeftOutList final : public DiscoveryObserver {
  public:
   explicit LeftOutList(DiscoveryObserver& next) : next_(next) {}
 
-  void driveFound(std::uint32_t address) override { next_.driveFound(address); }
-  void driveLeftOut(std::uint32_t address) override {
+  void driveFound(DriveAddress address) override { next_.driveFound(address); }
+  void driveLeftOut(DriveAddress address) override {
     leftOut.push_back(address);
     next_.driveLeftOut(address);
   }
   void failed(DiscoveryFailure failure) override { next_.failed(failure); }
 
-  std::vector<std::uint32_t> leftOut;
+  std::vector<DriveAddress> leftOut;
 
  private:
   DiscoveryObserver& next_;

@@ -34,18 +34,18 @@ bool SystemNetwork::setBroadcast(NetSocket s) {
   return u != nullptr && u->setBroadcast();
 }
 
-bool SystemNetwork::bind(NetSocket s, std::uint32_t addr) {
+bool SystemNetwork::bind(NetSocket s, DriveAddress addr) {
   UdpSocket* u = socketOf(s);
-  return u != nullptr && u->bind(addr, 0);
+  return u != nullptr && u->bind(addr.toNet(), 0);
 }
 
-bool SystemNetwork::sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+bool SystemNetwork::sendTo(NetSocket s, std::span<const std::uint8_t> data, DriveAddress addr,
                            std::uint16_t port) {
   // Routed as any datagram: the socket's bound address already picks the
   // adapter for the limited broadcast, and a probe kept from routing is
   // refused where the host's default route goes via a gateway.
   UdpSocket* u = socketOf(s);
-  return u != nullptr && u->send(data, addr, port) == NetSend::sent;
+  return u != nullptr && u->send(data, addr.toNet(), port) == NetSend::sent;
 }
 
 NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, Duration timeout,
@@ -63,13 +63,18 @@ NetResult SystemNetwork::waitAny(std::span<const NetSocket> sockets, Duration ti
 }
 
 NetResult SystemNetwork::receiveFrom(NetSocket s, std::span<std::uint8_t> area,
-                                     std::size_t* received, std::uint32_t* from) {
+                                     std::size_t* received, DriveAddress* from) {
   UdpSocket* u = socketOf(s);
   if (u == nullptr) {
     *received = 0;
     return NetResult::failed;
   }
-  return u->receive(area, received, from);
+  std::uint32_t sender = 0;
+  const NetResult result = u->receive(area, received, &sender);
+  if (result == NetResult::ok) {
+    *from = DriveAddress::fromNet(sender);
+  }
+  return result;
 }
 
 void SystemNetwork::close(NetSocket s) {

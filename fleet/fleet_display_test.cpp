@@ -14,13 +14,13 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr std::uint32_t FIRST = 0x0A000005;
-constexpr std::uint32_t SECOND = 0x0A000006;
+constexpr DriveAddress FIRST{10, 0, 0, 5};
+constexpr DriveAddress SECOND{10, 0, 0, 6};
 
 // A board wired to a console, as a several-drives run has them.
 struct ConsoleRun {
   explicit ConsoleRun(std::size_t redrawWidth,
-                      std::vector<std::uint32_t> addresses = {FIRST, SECOND})
+                      std::vector<DriveAddress> addresses = {FIRST, SECOND})
       : console(
             redrawWidth, [this](std::string_view text) { writes.emplace_back(text); },
             [this] { return readerBehind; }),

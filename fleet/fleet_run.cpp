@@ -39,7 +39,7 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
                         run.driveEnded(drive);
                       }
                     }});
-  const std::span<const std::uint32_t> all(run.drives);
+  const std::span<const DriveAddress> all(run.drives);
   const std::size_t canaries = std::min(run.canaries, all.size());
   if (canaries == 0 || canaries == all.size()) {
     runDrives(all, run.plan, board, transport);

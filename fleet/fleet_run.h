@@ -3,7 +3,6 @@
 // told to the run's listener (the run records are written there).
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,13 +11,14 @@
 #include "fleet/summary.h"
 #include "image/image.h"
 #include "link/transport.h"
+#include "protocol/address.h"
 #include "session/drive_state.h"
 #include "session/plan.h"
 
 struct FleetRun {
-  std::vector<std::uint32_t> drives;  // each once, in the order given
-  RunInfo info;                       // mode, file and its digest, for the records
-  SessionPlan plan;                   // what every drive's session does
+  std::vector<DriveAddress> drives;  // each once, in the order given
+  RunInfo info;                      // mode, file and its digest, for the records
+  SessionPlan plan;                  // what every drive's session does
   // The command of the retry line, for the drives that did not complete.
   RetryCommand retryCommand;
   // Told of each drive the moment it ends, so that an interrupted run keeps

@@ -23,7 +23,7 @@ const std::vector<std::uint8_t> FILE_BYTES(1500, 0x5a);  // three blocks
 
 // The retry command: the drives as one -ip list, then the options.
 RetryCommand commandOf(const std::string& options) {
-  return [options](const std::vector<std::uint32_t>& drives) {
+  return [options](const std::vector<DriveAddress>& drives) {
     std::string command = "tovrin -ip ";
     for (std::size_t i = 0; i < drives.size(); ++i) {
       command += (i > 0 ? "," : "") + addressText(drives[i]);
@@ -32,7 +32,7 @@ RetryCommand commandOf(const std::string& options) {
   };
 }
 
-std::size_t sendsTo(const Network& net, std::uint32_t address) {
+std::size_t sendsTo(const Network& net, DriveAddress address) {
   return static_cast<std::size_t>(std::count_if(
       net.log.begin(), net.log.end(), [&](const fake::Sent& s) { return s.to == address; }));
 }
@@ -41,7 +41,7 @@ TEST(FleetRunTest, CanariesFirst) {
   const FirmwareImage image = makeImage(FILE_BYTES);
   const struct {
     const char* name;
-    std::vector<std::uint32_t> drives;
+    std::vector<DriveAddress> drives;
     std::size_t canaries;
     std::string countLine;
     std::string retry;  // the drives the retry line names, "" for none

@@ -11,7 +11,7 @@ namespace {
 
 DriveState at(std::optional<Stage> stage) {
   DriveState drive;
-  drive.address = 0xC0A87C78;
+  drive.address = {192, 168, 124, 120};
   drive.stage = stage;
   return drive;
 }
@@ -39,7 +39,7 @@ TEST(ProgressTest, TerminalLineByStage) {
   programmed.stage = Stage::verify;
   const DriveState failed = failedAt(Stage::programming, 10);
   DriveState shortAddress = at(Stage::monitorPause);
-  shortAddress.address = 0x0A000005;
+  shortAddress.address = {10, 0, 0, 5};
   const std::string empty(BAR_CELLS, ' ');
   const std::string full(BAR_CELLS, '|');
   struct Case {

@@ -74,8 +74,8 @@ bool allSucceeded(const std::vector<DriveState>& drives) {
   return std::all_of(drives.begin(), drives.end(), driveSucceeded);
 }
 
-std::vector<std::uint32_t> drivesToRetry(const std::vector<DriveState>& drives) {
-  std::vector<std::uint32_t> addresses;
+std::vector<DriveAddress> drivesToRetry(const std::vector<DriveState>& drives) {
+  std::vector<DriveAddress> addresses;
   for (const auto& drive : drives) {
     if (!driveSucceeded(drive) && drive.result != DriveResult::digestDiffers) {
       addresses.push_back(drive.address);
@@ -85,7 +85,7 @@ std::vector<std::uint32_t> drivesToRetry(const std::vector<DriveState>& drives) 
 }
 
 std::string retryLine(const std::vector<DriveState>& drives, const RetryCommand& command) {
-  const std::vector<std::uint32_t> addresses = drivesToRetry(drives);
+  const std::vector<DriveAddress> addresses = drivesToRetry(drives);
   if (addresses.empty() || !command) {
     return {};
   }

@@ -2,11 +2,11 @@
 // line and, when some drives failed, the line that retries them.
 #pragma once
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "protocol/address.h"
 #include "session/drive_state.h"
 
 // Header and one row per drive, in the order given: address, serial number,
@@ -24,10 +24,10 @@ bool allSucceeded(const std::vector<DriveState>& drives);
 
 // The drives the retry line names: those that failed, were interrupted or
 // never started (a drive whose digest differs completed and is left out).
-std::vector<std::uint32_t> drivesToRetry(const std::vector<DriveState>& drives);
+std::vector<DriveAddress> drivesToRetry(const std::vector<DriveState>& drives);
 
 // The command that runs the given drives again with the run's options.
-using RetryCommand = std::function<std::string(const std::vector<std::uint32_t>& drives)>;
+using RetryCommand = std::function<std::string(const std::vector<DriveAddress>& drives)>;
 
 // "Retry the failed drives: <command>\n" for the drives to retry; empty
 // when there are none.

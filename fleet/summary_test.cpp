@@ -11,7 +11,7 @@
 
 namespace {
 
-DriveState drive(std::uint32_t address, DriveResult result, long long ms) {
+DriveState drive(DriveAddress address, DriveResult result, long long ms) {
   DriveState d;
   d.address = address;
   d.result = result;
@@ -20,13 +20,13 @@ DriveState drive(std::uint32_t address, DriveResult result, long long ms) {
 }
 
 std::vector<DriveState> mixedRun() {
-  DriveState good = drive(0x0A000005, DriveResult::programmed, 15749);
+  DriveState good = drive({10, 0, 0, 5}, DriveResult::programmed, 15749);
   good.serialNumber = 123456;
   good.mac = MacAddress{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
-  DriveState silent = drive(0xC0A87C78, DriveResult::failed, 9050);
+  DriveState silent = drive({192, 168, 124, 120}, DriveResult::failed, 9050);
   silent.serialNumber = 7;
   silent.failure = Failure{Stage::programming, 10, FailureReason::noAnswer, 0};
-  DriveState absent = drive(0x0A000007, DriveResult::failed, 30000);
+  DriveState absent = drive({10, 0, 0, 7}, DriveResult::failed, 30000);
   absent.failure = Failure{Stage::connection, std::nullopt, FailureReason::noAnswer, 0};
   return {good, silent, absent};
 }
@@ -34,7 +34,7 @@ std::vector<DriveState> mixedRun() {
 // The retry line with a command that repeats the words as they are.
 std::string retryLine(const std::string& program, const std::vector<std::string>& options,
                       const std::vector<DriveState>& drives) {
-  return ::retryLine(drives, [&](const std::vector<std::uint32_t>& again) {
+  return ::retryLine(drives, [&](const std::vector<DriveAddress>& again) {
     std::string command = program + " -ip ";
     for (std::size_t i = 0; i < again.size(); ++i) {
       command += (i > 0 ? "," : "") + addressText(again[i]);
@@ -61,41 +61,42 @@ TEST(SummaryTest, TableWithAColumnPerFieldAndARowPerDrive) {
 
 TEST(SummaryTest, CountsEachResultThatOccurred) {
   EXPECT_FALSE(allSucceeded(mixedRun()));
-  EXPECT_TRUE(
-      allSucceeded({drive(1, DriveResult::identified, 0), drive(2, DriveResult::digestEqual, 0)}));
-  EXPECT_FALSE(allSucceeded({drive(1, DriveResult::digestDiffers, 0)}));
+  EXPECT_TRUE(allSucceeded({drive({0, 0, 0, 1}, DriveResult::identified, 0),
+                            drive({0, 0, 0, 2}, DriveResult::digestEqual, 0)}));
+  EXPECT_FALSE(allSucceeded({drive({0, 0, 0, 1}, DriveResult::digestDiffers, 0)}));
   EXPECT_EQ(countLine(mixedRun()), "3 drives: 1 programmed and verified, 2 failed\n");
-  EXPECT_EQ(countLine({drive(1, DriveResult::digestDiffers, 0)}), "1 drive: 1 digest differs\n");
+  EXPECT_EQ(countLine({drive({0, 0, 0, 1}, DriveResult::digestDiffers, 0)}),
+            "1 drive: 1 digest differs\n");
   // -s and -c: drives already current succeed, those never started do not
   const std::vector<DriveState> canaried = {
-      drive(1, DriveResult::current, 0), drive(2, DriveResult::programmed, 0),
-      drive(3, DriveResult::failed, 0), drive(4, DriveResult::notStarted, 0),
-      drive(5, DriveResult::notStarted, 0)};
+      drive({0, 0, 0, 1}, DriveResult::current, 0), drive({0, 0, 0, 2}, DriveResult::programmed, 0),
+      drive({0, 0, 0, 3}, DriveResult::failed, 0), drive({0, 0, 0, 4}, DriveResult::notStarted, 0),
+      drive({0, 0, 0, 5}, DriveResult::notStarted, 0)};
   EXPECT_EQ(countLine(canaried),
             "5 drives: 1 programmed and verified, 1 already current, 1 failed, 2 not started\n");
-  EXPECT_TRUE(allSucceeded({drive(1, DriveResult::current, 0)}));
-  EXPECT_FALSE(allSucceeded({drive(1, DriveResult::notStarted, 0)}));
-  EXPECT_FALSE(allSucceeded({drive(1, DriveResult::interrupted, 0)}));
-  EXPECT_EQ(
-      countLine({drive(1, DriveResult::digestEqual, 0), drive(2, DriveResult::digestDiffers, 0),
-                 drive(3, DriveResult::digestEqual, 0)}),
-      "3 drives: 2 digest equal, 1 digest differs\n");
+  EXPECT_TRUE(allSucceeded({drive({0, 0, 0, 1}, DriveResult::current, 0)}));
+  EXPECT_FALSE(allSucceeded({drive({0, 0, 0, 1}, DriveResult::notStarted, 0)}));
+  EXPECT_FALSE(allSucceeded({drive({0, 0, 0, 1}, DriveResult::interrupted, 0)}));
+  EXPECT_EQ(countLine({drive({0, 0, 0, 1}, DriveResult::digestEqual, 0),
+                       drive({0, 0, 0, 2}, DriveResult::digestDiffers, 0),
+                       drive({0, 0, 0, 3}, DriveResult::digestEqual, 0)}),
+            "3 drives: 2 digest equal, 1 digest differs\n");
 }
 
 // An interrupted run: each drive as it stopped, those that hold part of an
 // image told to be programmed again.
 TEST(SummaryTest, InterruptedDrivesAreCounted) {
-  DriveState partial = drive(0x0A000006, DriveResult::interrupted, 4000);
+  DriveState partial = drive({10, 0, 0, 6}, DriveResult::interrupted, 4000);
   partial.failure = Failure{Stage::programming, 11, FailureReason::interrupted, 0, true};
-  DriveState connecting = drive(0x0A000007, DriveResult::interrupted, 4000);
+  DriveState connecting = drive({10, 0, 0, 7}, DriveResult::interrupted, 4000);
   connecting.failure = Failure{Stage::connection, std::nullopt, FailureReason::interrupted, 0};
-  const std::vector<DriveState> drives = {drive(0x0A000005, DriveResult::programmed, 15749),
+  const std::vector<DriveState> drives = {drive({10, 0, 0, 5}, DriveResult::programmed, 15749),
                                           partial, connecting};
   EXPECT_EQ(resultText(partial),
             "interrupted at programming, block 12: the drive holds part of the image, program it "
             "again");
   EXPECT_EQ(resultText(connecting), "interrupted at connection");
-  DriveState silent = drive(0x0A000008, DriveResult::failed, 4000);
+  DriveState silent = drive({10, 0, 0, 8}, DriveResult::failed, 4000);
   silent.failure = Failure{Stage::programming, 40, FailureReason::noAnswer, 0, true};
   EXPECT_EQ(resultText(silent),
             "failed at programming, block 41: no answer: the drive holds part of the image, "
@@ -113,14 +114,17 @@ TEST(SummaryTest, TheRetryLineNamesTheDrivesToRunAgain) {
     const char* line;
   } cases[] = {
       {mixedRun(), "Retry the failed drives: tovrin -ip 192.168.124.120,10.0.0.7 -fp fw.bin\n"},
-      {{drive(1, DriveResult::digestEqual, 0), drive(2, DriveResult::digestDiffers, 0),
-        drive(3, DriveResult::identified, 0)},
+      {{drive({0, 0, 0, 1}, DriveResult::digestEqual, 0),
+        drive({0, 0, 0, 2}, DriveResult::digestDiffers, 0),
+        drive({0, 0, 0, 3}, DriveResult::identified, 0)},
        ""},
-      {{drive(1, DriveResult::failed, 0), drive(2, DriveResult::notStarted, 0),
-        drive(3, DriveResult::current, 0)},
+      {{drive({0, 0, 0, 1}, DriveResult::failed, 0),
+        drive({0, 0, 0, 2}, DriveResult::notStarted, 0),
+        drive({0, 0, 0, 3}, DriveResult::current, 0)},
        "Retry the failed drives: tovrin -ip 0.0.0.1,0.0.0.2 -fp fw.bin\n"},
-      {{drive(1, DriveResult::programmed, 0), drive(2, DriveResult::interrupted, 0),
-        drive(3, DriveResult::interrupted, 0)},
+      {{drive({0, 0, 0, 1}, DriveResult::programmed, 0),
+        drive({0, 0, 0, 2}, DriveResult::interrupted, 0),
+        drive({0, 0, 0, 3}, DriveResult::interrupted, 0)},
        "Retry the failed drives: tovrin -ip 0.0.0.2,0.0.0.3 -fp fw.bin\n"},
   };
   for (const auto& c : cases) {

@@ -29,9 +29,19 @@ constexpr Duration LONGEST_WAIT = std::chrono::minutes(1);
 // Without a wake handle, the request to stop is seen between slices.
 constexpr Duration UNWATCHED_SLICE = std::chrono::milliseconds(100);
 
+// The address the host's routing sends to `to` from; nothing without a
+// route. The platform takes and gives addresses in its own form.
+std::optional<DriveAddress> sourceAddressFor(DriveAddress to) {
+  std::uint32_t from = 0;
+  if (!netSourceAddressFor(to.toNet(), &from)) {
+    return std::nullopt;
+  }
+  return DriveAddress::fromNet(from);
+}
+
 }  // namespace
 
-LinkOpening Link::open(std::span<const std::uint32_t> drives) {
+LinkOpening Link::open(std::span<const DriveAddress> drives) {
   std::optional<NetLibrary> library = NetLibrary::start();
   if (!library) {
     return {nullptr, LinkError::socketFailed};
@@ -44,24 +54,27 @@ LinkOpening Link::open(std::span<const std::uint32_t> drives) {
   return {std::move(link), LinkError::none};
 }
 
-LinkError Link::bindFor(std::span<const std::uint32_t> drives) {
+LinkError Link::bindFor(std::span<const DriveAddress> drives) {
   // The address the routing uses for each drive that has a route; a drive
   // without one fails in its own session.
-  std::optional<std::uint32_t> source;
+  std::optional<DriveAddress> source;
   bool differ = false;
-  for (const std::uint32_t drive : drives) {
-    std::uint32_t from = 0;
-    if (netSourceAddressFor(drive, &from)) {
-      differ = differ || (source && *source != from);
+  for (const DriveAddress drive : drives) {
+    if (const std::optional<DriveAddress> from = sourceAddressFor(drive)) {
+      differ = differ || (source && *source != *from);
       source = from;
     }
   }
   if (differ) {
-    local_ = 0;
+    local_ = DriveAddress();
   } else if (source) {
     local_ = *source;
-  } else if (!netHostNameAddress(&local_)) {
-    return LinkError::hostAddressFailed;
+  } else {
+    std::uint32_t hostAddress = 0;
+    if (!netHostNameAddress(&hostAddress)) {
+      return LinkError::hostAddressFailed;
+    }
+    local_ = DriveAddress::fromNet(hostAddress);
   }
   socket_ = UdpSocket::open();
   if (!socket_.isOpen()) {
@@ -70,7 +83,7 @@ LinkError Link::bindFor(std::span<const std::uint32_t> drives) {
   if (!socket_.setExclusiveAddress()) {
     return LinkError::optionFailed;
   }
-  if (!socket_.bind(local_, LOADER_PORT)) {
+  if (!socket_.bind(local_.toNet(), LOADER_PORT)) {
     return LinkError::bindFailed;
   }
   if (!socket_.setNonBlocking()) {
@@ -82,13 +95,13 @@ LinkError Link::bindFor(std::span<const std::uint32_t> drives) {
   return LinkError::none;
 }
 
-SendResult Link::send(std::uint32_t to, std::span<const std::uint8_t> datagram) {
+SendResult Link::send(DriveAddress to, std::span<const std::uint8_t> datagram) {
   if (budget_ && !budget_->mayGo(to, datagram.size(), now())) {
     return SendResult::deferred;
   }
   // The do-not-route flag keeps commands to directly attached networks, as
   // the drive's boot monitor is always on the PC's own LAN.
-  switch (socket_.send(datagram, to, LOADER_PORT, true)) {
+  switch (socket_.send(datagram, to.toNet(), LOADER_PORT, true)) {
     case NetSend::sent:
       return SendResult::sent;
     case NetSend::unreachable:
@@ -111,7 +124,9 @@ std::optional<Received> Link::receive(std::span<std::uint8_t> area, TimePoint de
       continue;
     }
     Received got;
-    if (ready == NetResult::ok && socket_.receive(area, &got.size, &got.from) == NetResult::ok) {
+    std::uint32_t from = 0;
+    if (ready == NetResult::ok && socket_.receive(area, &got.size, &from) == NetResult::ok) {
+      got.from = DriveAddress::fromNet(from);
       if (budget_) {
         budget_->heard(got.from);
       }
@@ -143,9 +158,8 @@ NetResult Link::waitReadable(Duration timeout) {
   return ready_.front() == 0 ? NetResult::ok : NetResult::timedOut;
 }
 
-bool Link::isOwnAddress(std::uint32_t to) const {
+bool Link::isOwnAddress(DriveAddress to) const {
   // The routing leads back to the host itself only for its own addresses;
   // 127.0.0.2 and the like are reached from 127.0.0.1.
-  std::uint32_t from = 0;
-  return to == 0 || to == local_ || (netSourceAddressFor(to, &from) && from == to);
+  return (!local_.isUnspecified() && to == local_) || sourceAddressFor(to) == to;
 }

@@ -27,6 +27,7 @@
 #include "link/transport.h"
 #include "platform/interrupt.h"
 #include "platform/net.h"
+#include "protocol/address.h"
 
 enum class LinkError : std::uint8_t {
   none,
@@ -47,26 +48,26 @@ struct LinkOpening {
 class Link final : public Transport {
  public:
   // Opens and binds the socket for the drives of the run.
-  static LinkOpening open(std::span<const std::uint32_t> drives);
+  static LinkOpening open(std::span<const DriveAddress> drives);
 
   // Every wait of the link also watches the user's request to stop, and
   // ends the moment it comes; the watch outlives the link.
   void watch(const InterruptWatch& interrupts) { interrupts_ = &interrupts; }
 
-  SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) override;
+  SendResult send(DriveAddress to, std::span<const std::uint8_t> datagram) override;
   std::optional<Received> receive(std::span<std::uint8_t> area, TimePoint deadline) override;
   TimePoint now() const override;
-  bool isOwnAddress(std::uint32_t to) const override;
+  bool isOwnAddress(DriveAddress to) const override;
   bool stopRequested() const override;
 
  private:
   explicit Link(NetLibrary library) : library_(std::move(library)) {}
-  LinkError bindFor(std::span<const std::uint32_t> drives);
+  LinkError bindFor(std::span<const DriveAddress> drives);
   NetResult waitReadable(Duration timeout);
 
   NetLibrary library_;  // declared first: the socket closes before it is released
   UdpSocket socket_;
-  std::uint32_t local_ = 0;  // the bound address; 0: every address of the host
+  DriveAddress local_;  // the bound address; 0.0.0.0: every address of the host
   const InterruptWatch* interrupts_ = nullptr;
   std::vector<std::size_t> ready_;  // the sockets a wait found readable
   std::optional<SendBudget> budget_;

@@ -8,7 +8,7 @@ SendBudget::SendBudget(std::size_t queueBytes, std::size_t drives) {
   }
 }
 
-bool SendBudget::mayGo(std::uint32_t to, std::size_t size, TimePoint now) {
+bool SendBudget::mayGo(DriveAddress to, std::size_t size, TimePoint now) {
   if (share_ == 0 || heard_.contains(to)) {
     return true;
   }

@@ -15,12 +15,12 @@
 
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <deque>
 #include <map>
 #include <set>
 
 #include "link/transport.h"
+#include "protocol/address.h"
 
 class SendBudget {
  public:
@@ -34,11 +34,11 @@ class SendBudget {
   SendBudget(std::size_t queueBytes, std::size_t drives);
 
   // A datagram came from address from: it is resolved.
-  void heard(std::uint32_t from) { heard_.insert(from); }
+  void heard(DriveAddress from) { heard_.insert(from); }
 
   // True when a datagram of size bytes may go to `to` at now; it is then
   // charged to the address.
-  bool mayGo(std::uint32_t to, std::size_t size, TimePoint now);
+  bool mayGo(DriveAddress to, std::size_t size, TimePoint now);
 
  private:
   struct Charge {
@@ -51,6 +51,6 @@ class SendBudget {
   };
 
   std::size_t share_ = 0;  // 0: no limit
-  std::set<std::uint32_t> heard_;
-  std::map<std::uint32_t, Account> accounts_;
+  std::set<DriveAddress> heard_;
+  std::map<DriveAddress, Account> accounts_;
 };

@@ -15,7 +15,7 @@ constexpr std::size_t DATAGRAM = 524;
 constexpr std::size_t CHARGE = DATAGRAM + SendBudget::OVERHEAD;
 
 // The sends that go to address to, one every 30 ms from `from` to `until`.
-int sendsGoing(SendBudget& budget, std::uint32_t to, int from, int until) {
+int sendsGoing(SendBudget& budget, DriveAddress to, int from, int until) {
   int going = 0;
   for (int t = from; t < until; t += 30) {
     going += budget.mayGo(to, DATAGRAM, at(t)) ? 1 : 0;
@@ -38,7 +38,7 @@ TEST(SendBudget, AnAddressNotHeardFromKeepsToItsShareOfTheQueue) {
   };
   for (const auto& c : cases) {
     SendBudget budget(c.queue, c.drives);
-    EXPECT_EQ(sendsGoing(budget, 0x0A000063, 0, 4000), c.going) << c.name;
+    EXPECT_EQ(sendsGoing(budget, {10, 0, 0, 99}, 0, 4000), c.going) << c.name;
   }
 }
 
@@ -46,12 +46,14 @@ TEST(SendBudget, AnAddressNotHeardFromKeepsToItsShareOfTheQueue) {
 // never held back; each address has its own account.
 TEST(SendBudget, TheWindowPassesAndAnsweringAddressesGoFree) {
   SendBudget budget(CHARGE * 2 * 3 * 2, 2);  // a share of three datagrams
-  EXPECT_EQ(sendsGoing(budget, 1, 0, 1000), 3);
-  EXPECT_EQ(sendsGoing(budget, 2, 0, 1000), 3);
-  EXPECT_EQ(sendsGoing(budget, 1, 1000, 4000), 0);
-  EXPECT_EQ(sendsGoing(budget, 1, 4000, 4090), 3);  // the first three are 4 s old
-  budget.heard(2);
-  EXPECT_EQ(sendsGoing(budget, 2, 1000, 4000), 100);
+  const DriveAddress one(10, 0, 0, 1);
+  const DriveAddress two(10, 0, 0, 2);
+  EXPECT_EQ(sendsGoing(budget, one, 0, 1000), 3);
+  EXPECT_EQ(sendsGoing(budget, two, 0, 1000), 3);
+  EXPECT_EQ(sendsGoing(budget, one, 1000, 4000), 0);
+  EXPECT_EQ(sendsGoing(budget, one, 4000, 4090), 3);  // the first three are 4 s old
+  budget.heard(two);
+  EXPECT_EQ(sendsGoing(budget, two, 1000, 4000), 100);
 }
 
 }  // namespace

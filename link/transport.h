@@ -10,6 +10,7 @@
 #include <span>
 
 #include "platform/clock.h"
+#include "protocol/address.h"
 
 enum class SendResult : std::uint8_t {
   sent,
@@ -20,8 +21,8 @@ enum class SendResult : std::uint8_t {
 };
 
 struct Received {
-  std::uint32_t from = 0;  // sender's address, host byte order
-  std::size_t size = 0;    // bytes placed in the area
+  DriveAddress from;     // the sender's address
+  std::size_t size = 0;  // bytes placed in the area
 };
 
 class Transport {
@@ -31,9 +32,8 @@ class Transport {
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
-  // Sends one datagram to the drive at `to` (host byte order), port
-  // LOADER_PORT.
-  virtual SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) = 0;
+  // Sends one datagram to the drive at `to`, port LOADER_PORT.
+  virtual SendResult send(DriveAddress to, std::span<const std::uint8_t> datagram) = 0;
 
   // Waits for the next datagram until deadline; a datagram longer than the
   // area is cut to it. Empty once the deadline has passed (possibly at once).
@@ -45,7 +45,8 @@ class Transport {
   // once, and nothing more may be sent.
   virtual bool stopRequested() const { return false; }
 
-  // True when datagrams sent to `to` come back to this PC (its own address,
-  // or 0.0.0.0): no drive can be there.
-  virtual bool isOwnAddress(std::uint32_t to) const = 0;
+  // True when datagrams sent to `to` come back to this PC, as `to` is one
+  // of its own addresses: no drive can be there. (0.0.0.0 is no drive's
+  // either: DriveAddress::isUnspecified.)
+  virtual bool isOwnAddress(DriveAddress to) const = 0;
 };

@@ -1,30 +1,38 @@
-// The address reader against the C library as the oracle.
+// The address reader against the C library as the oracle; each address's
+// text, kind, order and hash.
 #include "protocol/address.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "protocol/value_text.h"
 
 namespace {
 
 // inet_aton has the classic rules; 255.255.255.255 stands for "not an
 // address", as with inet_addr. A part of a leading 0 and more digits, octal
 // to inet_aton, is refused.
-std::uint32_t oracle(const std::string& text) {
+std::optional<DriveAddress> oracle(const std::string& text) {
   for (std::size_t at = 0; at < text.size(); at = text.find('.', at) + 1) {
     if (text[at] == '0' && at + 1 < text.size() && std::isdigit(text[at + 1]) != 0) {
-      return ADDRESS_NONE;
+      return std::nullopt;
     }
     if (text.find('.', at) == std::string::npos) {
       break;
     }
   }
   in_addr a{};
-  return inet_aton(text.c_str(), &a) == 0 ? ADDRESS_NONE : ntohl(a.s_addr);
+  if (inet_aton(text.c_str(), &a) == 0 || a.s_addr == INADDR_NONE) {
+    return std::nullopt;
+  }
+  return DriveAddress::fromNet(ntohl(a.s_addr));
 }
 
 TEST(AddressTest, AgreesWithTheCLibrary) {
@@ -59,8 +67,71 @@ TEST(AddressTest, AgreesWithTheCLibrary) {
     shorter = std::move(longer);
   }
   for (const auto& text : texts) {
-    EXPECT_EQ(parseInetAddress(text.c_str()), oracle(text)) << "text: \"" << text << "\"";
+    EXPECT_EQ(DriveAddress::parse(text), oracle(text)) << "text: \"" << text << "\"";
   }
+  // A view ends where its text does, as a C string at its NUL.
+  const std::string_view list = "10.0.0.5,10.0.0.6";
+  EXPECT_EQ(DriveAddress::parse(list.substr(0, 8)), DriveAddress(10, 0, 0, 5));
+  EXPECT_EQ(DriveAddress::parse(list.substr(0, 6)), DriveAddress(10, 0, 0, 0));
+  EXPECT_EQ(DriveAddress::parse(std::string_view("10.0.0.5\0x", 10)), DriveAddress(10, 0, 0, 5));
+}
+
+enum class Kind : std::uint8_t { unspecified, unicast, multicast, reserved };
+
+// In ascending order: each address's text and its kind.
+const struct {
+  DriveAddress address;
+  const char* text;
+  Kind kind;
+} ADDRESSES[] = {
+    {{0, 0, 0, 0}, "0.0.0.0", Kind::unspecified},
+    {{0, 0, 0, 1}, "0.0.0.1", Kind::unicast},
+    {{9, 255, 255, 255}, "9.255.255.255", Kind::unicast},
+    {{10, 0, 0, 5}, "10.0.0.5", Kind::unicast},
+    {{127, 0, 0, 1}, "127.0.0.1", Kind::unicast},
+    {{192, 168, 124, 120}, "192.168.124.120", Kind::unicast},
+    {{223, 255, 255, 255}, "223.255.255.255", Kind::unicast},
+    {{224, 0, 0, 0}, "224.0.0.0", Kind::multicast},
+    {{239, 255, 255, 255}, "239.255.255.255", Kind::multicast},
+    {{240, 0, 0, 0}, "240.0.0.0", Kind::reserved},
+    {{255, 255, 255, 254}, "255.255.255.254", Kind::reserved},
+    {{255, 255, 255, 255}, "255.255.255.255", Kind::reserved},
+};
+
+// The text is dotted decimal, the first part first, and reads back as the
+// address (but for the limited broadcast, never read as one); the kind
+// goes by the first four bits, and 0.0.0.0 is told apart.
+TEST(AddressTest, TextAndKind) {
+  for (const auto& c : ADDRESSES) {
+    EXPECT_EQ(addressText(c.address), c.text);
+    const bool limitedBroadcast = c.address == DriveAddress(255, 255, 255, 255);
+    EXPECT_EQ(DriveAddress::parse(c.text),
+              limitedBroadcast ? std::nullopt : std::optional(c.address))
+        << c.text;
+    EXPECT_EQ(c.address.isUnspecified(), c.kind == Kind::unspecified) << c.text;
+    EXPECT_EQ(c.address.isMulticast(), c.kind == Kind::multicast) << c.text;
+    EXPECT_EQ(c.address.isReserved(), c.kind == Kind::reserved) << c.text;
+    EXPECT_EQ(c.address.isUnicast(), c.kind == Kind::unicast || c.kind == Kind::unspecified)
+        << c.text;
+  }
+}
+
+// Addresses order by their first part first, then the next; equal ones
+// hash alike, so a hashed set holds each address once.
+TEST(AddressTest, OrderAndHash) {
+  std::unordered_set<DriveAddress> seen;
+  for (std::size_t i = 0; i < std::size(ADDRESSES); ++i) {
+    const DriveAddress a = ADDRESSES[i].address;
+    EXPECT_EQ(a, DriveAddress::fromNet(a.toNet()));
+    if (i > 0) {
+      EXPECT_LT(ADDRESSES[i - 1].address, a) << ADDRESSES[i].text;
+      EXPECT_NE(ADDRESSES[i - 1].address, a) << ADDRESSES[i].text;
+    }
+    EXPECT_TRUE(seen.insert(a).second) << ADDRESSES[i].text;
+  }
+  EXPECT_FALSE(seen.insert(DriveAddress(10, 0, 0, 5)).second);
+  EXPECT_EQ(std::hash<DriveAddress>{}(DriveAddress(10, 0, 0, 5)),
+            std::hash<DriveAddress>{}(*DriveAddress::parse("10.5")));
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 
 #include <cstdio>
 
-std::string addressText(std::uint32_t address) {
+std::string addressText(DriveAddress address) {
+  const auto parts = address.parts();
   char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-                (address >> 8) & 0xFFu, address & 0xFFu);
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", unsigned{parts[0]}, unsigned{parts[1]},
+                unsigned{parts[2]}, unsigned{parts[3]});
   return text;
 }
 

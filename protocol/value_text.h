@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#include "protocol/address.h"
 #include "protocol/loader.h"
 
 using MacAddress = std::array<std::uint8_t, 6>;
 
 // Dotted decimal, most significant byte first: "10.0.0.5".
-std::string addressText(std::uint32_t address);
+std::string addressText(DriveAddress address);
 
 // "00:1a:2b:3c:4d:5e".
 std::string macText(const MacAddress& mac);

@@ -30,7 +30,7 @@ constexpr Digest OTHER_MD5 = {0xde, 0xad, 0xbe, 0xef};
 
 DriveState finishedDrive(DriveResult result) {
   DriveState drive;
-  drive.address = 0x0A000005;
+  drive.address = {10, 0, 0, 5};
   drive.result = result;
   drive.elapsed = milliseconds(15734);
   drive.finishedAt = sys_days{std::chrono::year{2026} / 12 / 7} + std::chrono::hours(16) +
@@ -266,7 +266,7 @@ TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
       RecordFile file(path.c_str());
       ASSERT_TRUE(file.isOpen());
       DriveState drive = finishedDrive(DriveResult::programmed);
-      drive.address = 0x0A000000u + static_cast<std::uint32_t>(w);
+      drive.address = {10, 0, 0, static_cast<std::uint8_t>(w)};
       for (int i = 0; i < RECORDS; ++i) {
         ASSERT_TRUE(file.append(run, drive));
       }
@@ -286,7 +286,7 @@ TEST_F(RecordFileTest, AppendsWholeLinesFromEveryWriter) {
   ASSERT_EQ(seen.size(), std::size_t{WRITERS});
   for (int w = 0; w < WRITERS; ++w) {
     DriveState drive = finishedDrive(DriveResult::programmed);
-    drive.address = 0x0A000000u + static_cast<std::uint32_t>(w);
+    drive.address = {10, 0, 0, static_cast<std::uint8_t>(w)};
     EXPECT_EQ(seen[recordLine(run, drive)], RECORDS);
   }
 }

@@ -33,19 +33,19 @@ class Events final : public SessionObserver {
  public:
   std::string text;
   std::optional<Failure> failure;
-  void stageCompleted(std::uint32_t, Stage stage) override {
+  void stageCompleted(DriveAddress, Stage stage) override {
     add(stage == Stage::programming ? "programmed" : "");
   }
-  void sendFailed(std::uint32_t) override { add("sendFailed"); }
-  void identityReceived(std::uint32_t, const UnitIdentity& id) override {
+  void sendFailed(DriveAddress) override { add("sendFailed"); }
+  void identityReceived(DriveAddress, const UnitIdentity& id) override {
     add("identity" + std::to_string(id.serialNumber));
   }
-  void digestVerdict(std::uint32_t, const Digest&, const Digest&, bool equal) override {
+  void digestVerdict(DriveAddress, const Digest&, const Digest&, bool equal) override {
     add(equal ? "equal" : "differ");
   }
-  void digestReceived(std::uint32_t, const Digest&) override { add("digest"); }
-  void alreadyCurrent(std::uint32_t) override { add("current"); }
-  void failed(std::uint32_t, const Failure& f) override {
+  void digestReceived(DriveAddress, const Digest&) override { add("digest"); }
+  void alreadyCurrent(DriveAddress) override { add("current"); }
+  void failed(DriveAddress, const Failure& f) override {
     failure = f;
     static const char* const reasons[] = {"noAnswer",   "refused",  "unreachable", "ownAddress",
                                           "noIdentity", "noDigest", "interrupted", "notUnicast"};
@@ -55,7 +55,7 @@ class Events final : public SessionObserver {
         (f.reason == FailureReason::refused ? std::to_string(f.status) : "") + "@" +
         stages[static_cast<int>(f.stage)]);
   }
-  void finished(std::uint32_t, SessionResult result) override {
+  void finished(DriveAddress, SessionResult result) override {
     add(result == SessionResult::completed ? "completed" : "failed");
   }
 
@@ -78,17 +78,17 @@ struct Told {
   std::optional<Failure> failure;
 };
 
-Told runSession(Network& net, RunMode mode, const FirmwareImage* image, std::uint32_t drive = DRIVE,
+Told runSession(Network& net, RunMode mode, const FirmwareImage* image, DriveAddress drive = DRIVE,
                 bool skipCurrent = false) {
   Events events;
-  const std::uint32_t drives[] = {drive};
+  const DriveAddress drives[] = {drive};
   runDrives(drives, SessionPlan{.mode = mode, .image = image, .skipCurrent = skipCurrent}, events,
             net);
   return {events.text, events.failure};
 }
 
 std::string runEvents(Network& net, RunMode mode, const FirmwareImage* image,
-                      std::uint32_t drive = DRIVE) {
+                      DriveAddress drive = DRIVE) {
   return runSession(net, mode, image, drive).text;
 }
 
@@ -110,7 +110,7 @@ TEST(Answers, OnlyTheDrivesOwnAnswerToTheCommandInFlightCounts) {
   const CommandBytes echo = encodeCommand(CMD_ENTER_MONITOR, 0);
   const struct {
     const char* what;
-    std::uint32_t from;
+    DriveAddress from;
     Bytes bytes;
   } strays[] = {
       {"another sender", fake::OTHER, answer},
@@ -200,25 +200,25 @@ TEST(Answers, SendFailuresAndAddressesThatAreNoDrives) {
     EXPECT_EQ(net.log.front().code, CMD_CONNECT);  // after five failed probes
   }
   const struct {
-    std::uint32_t address;
+    DriveAddress address;
     const char* events;
   } refused[] = {
       {fake::OWN, "fail:ownAddress@connection failed"},
-      {0, "fail:ownAddress@connection failed"},
-      {0xE0000001u, "fail:notUnicast@connection failed"},
-      {0xEFFFFFFFu, "fail:notUnicast@connection failed"},
-      {0xF0000001u, "fail:notUnicast@connection failed"},
-      {0xFFFFFFFEu, "fail:notUnicast@connection failed"},
+      {{0, 0, 0, 0}, "fail:ownAddress@connection failed"},
+      {{224, 0, 0, 1}, "fail:notUnicast@connection failed"},
+      {{239, 255, 255, 255}, "fail:notUnicast@connection failed"},
+      {{240, 0, 0, 1}, "fail:notUnicast@connection failed"},
+      {{255, 255, 255, 254}, "fail:notUnicast@connection failed"},
   };
   for (const auto& c : refused) {
     Network net;
     const RunMode mode =
-        c.address == 0 || c.address == fake::OWN ? RunMode::program : RunMode::identity;
-    EXPECT_EQ(runEvents(net, mode, nullptr, c.address), c.events) << c.address;
+        c.address.isUnspecified() || c.address == fake::OWN ? RunMode::program : RunMode::identity;
+    EXPECT_EQ(runEvents(net, mode, nullptr, c.address), c.events) << addressText(c.address);
     EXPECT_TRUE(net.log.empty());
   }
   Network net;
-  EXPECT_EQ(runEvents(net, RunMode::identity, nullptr, 0xDFFFFFFEu),
+  EXPECT_EQ(runEvents(net, RunMode::identity, nullptr, {223, 255, 255, 254}),
             "fail:noAnswer@connection failed");
 }
 
@@ -467,7 +467,7 @@ TEST(Pauses, ASlowSendShortensNoOtherDrivesPause) {
     net.slowSends[n] = milliseconds(17 + n % 23);
   }
   Events events;
-  const std::uint32_t drives[] = {DRIVE, fake::OTHER};  // the other never answers
+  const DriveAddress drives[] = {DRIVE, fake::OTHER};  // the other never answers
   runDrives(drives, SessionPlan{.image = &image}, events, net);
   EXPECT_TRUE(holds(net, image));
   const std::map<std::uint16_t, int> pauses = {{CMD_CONNECT, 30},
@@ -475,12 +475,12 @@ TEST(Pauses, ASlowSendShortensNoOtherDrivesPause) {
                                                {CMD_PROGRAM_BLOCK, 60},
                                                {CMD_VERIFY, 120},
                                                {CMD_REBOOT, 30}};
-  std::map<std::uint32_t, const fake::Sent*> last;
+  std::map<DriveAddress, const fake::Sent*> last;
   int checked = 0;
   for (const fake::Sent& s : net.log) {
     if (const auto* before = last[s.to]) {
       EXPECT_GE(s.at - before->at, milliseconds(pauses.at(before->code)))
-          << "to " << s.to << " at " << s.at.count() << " ms";
+          << "to " << addressText(s.to) << " at " << s.at.count() << " ms";
       ++checked;
     }
     last[s.to] = &s;

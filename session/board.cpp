@@ -5,7 +5,7 @@
 
 #include "session/drive_state.h"
 
-DriveBoard::DriveBoard(std::span<const std::uint32_t> addresses, RunMode mode,
+DriveBoard::DriveBoard(std::span<const DriveAddress> addresses, RunMode mode,
                        std::function<TimePoint()> now, Listener listener)
     : mode_(mode),
       now_(std::move(now)),
@@ -18,7 +18,7 @@ DriveBoard::DriveBoard(std::span<const std::uint32_t> addresses, RunMode mode,
   }
 }
 
-std::optional<std::size_t> DriveBoard::touch(std::uint32_t drive) {
+std::optional<std::size_t> DriveBoard::touch(DriveAddress drive) {
   const auto it = std::find_if(drives_.begin(), drives_.end(),
                                [&](const DriveState& d) { return d.address == drive; });
   if (it == drives_.end()) {
@@ -37,7 +37,7 @@ void DriveBoard::changed(std::size_t index, bool newStage) const {
   }
 }
 
-void DriveBoard::stageStarted(std::uint32_t drive, Stage stage) {
+void DriveBoard::stageStarted(DriveAddress drive, Stage stage) {
   if (const auto i = touch(drive)) {
     DriveState& state = drives_[*i];
     const bool renamed = !state.stage || shownAs(*state.stage) != shownAs(stage);
@@ -46,14 +46,14 @@ void DriveBoard::stageStarted(std::uint32_t drive, Stage stage) {
   }
 }
 
-void DriveBoard::countdown(std::uint32_t drive, int count) {
+void DriveBoard::countdown(DriveAddress drive, int count) {
   if (const auto i = touch(drive)) {
     drives_[*i].countdown = count;
     changed(*i, false);
   }
 }
 
-void DriveBoard::blockConfirmed(std::uint32_t drive, std::size_t /*index*/, std::size_t count) {
+void DriveBoard::blockConfirmed(DriveAddress drive, std::size_t /*index*/, std::size_t count) {
   if (const auto i = touch(drive)) {
     // Each block is confirmed once, whatever order the confirmations take.
     ++drives_[*i].blocksDone;
@@ -62,7 +62,7 @@ void DriveBoard::blockConfirmed(std::uint32_t drive, std::size_t /*index*/, std:
   }
 }
 
-void DriveBoard::identityReceived(std::uint32_t drive, const UnitIdentity& identity) {
+void DriveBoard::identityReceived(DriveAddress drive, const UnitIdentity& identity) {
   if (const auto i = touch(drive)) {
     drives_[*i].serialNumber = identity.serialNumber;
     drives_[*i].mac = identity.macAddress;
@@ -70,7 +70,7 @@ void DriveBoard::identityReceived(std::uint32_t drive, const UnitIdentity& ident
   }
 }
 
-void DriveBoard::digestVerdict(std::uint32_t drive, const Digest& /*fileDigest*/,
+void DriveBoard::digestVerdict(DriveAddress drive, const Digest& /*fileDigest*/,
                                const Digest& driveDigest, bool equal) {
   if (const auto i = touch(drive)) {
     drives_[*i].driveDigest = driveDigest;
@@ -78,25 +78,25 @@ void DriveBoard::digestVerdict(std::uint32_t drive, const Digest& /*fileDigest*/
   }
 }
 
-void DriveBoard::digestReceived(std::uint32_t drive, const Digest& driveDigest) {
+void DriveBoard::digestReceived(DriveAddress drive, const Digest& driveDigest) {
   if (const auto i = touch(drive)) {
     drives_[*i].driveDigest = driveDigest;
   }
 }
 
-void DriveBoard::alreadyCurrent(std::uint32_t drive) {
+void DriveBoard::alreadyCurrent(DriveAddress drive) {
   if (const auto i = touch(drive)) {
     drives_[*i].verifiedCurrent = true;
   }
 }
 
-void DriveBoard::failed(std::uint32_t drive, const Failure& failure) {
+void DriveBoard::failed(DriveAddress drive, const Failure& failure) {
   if (const auto i = touch(drive)) {
     drives_[*i].failure = failure;
   }
 }
 
-void DriveBoard::finished(std::uint32_t drive, SessionResult result) {
+void DriveBoard::finished(DriveAddress drive, SessionResult result) {
   const auto i = touch(drive);
   if (!i) {
     return;

@@ -4,13 +4,13 @@
 
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "link/transport.h"
+#include "protocol/address.h"
 #include "session/drive_state.h"
 #include "session/observer.h"
 
@@ -27,7 +27,7 @@ class DriveBoard : public SessionObserver {
 
   // One drive per address, in the order given; now tells the time of each
   // event (the transport's clock).
-  DriveBoard(std::span<const std::uint32_t> addresses, RunMode mode, std::function<TimePoint()> now,
+  DriveBoard(std::span<const DriveAddress> addresses, RunMode mode, std::function<TimePoint()> now,
              Listener listener = {});
 
   const std::vector<DriveState>& drives() const { return drives_; }
@@ -37,21 +37,21 @@ class DriveBoard : public SessionObserver {
   // listener is told as for a drive that ended.
   void notStarted(std::size_t drive, HeldBack why);
 
-  void stageStarted(std::uint32_t drive, Stage stage) override;
-  void countdown(std::uint32_t drive, int count) override;
-  void blockConfirmed(std::uint32_t drive, std::size_t index, std::size_t count) override;
-  void identityReceived(std::uint32_t drive, const UnitIdentity& identity) override;
-  void digestVerdict(std::uint32_t drive, const Digest& fileDigest, const Digest& driveDigest,
+  void stageStarted(DriveAddress drive, Stage stage) override;
+  void countdown(DriveAddress drive, int count) override;
+  void blockConfirmed(DriveAddress drive, std::size_t index, std::size_t count) override;
+  void identityReceived(DriveAddress drive, const UnitIdentity& identity) override;
+  void digestVerdict(DriveAddress drive, const Digest& fileDigest, const Digest& driveDigest,
                      bool equal) override;
-  void digestReceived(std::uint32_t drive, const Digest& driveDigest) override;
-  void alreadyCurrent(std::uint32_t drive) override;
-  void failed(std::uint32_t drive, const Failure& failure) override;
-  void finished(std::uint32_t drive, SessionResult result) override;
+  void digestReceived(DriveAddress drive, const Digest& driveDigest) override;
+  void alreadyCurrent(DriveAddress drive) override;
+  void failed(DriveAddress drive, const Failure& failure) override;
+  void finished(DriveAddress drive, SessionResult result) override;
 
  private:
   // The drive's place, and the start of its session's time on the first
   // event; nothing for an address that is not one of the run's.
-  std::optional<std::size_t> touch(std::uint32_t drive);
+  std::optional<std::size_t> touch(DriveAddress drive);
   void changed(std::size_t index, bool newStage) const;
 
   RunMode mode_;

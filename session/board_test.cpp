@@ -12,19 +12,19 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr std::uint32_t FIRST = 0x0A000005;
-constexpr std::uint32_t SECOND = 0x0A000006;
-const std::vector<std::uint32_t> TWO = {FIRST, SECOND};
+constexpr DriveAddress FIRST{10, 0, 0, 5};
+constexpr DriveAddress SECOND{10, 0, 0, 6};
+const std::vector<DriveAddress> TWO = {FIRST, SECOND};
 
 struct Fixture {
-  explicit Fixture(RunMode mode, const std::vector<std::uint32_t>& addresses = TWO)
+  explicit Fixture(RunMode mode, const std::vector<DriveAddress>& addresses = TWO)
       : board(addresses, mode, [this] { return TimePoint{} + milliseconds(clock); },
               {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
                  log.push_back(std::to_string(i) + (newStage ? " stage " : " ") +
                                stageName(drives[i].stage));
                },
                [this](const DriveState& d) {
-                 log.push_back(std::to_string(d.address & 0xFF) + " ended");
+                 log.push_back(std::to_string(d.address.parts()[3]) + " ended");
                }}) {}
   int clock = 0;
   std::vector<std::string> log;
@@ -92,7 +92,7 @@ TEST(DriveBoardTest, FollowsEachDriveOnItsOwn) {
   // a block confirmed out of order after a resend still counts once
   f.board.blockConfirmed(FIRST, 1, 3);
   f.board.blockConfirmed(FIRST, 0, 3);
-  f.board.stageStarted(0x0A000099, Stage::connection);  // not a drive of this run
+  f.board.stageStarted({10, 0, 0, 153}, Stage::connection);  // not a drive of this run
   f.clock = 3000;
   f.board.failed(SECOND, Failure{Stage::connection, std::nullopt, FailureReason::noAnswer, 0});
   f.board.finished(SECOND, SessionResult::failed);

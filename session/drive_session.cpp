@@ -6,7 +6,7 @@
 #include "protocol/identity.h"
 #include "protocol/loader.h"
 
-DriveSession::DriveSession(std::uint32_t drive, const SessionPlan& plan, Transport& transport,
+DriveSession::DriveSession(DriveAddress drive, const SessionPlan& plan, Transport& transport,
                            SessionObserver& observer)
     : drive_(drive),
       plan_(plan),
@@ -22,13 +22,13 @@ DriveSession::DriveSession(std::uint32_t drive, const SessionPlan& plan, Transpo
 }
 
 void DriveSession::start(TimePoint now) {
-  // 224.0.0.0/4 names a group of hosts, 240.0.0.0/4 is reserved: neither is
-  // one drive.
-  if ((drive_ >> 28) >= 0xEu) {
+  // A multicast address names a group of hosts, a reserved one none: neither
+  // is one drive.
+  if (!drive_.isUnicast()) {
     fail(FailureReason::notUnicast);
     return;
   }
-  if (transport_.isOwnAddress(drive_)) {
+  if (drive_.isUnspecified() || transport_.isOwnAddress(drive_)) {
     fail(FailureReason::ownAddress);
     return;
   }
@@ -132,7 +132,7 @@ void DriveSession::onDeadline(TimePoint now) {
 
 // ---- answers ----------------------------------------------------------------------
 
-void DriveSession::onDatagram(std::uint32_t from, std::span<const std::uint8_t> datagram,
+void DriveSession::onDatagram(DriveAddress from, std::span<const std::uint8_t> datagram,
                               TimePoint now) {
   const Exchange& row = exchange(step_);
   const std::optional<Response> response = decodeResponse(datagram);

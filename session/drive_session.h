@@ -24,6 +24,7 @@
 
 #include "image/image.h"
 #include "link/transport.h"
+#include "protocol/address.h"
 #include "session/answer_ledger.h"
 #include "session/block_tracker.h"
 #include "session/identity_answers.h"
@@ -34,13 +35,13 @@ class DriveSession {
  public:
   // The plan (its image among it), the transport and the observer outlive
   // the session.
-  DriveSession(std::uint32_t drive, const SessionPlan& plan, Transport& transport,
+  DriveSession(DriveAddress drive, const SessionPlan& plan, Transport& transport,
                SessionObserver& observer);
 
-  std::uint32_t drive() const { return drive_; }
+  DriveAddress drive() const { return drive_; }
 
   void start(TimePoint now);
-  void onDatagram(std::uint32_t from, std::span<const std::uint8_t> datagram, TimePoint now);
+  void onDatagram(DriveAddress from, std::span<const std::uint8_t> datagram, TimePoint now);
   void onDeadline(TimePoint now);
   // The run was stopped: an unfinished session ends at once, sends nothing
   // more and reports where it stopped (failed, then finished, both with
@@ -134,7 +135,7 @@ class DriveSession {
   void fail(FailureReason reason, std::uint8_t status = 0);
   void finish(SessionResult result);
 
-  std::uint32_t drive_;
+  DriveAddress drive_;
   const SessionPlan& plan_;
   RunMode mode_;
   const FirmwareImage* image_;

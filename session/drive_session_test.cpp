@@ -32,22 +32,22 @@ class Recorder final : public SessionObserver {
   std::vector<std::string> events;
   int counts = 0;
 
-  void stageStarted(std::uint32_t, Stage stage) override { add("+" + name(stage)); }
-  void stageCompleted(std::uint32_t, Stage stage) override { add("-" + name(stage)); }
-  void countdown(std::uint32_t, int) override { ++counts; }
-  void sendFailed(std::uint32_t) override { add("sendFailed"); }
-  void blockConfirmed(std::uint32_t, std::size_t index, std::size_t) override {
+  void stageStarted(DriveAddress, Stage stage) override { add("+" + name(stage)); }
+  void stageCompleted(DriveAddress, Stage stage) override { add("-" + name(stage)); }
+  void countdown(DriveAddress, int) override { ++counts; }
+  void sendFailed(DriveAddress) override { add("sendFailed"); }
+  void blockConfirmed(DriveAddress, std::size_t index, std::size_t) override {
     add("|" + std::to_string(index));
   }
-  void identityReceived(std::uint32_t, const UnitIdentity& id) override {
+  void identityReceived(DriveAddress, const UnitIdentity& id) override {
     add("identity" + std::to_string(id.serialNumber));
   }
-  void digestVerdict(std::uint32_t, const Digest&, const Digest&, bool equal) override {
+  void digestVerdict(DriveAddress, const Digest&, const Digest&, bool equal) override {
     add(equal ? "equal" : "differ");
   }
-  void digestReceived(std::uint32_t, const Digest&) override { add("digest"); }
-  void alreadyCurrent(std::uint32_t) override { add("current"); }
-  void failed(std::uint32_t, const Failure& f) override {
+  void digestReceived(DriveAddress, const Digest&) override { add("digest"); }
+  void alreadyCurrent(DriveAddress) override { add("current"); }
+  void failed(DriveAddress, const Failure& f) override {
     static const char* const reasons[] = {"noAnswer",   "refused",  "unreachable", "ownAddress",
                                           "noIdentity", "noDigest", "interrupted", "notUnicast"};
     add("fail:" + name(f.stage) + ":" + reasons[static_cast<int>(f.reason)] +
@@ -55,7 +55,7 @@ class Recorder final : public SessionObserver {
         (f.reason == FailureReason::refused ? ":s" + std::to_string(f.status) : "") +
         (f.imageIncomplete ? ":partial" : ""));
   }
-  void finished(std::uint32_t, SessionResult result) override {
+  void finished(DriveAddress, SessionResult result) override {
     static const char* const results[] = {"completed", "failed", "interrupted"};
     add(results[static_cast<int>(result)]);
   }
@@ -91,7 +91,7 @@ struct Outcome {
 
 Outcome run(Network& net, RunMode mode, const FirmwareImage* image, bool skipCurrent = false) {
   Recorder recorder;
-  const std::uint32_t drives[] = {DRIVE};
+  const DriveAddress drives[] = {DRIVE};
   const SessionPlan plan{.mode = mode,
                          .image = mode == RunMode::identity ? nullptr : image,
                          .skipCurrent = skipCurrent};
@@ -363,7 +363,7 @@ TEST(StopTest, OnlyUnfinishedSessionsAreInterrupted) {
   Network net;
   net.stopAt = milliseconds(2000);
   Recorder recorder;
-  const std::uint32_t drives[] = {fake::OTHER, DRIVE, fake::OWN};
+  const DriveAddress drives[] = {fake::OTHER, DRIVE, fake::OWN};
   const auto outcomes = runDrives(drives, SessionPlan{.mode = RunMode::identity}, recorder, net);
   EXPECT_EQ(outcomes[0].result, DriveResult::interrupted);
   EXPECT_EQ(outcomes[1].result, DriveResult::identified);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "protocol/address.h"
 #include "protocol/loader.h"
 #include "protocol/value_text.h"
 #include "session/observer.h"
@@ -35,7 +36,7 @@ enum class HeldBack : std::uint8_t {
 };
 
 struct DriveState {
-  std::uint32_t address = 0;   // host byte order
+  DriveAddress address;
   std::optional<Stage> stage;  // none until the session starts
   int countdown = 0;           // connection requests left, while connecting
   std::size_t blocksDone = 0;

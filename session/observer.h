@@ -1,5 +1,5 @@
 // What a drive session tells about its run, as it happens. Every event names
-// the drive by its address (host byte order). The console reporter
+// the drive by its address. The console reporter
 // (cli/reporter.h) turns the events of one drive into the loader's console
 // texts; other observers show or record many drives.
 #pragma once
@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "protocol/address.h"
 #include "protocol/identity.h"
 #include "protocol/loader.h"
 
@@ -83,21 +84,21 @@ enum class SessionResult : std::uint8_t {
 //   reboot follows.
 // - failed(drive, failure).
 // - finished(drive, result): the last event of a session.
-#define TOVRIN_SESSION_EVENTS(EVENT)                                                              \
-  EVENT(stageStarted, (std::uint32_t drive, Stage stage), (drive, stage))                         \
-  EVENT(stageCompleted, (std::uint32_t drive, Stage stage), (drive, stage))                       \
-  EVENT(countdown, (std::uint32_t drive, int count), (drive, count))                              \
-  EVENT(sendFailed, (std::uint32_t drive), (drive))                                               \
-  EVENT(blockConfirmed, (std::uint32_t drive, std::size_t index, std::size_t count),              \
-        (drive, index, count))                                                                    \
-  EVENT(identityReceived, (std::uint32_t drive, const UnitIdentity& identity), (drive, identity)) \
-  EVENT(digestVerdict,                                                                            \
-        (std::uint32_t drive, const Digest& fileDigest, const Digest& driveDigest, bool equal),   \
-        (drive, fileDigest, driveDigest, equal))                                                  \
-  EVENT(digestReceived, (std::uint32_t drive, const Digest& driveDigest), (drive, driveDigest))   \
-  EVENT(alreadyCurrent, (std::uint32_t drive), (drive))                                           \
-  EVENT(failed, (std::uint32_t drive, const Failure& failure), (drive, failure))                  \
-  EVENT(finished, (std::uint32_t drive, SessionResult result), (drive, result))
+#define TOVRIN_SESSION_EVENTS(EVENT)                                                             \
+  EVENT(stageStarted, (DriveAddress drive, Stage stage), (drive, stage))                         \
+  EVENT(stageCompleted, (DriveAddress drive, Stage stage), (drive, stage))                       \
+  EVENT(countdown, (DriveAddress drive, int count), (drive, count))                              \
+  EVENT(sendFailed, (DriveAddress drive), (drive))                                               \
+  EVENT(blockConfirmed, (DriveAddress drive, std::size_t index, std::size_t count),              \
+        (drive, index, count))                                                                   \
+  EVENT(identityReceived, (DriveAddress drive, const UnitIdentity& identity), (drive, identity)) \
+  EVENT(digestVerdict,                                                                           \
+        (DriveAddress drive, const Digest& fileDigest, const Digest& driveDigest, bool equal),   \
+        (drive, fileDigest, driveDigest, equal))                                                 \
+  EVENT(digestReceived, (DriveAddress drive, const Digest& driveDigest), (drive, driveDigest))   \
+  EVENT(alreadyCurrent, (DriveAddress drive), (drive))                                           \
+  EVENT(failed, (DriveAddress drive, const Failure& failure), (drive, failure))                  \
+  EVENT(finished, (DriveAddress drive, SessionResult result), (drive, result))
 
 // Every event does nothing unless an observer overrides it.
 class SessionObserver {

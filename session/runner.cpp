@@ -9,10 +9,10 @@
 #include "session/board.h"
 #include "session/drive_session.h"
 
-std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const SessionPlan& plan,
+std::vector<DriveState> runDrives(std::span<const DriveAddress> drives, const SessionPlan& plan,
                                   SessionObserver& observer, Transport& transport) {
-  std::vector<std::uint32_t> addresses;
-  for (const std::uint32_t drive : drives) {
+  std::vector<DriveAddress> addresses;
+  for (const DriveAddress drive : drives) {
     if (std::find(addresses.begin(), addresses.end(), drive) == addresses.end()) {
       addresses.push_back(drive);
     }
@@ -23,7 +23,7 @@ std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const S
   SessionFanOut told{&board, &observer};
   std::vector<std::unique_ptr<DriveSession>> sessions;
   sessions.reserve(addresses.size());
-  for (const std::uint32_t drive : addresses) {
+  for (const DriveAddress drive : addresses) {
     sessions.push_back(std::make_unique<DriveSession>(drive, plan, transport, told));
   }
   const TimePoint start = transport.now();

@@ -7,11 +7,11 @@
 // unfinished one ends as interrupted.
 #pragma once
 
-#include <cstdint>
 #include <span>
 #include <vector>
 
 #include "link/transport.h"
+#include "protocol/address.h"
 #include "session/drive_state.h"
 #include "session/observer.h"
 #include "session/plan.h"
@@ -20,5 +20,5 @@
 // telling observer every event. Returns when every session has finished:
 // each drive as it ended (its result, where and why it stopped, what it
 // reported; session/board.h), once per address in the order given.
-std::vector<DriveState> runDrives(std::span<const std::uint32_t> drives, const SessionPlan& plan,
+std::vector<DriveState> runDrives(std::span<const DriveAddress> drives, const SessionPlan& plan,
                                   SessionObserver& observer, Transport& transport);

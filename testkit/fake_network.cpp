@@ -38,11 +38,11 @@ bool Network::advance(std::span<const NetSocket> sockets, TimePoint deadline) {
 
 // --- The sessions' side ---
 
-void Network::inject(milliseconds at, std::uint32_t from, Bytes bytes) {
+void Network::inject(milliseconds at, DriveAddress from, Bytes bytes) {
   queues_[LINK_SOCKET].emplace(START + at, Datagram{from, std::move(bytes)});
 }
 
-SendResult Network::send(std::uint32_t to, std::span<const std::uint8_t> datagram) {
+SendResult Network::send(DriveAddress to, std::span<const std::uint8_t> datagram) {
   const std::size_t n = sends_++;
   if (slowSends.contains(n)) {
     now_ += slowSends.at(n);
@@ -118,7 +118,7 @@ void Network::takeCommand(std::size_t n, const Command& c) {
 
 // --- Discovery's side ---
 
-void Network::arrive(milliseconds at, NetSocket s, std::uint32_t from, Bytes data) {
+void Network::arrive(milliseconds at, NetSocket s, DriveAddress from, Bytes data) {
   queues_[s].emplace(START + at, Datagram{from, std::move(data)});
 }
 
@@ -135,12 +135,12 @@ bool Network::setBroadcast(NetSocket s) {
   return true;
 }
 
-bool Network::bind(NetSocket s, std::uint32_t addr) {
+bool Network::bind(NetSocket s, DriveAddress addr) {
   boundTo[s] = addr;
   return bindWorks(s);
 }
 
-bool Network::sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+bool Network::sendTo(NetSocket s, std::span<const std::uint8_t> data, DriveAddress addr,
                      std::uint16_t port) {
   // Discovery sends nothing but the probe, to the loader's port, from a
   // socket allowed to broadcast.
@@ -158,14 +158,15 @@ bool Network::sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint3
   return true;
 }
 
-void Network::answerProbe(NetSocket s, std::uint32_t to) {
+void Network::answerProbe(NetSocket s, DriveAddress to) {
   if (!script_.discoverable || !boundTo.contains(s)) {
     return;
   }
-  const std::uint32_t from = boundTo.at(s);
+  // The adapters' subnets in the platform's form, as the system gives them.
+  const std::uint32_t from = boundTo.at(s).toNet();
   for (const NetAdapter& a : adapterList) {
-    const bool onItsLan = a.address == from && (DRIVE & a.netmask) == (from & a.netmask);
-    if (onItsLan && (to == BROADCAST_ADDRESS || to == (from | ~a.netmask))) {
+    const bool onItsLan = a.address == from && (DRIVE.toNet() & a.netmask) == (from & a.netmask);
+    if (onItsLan && (to == BROADCAST_ADDRESS || to == DriveAddress::fromNet(from | ~a.netmask))) {
       arrive(elapsed() + script_.latency, s, DRIVE,
              Bytes(DISCOVERY_REPLY.begin(), DISCOVERY_REPLY.end()));
       return;
@@ -198,7 +199,7 @@ NetResult Network::waitAny(std::span<const NetSocket> sockets, Duration timeout,
 }
 
 NetResult Network::receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
-                               std::uint32_t* from) {
+                               DriveAddress* from) {
   if (isBroken(s)) {
     return NetResult::failed;
   }

@@ -30,9 +30,9 @@ namespace fake {
 using std::chrono::milliseconds;
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr std::uint32_t DRIVE = 0x0A000005;  // 10.0.0.5
-inline constexpr std::uint32_t OTHER = 0x0A000006;  // a host that is no drive
-inline constexpr std::uint32_t OWN = 0x0A000001;    // this PC
+inline constexpr DriveAddress DRIVE{10, 0, 0, 5};
+inline constexpr DriveAddress OTHER{10, 0, 0, 6};  // a host that is no drive
+inline constexpr DriveAddress OWN{10, 0, 0, 1};    // this PC
 
 // How the drive behaves. Sends to drives are numbered from 0 in the order
 // they reach the network, whoever they are for.
@@ -63,7 +63,7 @@ struct Script {
 // A command sent to a drive.
 struct Sent {
   milliseconds at;  // from the run's start
-  std::uint32_t to = 0;
+  DriveAddress to;
   std::uint16_t code = 0;
   std::uint32_t target = 0;
   std::size_t length = 0;
@@ -72,7 +72,7 @@ struct Sent {
 // A discovery probe sent from one of discovery's sockets.
 struct Probe {
   NetSocket socket;
-  std::uint32_t to;
+  DriveAddress to;
   milliseconds at;  // from the run's start
   friend bool operator==(const Probe&, const Probe&) = default;
 };
@@ -96,7 +96,7 @@ class Network final : public Transport, public DiscoveryNetwork {
   // --- The sessions' side: the link to the drive at DRIVE ---
 
   // A datagram from anyone to the link, due at a time of the run.
-  void inject(milliseconds at, std::uint32_t from, Bytes bytes);
+  void inject(milliseconds at, DriveAddress from, Bytes bytes);
   // Sends fail: transient ones, then (when set) every later one unreachable.
   std::set<std::size_t> failingSends;
   bool unreachable = false;
@@ -106,12 +106,13 @@ class Network final : public Transport, public DiscoveryNetwork {
   std::vector<Sent> log;  // every command sent, to whom
   Bytes memory;           // what the drive holds from 0x8000 on
 
-  SendResult send(std::uint32_t to, std::span<const std::uint8_t> datagram) override;
+  SendResult send(DriveAddress to, std::span<const std::uint8_t> datagram) override;
   std::optional<Received> receive(std::span<std::uint8_t> area, TimePoint deadline) override;
-  bool isOwnAddress(std::uint32_t to) const override { return to == 0 || to == OWN; }
+  bool isOwnAddress(DriveAddress to) const override { return to == OWN; }
 
   // --- Discovery's side: the PC's adapters and one socket per adapter ---
-  // Sockets are numbered 100, 101, ... in the order they are opened.
+  // Sockets are numbered 100, 101, ... in the order they are opened. The
+  // adapters are in the platform's form, as the system lists them.
 
   std::vector<NetAdapter> adapterList;
   std::function<bool(NetSocket)> openWorks = [](NetSocket) { return true; };
@@ -121,9 +122,9 @@ class Network final : public Transport, public DiscoveryNetwork {
   std::vector<NetSocket> brokenReceives;  // a receive fails at once, every time
 
   // A datagram that arrives on socket s at a time of the run.
-  void arrive(milliseconds at, NetSocket s, std::uint32_t from, Bytes data);
+  void arrive(milliseconds at, NetSocket s, DriveAddress from, Bytes data);
 
-  std::map<NetSocket, std::uint32_t> boundTo;
+  std::map<NetSocket, DriveAddress> boundTo;
   std::vector<NetSocket> broadcasting;
   std::vector<NetSocket> closed;
   std::vector<Probe> probes;
@@ -131,13 +132,13 @@ class Network final : public Transport, public DiscoveryNetwork {
   std::vector<NetAdapter> adapters() override { return adapterList; }
   NetSocket openUdp() override;
   bool setBroadcast(NetSocket s) override;
-  bool bind(NetSocket s, std::uint32_t addr) override;
-  bool sendTo(NetSocket s, std::span<const std::uint8_t> data, std::uint32_t addr,
+  bool bind(NetSocket s, DriveAddress addr) override;
+  bool sendTo(NetSocket s, std::span<const std::uint8_t> data, DriveAddress addr,
               std::uint16_t port) override;
   NetResult waitAny(std::span<const NetSocket> sockets, Duration timeout,
                     std::vector<std::size_t>* ready) override;
   NetResult receiveFrom(NetSocket s, std::span<std::uint8_t> area, std::size_t* received,
-                        std::uint32_t* from) override;
+                        DriveAddress* from) override;
   void close(NetSocket s) override { closed.push_back(s); }
 
   // --- Both ---
@@ -150,13 +151,13 @@ class Network final : public Transport, public DiscoveryNetwork {
   static constexpr NetSocket LINK_SOCKET = 1;
 
   struct Datagram {
-    std::uint32_t from;
+    DriveAddress from;
     Bytes bytes;
   };
   using Queue = std::multimap<TimePoint, Datagram>;
 
   void takeCommand(std::size_t n, const Command& c);
-  void answerProbe(NetSocket s, std::uint32_t to);
+  void answerProbe(NetSocket s, DriveAddress to);
   // Moves the clock to the earliest of deadline, the next datagram due on
   // sockets and the user's stop; true when a datagram is then due.
   bool advance(std::span<const NetSocket> sockets, TimePoint deadline);

@@ -48,7 +48,7 @@ void onSignal(int sig) { stopSignal = sig; }
 enum class SocketRole : std::uint8_t { drive, wildcard, strayOnly };
 
 struct Endpoint {
-  std::uint32_t address = 0;
+  DriveAddress address;
   UdpSocket sock;
   SocketRole role = SocketRole::drive;
   std::size_t drive = 0;  // index of the drive, for SocketRole::drive
@@ -58,8 +58,8 @@ enum class SendKind : std::uint8_t { answer, probeReply, stray };
 
 struct PendingSend {
   const UdpSocket* sock = nullptr;  // one of the endpoints' sockets
-  std::uint32_t from = 0;
-  std::uint32_t to = 0;
+  DriveAddress from;
+  DriveAddress to;
   std::uint16_t toPort = 0;
   SendKind kind = SendKind::answer;
   std::vector<std::uint8_t> bytes;
@@ -86,12 +86,12 @@ class Simulator {
   }
 
  private:
-  UdpSocket bindUdp(std::uint32_t address) const;
-  const UdpSocket* socketFor(std::uint32_t address) const;
+  UdpSocket bindUdp(DriveAddress address) const;
+  const UdpSocket* socketFor(DriveAddress address) const;
   void queue(Clock::time_point due, PendingSend send);
   void sendNow(const PendingSend& send) const;
   void sendDue(Clock::time_point now);
-  void onDatagram(const Endpoint& e, const std::uint8_t* data, std::size_t size, std::uint32_t from,
+  void onDatagram(const Endpoint& e, const std::uint8_t* data, std::size_t size, DriveAddress from,
                   std::uint16_t fromPort);
 
   const SimSettings& settings_;
@@ -103,16 +103,16 @@ class Simulator {
   std::multimap<Clock::time_point, PendingSend> pending_;
 };
 
-std::string endpointText(std::uint32_t address, std::uint16_t port) {
+std::string endpointText(DriveAddress address, std::uint16_t port) {
   return addressText(address) + ":" + std::to_string(port);
 }
 
-UdpSocket Simulator::bindUdp(std::uint32_t address) const {
+UdpSocket Simulator::bindUdp(DriveAddress address) const {
   UdpSocket s = UdpSocket::open();
   if (!s.isOpen()) {
     throw StartError("can't open a UDP socket");
   }
-  if (!s.setReuseAddress() || !s.bind(address, LOADER_PORT)) {
+  if (!s.setReuseAddress() || !s.bind(address.toNet(), LOADER_PORT)) {
     throw StartError("can't bind " + endpointText(address, LOADER_PORT));
   }
   // poll() says when a datagram waits; the time-out only guards against a
@@ -131,9 +131,9 @@ void Simulator::openSockets() {
         {drives_[i].address(), bindUdp(drives_[i].address()), SocketRole::drive, i});
   }
   if (settings_.discovery) {
-    UdpSocket s = bindUdp(0);
+    UdpSocket s = bindUdp(DriveAddress());
     s.setBroadcast();
-    endpoints_.push_back({0, std::move(s), SocketRole::wildcard, 0});
+    endpoints_.push_back({DriveAddress(), std::move(s), SocketRole::wildcard, 0});
   }
   for (const Drive& d : drives_) {
     const DriveFaults& f = d.settings().faults;
@@ -152,7 +152,7 @@ void Simulator::openSockets() {
   log_.line("ready");
 }
 
-const UdpSocket* Simulator::socketFor(std::uint32_t address) const {
+const UdpSocket* Simulator::socketFor(DriveAddress address) const {
   for (const Endpoint& e : endpoints_) {
     if (e.address == address && e.role != SocketRole::wildcard) {
       return &e.sock;
@@ -173,7 +173,8 @@ void Simulator::queue(Clock::time_point due, PendingSend send) {
 void Simulator::sendNow(const PendingSend& send) const {
   const std::string to = endpointText(send.to, send.toPort);
   const std::string from = addressText(send.from);
-  if (send.sock == nullptr || send.sock->send(send.bytes, send.to, send.toPort) != NetSend::sent) {
+  if (send.sock == nullptr ||
+      send.sock->send(send.bytes, send.to.toNet(), send.toPort) != NetSend::sent) {
     log_.datagram("send failed %s -> %s", from.c_str(), to.c_str());
   } else if (send.kind == SendKind::probeReply) {
     log_.datagram("reply %s -> %s", from.c_str(), to.c_str());
@@ -196,7 +197,7 @@ void Simulator::sendDue(Clock::time_point now) {
 }
 
 void Simulator::onDatagram(const Endpoint& e, const std::uint8_t* data, std::size_t size,
-                           std::uint32_t from, std::uint16_t fromPort) {
+                           DriveAddress from, std::uint16_t fromPort) {
   const Clock::time_point now = Clock::now();
   const std::string src = endpointText(from, fromPort);
   if (e.role == SocketRole::strayOnly) {
@@ -217,10 +218,10 @@ void Simulator::onDatagram(const Endpoint& e, const std::uint8_t* data, std::siz
   Drive& drive = drives_[e.drive];
   const Reaction reaction = drive.onDatagram(data, size, src);
   if (reaction.stray) {
-    const std::uint32_t strayFrom = drive.settings().faults.strayFrom;
+    const DriveAddress strayFrom = drive.settings().faults.strayFrom;
     sendNow({socketFor(strayFrom), strayFrom, from, fromPort, SendKind::stray, {0, 0, 0, 0, 0}});
   }
-  const std::uint32_t elsewhere = drive.settings().faults.answerFrom;
+  const DriveAddress elsewhere = drive.settings().faults.answerFrom;
   for (const Outgoing& answer : reaction.answers) {
     queue(now + std::chrono::milliseconds(answer.delayMs),
           {answer.fromElsewhere ? socketFor(elsewhere) : &e.sock,
@@ -269,7 +270,7 @@ void Simulator::serve() {
       // neither starves the others nor the pending sends.
       if (endpoints_[i].sock.receive(buf, &received, &from, &fromPort) == NetResult::ok) {
         lastDatagram = Clock::now();
-        onDatagram(endpoints_[i], buf, received, from, fromPort);
+        onDatagram(endpoints_[i], buf, received, DriveAddress::fromNet(from), fromPort);
       }
     }
   }

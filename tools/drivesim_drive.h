@@ -35,7 +35,7 @@ class Drive {
   // Writes the image held to the drive's --image-out file, if it has one.
   void writeImage() const;
 
-  std::uint32_t address() const { return settings_.address; }
+  DriveAddress address() const { return settings_.address; }
   const DriveSettings& settings() const { return settings_; }
 
  private:

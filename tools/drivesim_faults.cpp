@@ -7,8 +7,9 @@ std::uint64_t blockTarget(long long j) {
 }
 
 // Each drive draws its own jitter: the seed is mixed with its address.
-FaultState::FaultState(const DriveFaults& faults, std::uint32_t address)
-    : faults_(faults), random_(static_cast<std::uint32_t>(faults.seed) ^ (address * 2654435761u)) {}
+FaultState::FaultState(const DriveFaults& faults, DriveAddress address)
+    : faults_(faults),
+      random_(static_cast<std::uint32_t>(faults.seed) ^ (address.toNet() * 2654435761u)) {}
 
 bool FaultState::hits(const std::vector<DropRule>& rules, std::map<long, long>& counts,
                       std::uint16_t code) {

@@ -10,7 +10,7 @@
 
 class FaultState {
  public:
-  FaultState(const DriveFaults& faults, std::uint32_t address);
+  FaultState(const DriveFaults& faults, DriveAddress address);
 
   // Counts an incoming command of code; true when a --drop-in rule loses it.
   bool loseIncoming(std::uint16_t code);

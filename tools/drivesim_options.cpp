@@ -40,13 +40,13 @@ IdentityBytes defaultIdentity(std::size_t n) {
 using DriveOption = std::function<void(DriveSettings&)>;
 
 struct Group {
-  std::vector<std::uint32_t> addresses;
+  std::vector<DriveAddress> addresses;
   std::vector<DriveOption> options;
 };
 
 }  // namespace
 
-std::string imagePathFor(const std::string& pattern, std::uint32_t address) {
+std::string imagePathFor(const std::string& pattern, DriveAddress address) {
   std::string path = pattern;
   for (std::size_t at = path.find("%a"); at != std::string::npos; at = path.find("%a", at)) {
     path.replace(at, 2, addressText(address));
@@ -197,20 +197,20 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
           f.twiceGapMs = v;
         };
       } else if (name == "--stray-from") {
-        std::uint32_t from = 0;
-        if (!readAddress(take(), &from)) {
+        const std::optional<DriveAddress> from = DriveAddress::parse(take());
+        if (!from) {
           throw OptionError(name + " wants an IPv4 address");
         }
-        set = [from](DriveFaults& f) {
+        set = [from = *from](DriveFaults& f) {
           f.stray = true;
           f.strayFrom = from;
         };
       } else if (name == "--answer-from") {
-        std::uint32_t from = 0;
-        if (!readAddress(take(), &from)) {
+        const std::optional<DriveAddress> from = DriveAddress::parse(take());
+        if (!from) {
           throw OptionError(name + " wants an IPv4 address");
         }
-        set = [from](DriveFaults& f) {
+        set = [from = *from](DriveFaults& f) {
           f.answerElsewhere = true;
           f.answerFrom = from;
         };
@@ -232,9 +232,9 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
   }
 
   // Every address once, with the common options and then its group's.
-  std::map<std::uint32_t, std::size_t> index;
+  std::map<DriveAddress, std::size_t> index;
   for (const Group& g : groups) {
-    for (std::uint32_t a : g.addresses) {
+    for (const DriveAddress a : g.addresses) {
       if (index.emplace(a, sim.drives.size()).second) {
         DriveSettings d;
         d.address = a;
@@ -252,7 +252,7 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
     throw OptionError("at most " + std::to_string(MAX_DRIVES) + " addresses");
   }
   for (std::size_t g = 1; g < groups.size(); ++g) {
-    for (std::uint32_t a : groups[g].addresses) {
+    for (const DriveAddress a : groups[g].addresses) {
       for (const auto& apply : groups[g].options) {
         apply(sim.drives[index[a]]);
       }

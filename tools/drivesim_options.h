@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "protocol/address.h"
 #include "protocol/identity.h"
 #include "protocol/loader.h"
 #include "protocol/probe.h"
@@ -47,15 +48,15 @@ struct DriveFaults {
   bool twice = false;
   long twiceGapMs = 0;  // the second copy goes this long after the first
   bool stray = false;   // meet the first command with a stray datagram instead
-  std::uint32_t strayFrom = 0;
+  DriveAddress strayFrom;
   bool answerElsewhere = false;  // answers go out from answerFrom, not the drive's address
-  std::uint32_t answerFrom = 0;
+  DriveAddress answerFrom;
   std::vector<DropRule> dropIn;   // incoming commands lost before the drive sees them
   std::vector<DropRule> dropOut;  // answers lost on their way
 };
 
 struct DriveSettings {
-  std::uint32_t address = 0;
+  DriveAddress address;
   std::string imageOut;  // empty: no file; "%a" in it stands for the address
   Digest digest{};
   // --holds: the image the drive holds from the start (as the loader stamps
@@ -84,7 +85,7 @@ SimSettings parseSimOptions(int argc, const char* const* argv);
 
 // The file a drive writes its image to: pattern with "%a" replaced by the
 // drive's address.
-std::string imagePathFor(const std::string& pattern, std::uint32_t address);
+std::string imagePathFor(const std::string& pattern, DriveAddress address);
 
 // The usage text, one option a line.
 const char* simUsage();

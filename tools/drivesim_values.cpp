@@ -1,6 +1,7 @@
 #include "tools/drivesim_values.h"
 
 #include <cstdlib>
+#include <optional>
 
 #include "protocol/address.h"
 
@@ -37,11 +38,6 @@ long long number(const std::string& name, const std::string& text, long long low
   return v;
 }
 
-bool readAddress(const std::string& text, std::uint32_t* out) {
-  *out = parseInetAddress(text.c_str());
-  return !text.empty() && *out != ADDRESS_NONE;
-}
-
 std::vector<std::string> splitCommas(const std::string& text) {
   std::vector<std::string> parts;
   std::size_t start = 0;
@@ -55,14 +51,17 @@ std::vector<std::string> splitCommas(const std::string& text) {
   }
 }
 
-std::vector<std::uint32_t> addressList(const std::string& name, const std::string& text) {
-  std::vector<std::uint32_t> out;
+std::vector<DriveAddress> addressList(const std::string& name, const std::string& text) {
+  std::vector<DriveAddress> out;
   for (const std::string& item : splitCommas(text)) {
     const std::size_t plus = item.find('+');
-    std::uint32_t first = 0;
-    if (!readAddress(item.substr(0, plus), &first)) {
+    const std::optional<DriveAddress> start = DriveAddress::parse(item.substr(0, plus));
+    if (!start) {
       throw OptionError(name + ": '" + item + "' is not an IPv4 address or a range A+N");
     }
+    // A range counts up in the platform's form of the address, whose last
+    // part is the least significant.
+    const std::uint32_t first = start->toNet();
     long long count = 1;
     if (plus != std::string::npos) {
       count = number(name + " count", item.substr(plus + 1), 1, MAX_DRIVES);
@@ -71,8 +70,8 @@ std::vector<std::uint32_t> addressList(const std::string& name, const std::strin
       throw OptionError(name + ": the range '" + item + "' runs past 255.255.255.255");
     }
     for (long long i = 0; i < count; ++i) {
-      const std::uint32_t a = first + static_cast<std::uint32_t>(i);
-      if (a == 0 || a == 0xFFFFFFFFu) {
+      const DriveAddress a = DriveAddress::fromNet(first + static_cast<std::uint32_t>(i));
+      if (a.isUnspecified() || a == BROADCAST_ADDRESS) {
         throw OptionError(name + ": " + addressText(a) + " can't be a drive address");
       }
       out.push_back(a);

@@ -15,14 +15,11 @@
 // A whole number from low to high (decimal, 0x hex or 0 octal, no sign).
 long long number(const std::string& name, const std::string& text, long long low, long long high);
 
-// An address as the loader reads one.
-bool readAddress(const std::string& text, std::uint32_t* out);
-
 // The comma-separated parts of text, empty ones included.
 std::vector<std::string> splitCommas(const std::string& text);
 
 // "A[,B,...]" where each item is an address or "A+N" (N addresses from A).
-std::vector<std::uint32_t> addressList(const std::string& name, const std::string& text);
+std::vector<DriveAddress> addressList(const std::string& name, const std::string& text);
 
 // Hex digits, two per byte; blanks and colons between them are allowed.
 std::vector<std::uint8_t> hexBytes(const std::string& name, const std::string& text);
