@@ -334,7 +334,9 @@ class Lab:
         if check_mode:
             argv.append("--check")
         print("--- %s: ansible-playbook%s" % (name, " --check" if check_mode else ""), flush=True)
+        started = time.time()
         done = run(argv, timeout=RUN_TIMEOUT_SECONDS, check=False, env=self.env, cwd=self.work)
+        print("--- %s: ansible-playbook took %.1f s" % (name, time.time() - started), flush=True)
         log = os.path.join(self.work, "%s.log" % re.sub(r"\W+", "-", name))
         with open(log, "w") as out:
             out.write(done.stdout)
@@ -477,6 +479,7 @@ def main():
     signal.alarm(TIMEOUT_SECONDS)
     work = tempfile.mkdtemp(prefix="tovrin-plant-lab-")
     lab = Lab(args, work)
+    started = time.time()
     try:
         for cell in lab.cells:
             os.makedirs(os.path.join(work, cell))
@@ -485,8 +488,9 @@ def main():
         for cell in lab.cells:
             lab.start_drives(cell)
         lab.write_ansible_files()
+        print("--- the lab is set up: %.1f s" % (time.time() - started), flush=True)
         scenarios(lab, work)
-        print("passed: the plant lab")
+        print("passed: the plant lab (%.1f s)" % (time.time() - started))
         return 0
     except (LabFailure, Timeout, subprocess.TimeoutExpired) as error:
         print("FAILED: %s" % error)
