@@ -29,7 +29,9 @@ import glob
 import hashlib
 import json
 import os
+import pwd
 import re
+import shlex
 import shutil
 import signal
 import subprocess
@@ -46,6 +48,7 @@ SSH_NET = "10.77.0"
 GATEWAY = SSH_NET + ".254"
 FIRMWARE_SIZE = 16 * 512
 HEADER_SIZE = 24
+ROOT_HOME = pwd.getpwnam("root").pw_dir
 
 
 class LabFailure(Exception):
@@ -167,11 +170,19 @@ class Lab:
             # sshd wants its privilege separation folder /run/sshd (its
             # service makes it on a Debian system): in the mount namespace
             # that "ip netns exec" gives it, a /run of its own holds one, so
-            # the system's /run is left alone.
-            sshd = "mount -t tmpfs -o mode=755 tvalab /run && mkdir /run/sshd && exec /usr/sbin/sshd \"$@\""
+            # the system's /run is left alone. The cell's root has a home of
+            # its own there too, empty as on a new cell PC: this machine's
+            # root's shell start-up files (which may start slow tools) would
+            # otherwise run at every SSH session, several per task.
+            home = os.path.join(folder, "root-home")
+            os.makedirs(home)
+            sshd = "mount -t tmpfs -o mode=755 tvalab /run && mkdir /run/sshd && "
+            if ROOT_HOME != "/":
+                sshd += "mount --bind \"$1\" %s && " % shlex.quote(ROOT_HOME)
+            sshd += "shift && exec /usr/sbin/sshd \"$@\""
             self.spawn(
                 "sshd-" + cell,
-                ["ip", "netns", "exec", self.cell_ns[cell], "sh", "-c", sshd, "sshd", "-D", "-f", config, "-E", os.path.join(folder, "sshd.log")],
+                ["ip", "netns", "exec", self.cell_ns[cell], "sh", "-c", sshd, "sshd", home, "-D", "-f", config, "-E", os.path.join(folder, "sshd.log")],
             )
         for i, cell in enumerate(self.cells):
             self.wait_for_ssh("%s.%d" % (SSH_NET, 11 + i), cell)
