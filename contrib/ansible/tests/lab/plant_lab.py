@@ -3,22 +3,26 @@
 SSH, against cell PCs with simulated drives, all inside network namespaces
 made here and removed at the end.
 
-    controller  10.77.0.1 --+                  (the SSH LAN: a bridge in a
-    cell1       10.77.0.11 -+- switch (br0)     namespace of its own; the
-    cell2       10.77.0.12 -+                   gateway 10.77.0.254 is absent)
-    cell3       10.77.0.13 -+
+    controller         10.77.0.1 ------+                (the SSH LAN: a bridge
+    plant a cell1..3   10.77.0.11..13 -+- switch (br0)  in a namespace of its
+    plant b cell1..3   10.77.0.21..23 -+                own; the gateway
+                                                        10.77.0.254 is absent)
     each cell   192.168.124.10 on drv0 -- its drive LAN: simulated drives at
                 192.168.124.120 and .121 (the same addresses in every cell)
 
-Each cell runs sshd (a host key and a login key made here) and is a cell PC
-of its own network namespace; cells share this machine's file system, so each
-gets its own folders (loader, staged firmware, records) in the lab's
-temporary folder, and nothing is installed into the system.
+Two plants of three cells each, with an inventory, a folder and reports of
+their own, share the controller and the SSH LAN. Each cell runs sshd (a host
+key and a login key made here) and is a cell PC of its own network namespace;
+cells share this machine's file system, so each gets its own folders (loader,
+staged firmware, records) in its plant's folder, and nothing is installed
+into the system.
 
-Scenarios, in order: a first rollout programs every drive; a second one
-programs nothing (every task ok); check mode with a new file changes no
-drive; a failing drive fails its cell alone; a failing canary cell stops the
-waves.
+The plants' scenarios run side by side, each plant's in order. Plant a: a
+first rollout programs every drive; a second one programs nothing (every
+task ok); check mode with a new file changes no drive. Plant b: a failing
+drive fails its cell alone; a failing canary cell stops the waves. Much of
+each run is the drives' protocol pauses (the loader's pacing), in which the
+other plant's run goes on.
 
 Usage: plant_lab.py --tovrin PATH --drivesim PATH --collection DIR
 Exit status 0 passed, 1 failed, 77 skipped (not root, or a tool missing).
@@ -29,23 +33,29 @@ import glob
 import hashlib
 import json
 import os
+import pwd
 import re
+import shlex
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import traceback
 
 SKIP = 77
-TIMEOUT_SECONDS = 780  # the whole lab; CTest's limit is above it
-RUN_TIMEOUT_SECONDS = 240  # one ansible-playbook run
-CELLS = 3
+TIMEOUT_SECONDS = 480  # the whole lab; CTest's limit is above it
+RUN_TIMEOUT_SECONDS = 180  # one ansible-playbook run
+PLANTS = ["a", "b"]
+CELLS = 3  # per plant
 DRIVES = ["192.168.124.120", "192.168.124.121"]
 SSH_NET = "10.77.0"
 GATEWAY = SSH_NET + ".254"
 FIRMWARE_SIZE = 16 * 512
 HEADER_SIZE = 24
+ROOT_HOME = pwd.getpwnam("root").pw_dir
 
 
 class LabFailure(Exception):
@@ -63,10 +73,13 @@ def run(argv, timeout=60, check=True, **kwargs):
     return done
 
 
-def check(condition, what, details=""):
-    if not condition:
-        raise LabFailure(what + ("\n" + details if details else ""))
-    print("ok: " + what, flush=True)
+# The plants print side by side: each block of lines whole, under its name.
+print_lock = threading.Lock()
+
+
+def say(who, text):
+    with print_lock:
+        print("\n".join("[%s] %s" % (who, line) if who else line for line in text.rstrip("\n").split("\n")), flush=True)
 
 
 def loader_has_options(tovrin):
@@ -82,8 +95,21 @@ def loader_has_options(tovrin):
     return missing
 
 
+class Cell:
+    """A cell PC of a plant: its SSH address, its namespaces and folder."""
+
+    def __init__(self, lab, plant, number):
+        self.name = "cell%d" % number
+        self.address = "%s.%d" % (SSH_NET, 10 * (PLANTS.index(plant) + 1) + number)
+        self.ns = "%s%sh%d" % (lab.prefix, plant, number)
+        self.drive_ns = "%s%sd%d" % (lab.prefix, plant, number)
+        self.folder = os.path.join(lab.work, plant, self.name)
+        self.key = plant + "-" + self.name  # its processes in the lab
+
+
 class Lab:
-    """The namespaces, sshd and simulated drives; torn down by close()."""
+    """The namespaces, sshd and simulated drives of every plant; torn down by
+    close()."""
 
     def __init__(self, args, work):
         self.args = args
@@ -92,17 +118,23 @@ class Lab:
         self.prefix = "tvans-%d" % pid
         self.controller = self.prefix + "c"
         self.switch = self.prefix + "s"
-        self.cells = ["cell%d" % (i + 1) for i in range(CELLS)]
-        self.cell_ns = dict((cell, "%sh%d" % (self.prefix, i + 1)) for i, cell in enumerate(self.cells))
-        self.drive_ns = dict((cell, "%sd%d" % (self.prefix, i + 1)) for i, cell in enumerate(self.cells))
+        self.cells = dict((plant, [Cell(self, plant, i + 1) for i in range(CELLS)]) for plant in PLANTS)
         self.namespaces = []
         self.processes = {}  # name -> Popen
+        # The plants start processes from threads of their own: none once
+        # close() has begun.
+        self.processes_lock = threading.Lock()
+        self.closing = False
+
+    def all_cells(self):
+        return [cell for plant in PLANTS for cell in self.cells[plant]]
 
     # --- set-up ---------------------------------------------------------------
 
     def ns_add(self, name):
-        run(["ip", "netns", "add", name])
+        # Noted first: close() removes it whatever happens next.
         self.namespaces.append(name)
+        run(["ip", "netns", "add", name])
         run(["ip", "-n", name, "link", "set", "lo", "up"])
 
     def link(self, ns, ifname, peer_ns, peer_ifname, address=None):
@@ -115,23 +147,20 @@ class Lab:
         self.ns_add(self.switch)
         run(["ip", "-n", self.switch, "link", "add", "br0", "type", "bridge"])
         run(["ip", "-n", self.switch, "link", "set", "br0", "up"])
-        hosts = [(self.controller, SSH_NET + ".1")] + [
-            (self.cell_ns[cell], "%s.%d" % (SSH_NET, 11 + i)) for i, cell in enumerate(self.cells)
-        ]
+        hosts = [(self.controller, SSH_NET + ".1")] + [(cell.ns, cell.address) for cell in self.all_cells()]
         for port, (ns, address) in enumerate(hosts):
             self.ns_add(ns)
             self.link(ns, "lan0", self.switch, "port%d" % port, address + "/24")
             run(["ip", "-n", self.switch, "link", "set", "port%d" % port, "master", "br0", "up"])
             # An office network: the default route goes via a gateway.
             run(["ip", "-n", ns, "route", "add", "default", "via", GATEWAY])
-        for cell in self.cells:
-            drives = self.drive_ns[cell]
-            self.ns_add(drives)
+        for cell in self.all_cells():
+            self.ns_add(cell.drive_ns)
             # The cell PC's second adapter, cabled to the machine's drives.
-            self.link(self.cell_ns[cell], "drv0", drives, "eth0", "192.168.124.10/24")
-            run(["ip", "-n", drives, "link", "set", "eth0", "up"])
+            self.link(cell.ns, "drv0", cell.drive_ns, "eth0", "192.168.124.10/24")
+            run(["ip", "-n", cell.drive_ns, "link", "set", "eth0", "up"])
             for address in DRIVES:
-                run(["ip", "-n", drives, "addr", "add", address + "/24", "dev", "eth0"])
+                run(["ip", "-n", cell.drive_ns, "addr", "add", address + "/24", "dev", "eth0"])
 
     def start_sshd(self):
         keys = os.path.join(self.work, "keys")
@@ -144,14 +173,13 @@ class Lab:
         host_public = open(self.host_key + ".pub").read().split()[:2]
         self.known_hosts = os.path.join(keys, "known_hosts")
         with open(self.known_hosts, "w") as out:
-            for i in range(CELLS):
-                out.write("%s.%d %s\n" % (SSH_NET, 11 + i, " ".join(host_public)))
-        for i, cell in enumerate(self.cells):
-            folder = os.path.join(self.work, cell)
-            config = os.path.join(folder, "sshd_config")
+            for cell in self.all_cells():
+                out.write("%s %s\n" % (cell.address, " ".join(host_public)))
+        for cell in self.all_cells():
+            config = os.path.join(cell.folder, "sshd_config")
             with open(config, "w") as out:
                 out.write(
-                    "ListenAddress %s.%d:22\n"
+                    "ListenAddress %s:22\n"
                     "HostKey %s\n"
                     "AuthorizedKeysFile %s\n"
                     "PidFile %s\n"
@@ -162,19 +190,27 @@ class Lab:
                     "StrictModes no\n"
                     "ClientAliveInterval 10\n"
                     "Subsystem sftp internal-sftp\n"
-                    % (SSH_NET, 11 + i, self.host_key, os.path.join(keys, "authorized_keys"), os.path.join(folder, "sshd.pid"))
+                    % (cell.address, self.host_key, os.path.join(keys, "authorized_keys"), os.path.join(cell.folder, "sshd.pid"))
                 )
             # sshd wants its privilege separation folder /run/sshd (its
             # service makes it on a Debian system): in the mount namespace
             # that "ip netns exec" gives it, a /run of its own holds one, so
-            # the system's /run is left alone.
-            sshd = "mount -t tmpfs -o mode=755 tvalab /run && mkdir /run/sshd && exec /usr/sbin/sshd \"$@\""
+            # the system's /run is left alone. The cell's root has a home of
+            # its own there too, empty as on a new cell PC: this machine's
+            # root's shell start-up files (which may start slow tools) would
+            # otherwise run at every SSH session, several per task.
+            home = os.path.join(cell.folder, "root-home")
+            os.makedirs(home)
+            sshd = "mount -t tmpfs -o mode=755 tvalab /run && mkdir /run/sshd && "
+            if ROOT_HOME != "/":
+                sshd += "mount --bind \"$1\" %s && " % shlex.quote(ROOT_HOME)
+            sshd += "shift && exec /usr/sbin/sshd \"$@\""
             self.spawn(
-                "sshd-" + cell,
-                ["ip", "netns", "exec", self.cell_ns[cell], "sh", "-c", sshd, "sshd", "-D", "-f", config, "-E", os.path.join(folder, "sshd.log")],
+                "sshd-" + cell.key,
+                ["ip", "netns", "exec", cell.ns, "sh", "-c", sshd, "sshd", home, "-D", "-f", config, "-E", os.path.join(cell.folder, "sshd.log")],
             )
-        for i, cell in enumerate(self.cells):
-            self.wait_for_ssh("%s.%d" % (SSH_NET, 11 + i), cell)
+        for cell in self.all_cells():
+            self.wait_for_ssh(cell)
 
     def ssh_args(self):
         return [
@@ -186,45 +222,51 @@ class Lab:
             "-o", "ConnectTimeout=5",
         ]  # fmt: skip
 
-    def wait_for_ssh(self, address, cell):
+    def wait_for_ssh(self, cell):
         deadline = time.time() + 20
         while True:
             probe = run(
-                ["ip", "netns", "exec", self.controller, "ssh"] + self.ssh_args() + ["-i", self.client_key, "root@" + address, "true"],
+                ["ip", "netns", "exec", self.controller, "ssh"] + self.ssh_args() + ["-i", self.client_key, "root@" + cell.address, "true"],
                 check=False,
                 timeout=15,
             )
             if probe.returncode == 0:
                 return
             if time.time() > deadline:
-                log = open(os.path.join(self.work, cell, "sshd.log")).read()
-                raise LabFailure("no SSH login to %s: %s\n%s" % (cell, probe.stdout, log))
+                log = open(os.path.join(cell.folder, "sshd.log")).read()
+                raise LabFailure("no SSH login to %s: %s\n%s" % (cell.key, probe.stdout, log))
             time.sleep(0.3)
 
     def start_drives(self, cell, faults=()):
         """(Re)starts the cell's simulated drives, fresh: they hold no image."""
-        self.stop("drives-" + cell)
-        folder = os.path.join(self.work, cell)
-        for old in glob.glob(os.path.join(folder, "drive-*.bin")):
+        self.stop("drives-" + cell.key)
+        for old in glob.glob(os.path.join(cell.folder, "drive-*.bin")):
             os.remove(old)
-        log = os.path.join(folder, "drivesim.log")
-        argv = ["ip", "netns", "exec", self.drive_ns[cell], self.args.drivesim, "--ip", ",".join(DRIVES), "--discovery",
-                "--idle-timeout", str(TIMEOUT_SECONDS), "--quiet", "--image-out", os.path.join(folder, "drive-%a.bin")]  # fmt: skip
+        log = os.path.join(cell.folder, "drivesim.log")
+        argv = ["ip", "netns", "exec", cell.drive_ns, self.args.drivesim, "--ip", ",".join(DRIVES), "--discovery",
+                "--idle-timeout", str(TIMEOUT_SECONDS), "--quiet", "--image-out", os.path.join(cell.folder, "drive-%a.bin")]  # fmt: skip
         argv += list(faults)
-        self.spawn("drives-" + cell, argv, log)
+        process = self.spawn("drives-" + cell.key, argv, log)
         deadline = time.time() + 10
         while not re.search(r"^ready", open(log).read(), re.M):
-            if self.processes["drives-" + cell].poll() is not None or time.time() > deadline:
-                raise LabFailure("the simulated drives of %s did not start:\n%s" % (cell, open(log).read()))
+            if process.poll() is not None or time.time() > deadline:
+                raise LabFailure("the simulated drives of %s did not start:\n%s" % (cell.key, open(log).read()))
             time.sleep(0.1)
 
-    def spawn(self, name, argv, log=None):
-        out = open(log or os.devnull, "w")
-        self.processes[name] = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
-        out.close()
+    def spawn(self, name, argv, log=None, **kwargs):
+        """Starts a process of the lab, its output to log, noted under name
+        so that stop() or close() ends it by its PID."""
+        with self.processes_lock:
+            if self.closing:
+                raise LabFailure("the lab is closing")
+            with open(log or os.devnull, "w") as out:
+                process = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT, start_new_session=True, **kwargs)
+            self.processes[name] = process
+        return process
 
     def stop(self, name):
-        process = self.processes.pop(name, None)
+        with self.processes_lock:
+            process = self.processes.pop(name, None)
         if process is None:
             return
         if process.poll() is None:
@@ -236,7 +278,10 @@ class Lab:
                 process.wait(5)
 
     def close(self):
-        for name in list(self.processes):
+        with self.processes_lock:
+            self.closing = True
+            names = list(self.processes)
+        for name in names:
             self.stop(name)
         # What runs on in the lab's namespaces was started by the lab: sshd's
         # sessions, ssh's shared connections, a loader still running.
@@ -271,12 +316,22 @@ class Lab:
         home = os.path.join(self.work, "home")
         os.makedirs(home)
         config = os.path.join(self.work, "ansible.cfg")
-        open(config, "w").close()
+        with open(config, "w") as out:
+            # One SSH connection per cell for the whole lab (ControlPersist
+            # outlives each run; close() ends the masters), each module sent
+            # down it on the Python's standard input (pipelining) rather than
+            # copied to a temporary folder and run by separate commands, and
+            # no compression on a local link. Every cell of a batch at once.
+            out.write(
+                "[defaults]\n"
+                "forks = %d\n"
+                "[ssh_connection]\n"
+                "pipelining = True\n"
+                "ssh_args = -o ControlMaster=auto -o ControlPersist=%ds\n" % (2 * CELLS, TIMEOUT_SECONDS)
+            )
         self.env = dict(os.environ)
         self.env.update(
             HOME=home,
-            # ansible-playbook runs in the lab's folder, as from a shell there.
-            PWD=self.work,
             ANSIBLE_CONFIG=config,
             ANSIBLE_COLLECTIONS_PATH=os.path.join(self.work, "collections"),
             ANSIBLE_LOCAL_TEMP=os.path.join(home, "tmp"),
@@ -285,17 +340,27 @@ class Lab:
             ANSIBLE_RETRY_FILES_ENABLED="0",
             ANSIBLE_HOST_KEY_CHECKING="1",
             ANSIBLE_TIMEOUT="10",
-            ANSIBLE_FORKS="5",
             ANSIBLE_PYTHON_INTERPRETER="/usr/bin/python3",
         )
+
+
+class Plant:
+    """One plant's cells, inventory and reports, in a folder of its own in
+    which ansible-playbook runs, as from a shell there."""
+
+    def __init__(self, lab, name):
+        self.lab = lab
+        self.name = name
+        self.folder = os.path.join(lab.work, name)
+        self.cells = dict((cell.name, cell) for cell in lab.cells[name])
+        self.env = dict(lab.env, PWD=self.folder)
         hosts = {}
-        for i, cell in enumerate(self.cells):
-            folder = os.path.join(self.work, cell)
-            hosts[cell] = {
-                "ansible_host": "%s.%d" % (SSH_NET, 11 + i),
-                "ansible_remote_tmp": os.path.join(folder, "remote-tmp"),
-                "tovrin_install_dir": os.path.join(folder, "opt"),
-                "tovrin_cell_dir": os.path.join(folder, "var"),
+        for cell in self.cells.values():
+            hosts[cell.name] = {
+                "ansible_host": cell.address,
+                "ansible_remote_tmp": os.path.join(cell.folder, "remote-tmp"),
+                "tovrin_install_dir": os.path.join(cell.folder, "opt"),
+                "tovrin_cell_dir": os.path.join(cell.folder, "var"),
             }
         hosts["cell1"].update(tovrin_drives=DRIVES, tovrin_canaries=1)
         # cell2 finds its drives by discovery.
@@ -306,10 +371,10 @@ class Lab:
                 "vars": {
                     "ansible_user": "root",
                     "ansible_python_interpreter": "/usr/bin/python3",
-                    "ansible_ssh_private_key_file": self.client_key,
-                    "ansible_ssh_common_args": " ".join(self.ssh_args()),
+                    "ansible_ssh_private_key_file": lab.client_key,
+                    "ansible_ssh_common_args": " ".join(lab.ssh_args()),
                     "tovrin_install": "path",
-                    "tovrin_loader_source": os.path.abspath(self.args.tovrin),
+                    "tovrin_loader_source": os.path.abspath(lab.args.tovrin),
                 },
                 "children": {
                     "cells": {"hosts": hosts},
@@ -317,29 +382,46 @@ class Lab:
                 },
             }
         }
-        self.inventory = os.path.join(self.work, "inventory.json")
+        self.inventory = os.path.join(self.folder, "inventory.json")
         with open(self.inventory, "w") as out:
             json.dump(inventory, out, indent=1)
         # The playbook's default: reports/ in the folder it runs in.
-        self.reports = os.path.join(self.work, "reports")
+        self.reports = os.path.join(self.folder, "reports")
+
+    def check(self, condition, what, details=""):
+        if not condition:
+            raise LabFailure(what + ("\n" + details if details else ""))
+        say(self.name, "ok: " + what)
+
+    def start_drives(self, cell, faults=()):
+        self.lab.start_drives(self.cells[cell], faults)
 
     def playbook(self, name, firmware, check_mode=False):
         """Runs the example playbook; returns (status, output, recap, report
         records, report table)."""
         before = set(glob.glob(os.path.join(self.reports, "*")))
         # Without -v: what the play shows is what a plant engineer sees.
-        argv = ["ip", "netns", "exec", self.controller, "ansible-playbook", "-i", self.inventory,
-                os.path.join(self.args.collection, "playbooks", "plant.yml"),
+        argv = ["ip", "netns", "exec", self.lab.controller, "ansible-playbook", "-i", self.inventory,
+                os.path.join(self.lab.args.collection, "playbooks", "plant.yml"),
                 "-e", json.dumps({"tovrin_firmware_file": firmware, "tovrin_wave_size": 2})]  # fmt: skip
         if check_mode:
             argv.append("--check")
-        print("--- %s: ansible-playbook%s" % (name, " --check" if check_mode else ""), flush=True)
-        done = run(argv, timeout=RUN_TIMEOUT_SECONDS, check=False, env=self.env, cwd=self.work)
-        log = os.path.join(self.work, "%s.log" % re.sub(r"\W+", "-", name))
-        with open(log, "w") as out:
-            out.write(done.stdout)
+        say(self.name, "--- %s: ansible-playbook%s" % (name, " --check" if check_mode else ""))
+        started = time.time()
+        log = os.path.join(self.folder, "%s.log" % re.sub(r"\W+", "-", name))
+        process = self.lab.spawn("playbook-" + self.name, argv, log, env=self.env, cwd=self.folder)
+        try:
+            status = process.wait(RUN_TIMEOUT_SECONDS)
+        except subprocess.TimeoutExpired:
+            raise LabFailure("%s: ansible-playbook ran longer than %d s" % (name, RUN_TIMEOUT_SECONDS))
+        finally:
+            self.lab.stop("playbook-" + self.name)
+        if self.lab.closing:
+            raise LabFailure("the lab is closing")  # the run was ended, not failed
+        say(self.name, "--- %s: ansible-playbook took %.1f s" % (name, time.time() - started))
+        output = open(log).read()
         recap = {}
-        for host, counts in re.findall(r"^(\S+)\s+:\s+(ok=.*)$", done.stdout, re.M):
+        for host, counts in re.findall(r"^(\S+)\s+:\s+(ok=.*)$", output, re.M):
             recap[host] = dict((k, int(v)) for k, v in re.findall(r"(\w+)=(\d+)", counts))
         made = sorted(set(glob.glob(os.path.join(self.reports, "*"))) - before)
         records, table = [], ""
@@ -348,14 +430,15 @@ class Lab:
             if os.path.exists(jsonl):
                 records = [json.loads(line) for line in open(jsonl)]
                 table = open(os.path.join(made[-1], "report.txt")).read()
-        print(table, flush=True)
+        if table:
+            say(self.name, table)
         if made:
-            said = re.findall(r'"msg": "The plant report: (\S+) \(', done.stdout)
-            check(said and said[-1] == os.path.join(made[-1], "report.txt"), "the play says where the report is", done.stdout[-3000:])
-        return done.returncode, done.stdout, recap, records, table
+            said = re.findall(r'"msg": "The plant report: (\S+) \(', output)
+            self.check(said and said[-1] == os.path.join(made[-1], "report.txt"), "the play says where the report is", output[-3000:])
+        return status, output, recap, records, table
 
     def image(self, cell, address):
-        path = os.path.join(self.work, cell, "drive-%s.bin" % address)
+        path = os.path.join(self.cells[cell].folder, "drive-%s.bin" % address)
         return open(path, "rb").read() if os.path.exists(path) else None
 
 
@@ -382,41 +465,47 @@ def by_drive(records):
     return dict(((r["host"], r["address"]), r) for r in records)
 
 
-def scenarios(lab, work):
-    fw_a = os.path.join(work, "kv720-a.bin")
-    fw_b = os.path.join(work, "kv720-b.bin")
-    data_a = make_firmware(fw_a, b"a")
-    make_firmware(fw_b, b"b")
-    all_drives = set((cell, address) for cell in lab.cells for address in DRIVES)
+def rollouts(plant, firmware):
+    """Plant a: a first rollout, the same again, then check mode with a new
+    file."""
+    (fw_a, data_a), (fw_b, _) = firmware
+    check = plant.check
+    all_drives = set((cell, address) for cell in plant.cells for address in DRIVES)
 
     # 1. A first rollout programs every drive of every cell.
-    rc, out, recap, records, table = lab.playbook("first rollout", fw_a)
+    rc, out, recap, records, table = plant.playbook("first rollout", fw_a)
     check(rc == 0, "the first rollout succeeds", out[-3000:])
     check(set(by_drive(records)) == all_drives, "the report holds every drive of every cell", table)
     check(all(r["result"] == "programmed" for r in records), "every drive was programmed", table)
     digest_a = records[0]["fileDigest"]
     check(
-        all(holds(lab.image(cell, address), data_a, digest_a) for cell, address in all_drives),
+        all(holds(plant.image(cell, address), data_a, digest_a) for cell, address in all_drives),
         "every drive's image equals the file's",
     )
-    check(all(recap[cell]["changed"] > 0 and recap[cell]["failed"] == 0 for cell in lab.cells), "every cell changed", str(recap))
+    check(all(recap[cell]["changed"] > 0 and recap[cell]["failed"] == 0 for cell in plant.cells), "every cell changed", str(recap))
 
     # 2. The same rollout again: every task ok, nothing programmed (-s).
-    rc, out, recap, records, table = lab.playbook("second rollout", fw_a)
+    rc, out, recap, records, table = plant.playbook("second rollout", fw_a)
     check(rc == 0, "the second rollout succeeds", out[-3000:])
     check(all(recap[host]["changed"] == 0 and recap[host]["failed"] == 0 for host in recap), "every task of the second rollout is ok", str(recap))
     check(all(r["result"] == "current" for r in records) and len(records) == len(all_drives), "every drive was already current", table)
 
     # 3. Check mode with a new file: says what it would program, changes no drive.
-    rc, out, recap, records, table = lab.playbook("check mode", fw_b, check_mode=True)
+    rc, out, recap, records, table = plant.playbook("check mode", fw_b, check_mode=True)
     check(rc == 0, "the check-mode run succeeds", out[-3000:])
     check(all(r["mode"] == "verify" and r["result"] == "digest-differs" for r in records) and len(records) == len(all_drives), "check mode verified every drive and found each differs", table)
     check(out.count("would program 2 drives") == CELLS, "check mode says which drives it would program", out[-3000:])
-    check(all(holds(lab.image(cell, address), data_a, digest_a) for cell, address in all_drives), "check mode changed no drive")
+    check(all(holds(plant.image(cell, address), data_a, digest_a) for cell, address in all_drives), "check mode changed no drive")
+
+
+def failures(plant, firmware):
+    """Plant b: a failing drive, then a failing canary cell."""
+    (fw_a, data_a), (fw_b, _) = firmware
+    check = plant.check
 
     # 4. A failing drive in cell3 fails cell3 alone; the report names it.
-    lab.start_drives("cell3", ["--drive", DRIVES[1], "--silent-from-block", "2"])
-    rc, out, recap, records, table = lab.playbook("failing drive", fw_a)
+    plant.start_drives("cell3", ["--drive", DRIVES[1], "--silent-from-block", "2"])
+    rc, out, recap, records, table = plant.playbook("failing drive", fw_a)
     check(rc != 0, "the rollout with a failing drive ends with an error status")
     check(recap["cell3"]["failed"] == 1, "cell3 failed", str(recap))
     check(recap["cell1"]["failed"] == 0 and recap["cell2"]["failed"] == 0, "cells 1 and 2 did not fail", str(recap))
@@ -426,20 +515,51 @@ def scenarios(lab, work):
     fatal = re.findall(r"^fatal: \[cell3\]: FAILED! => (.*)$", out, re.M)
     check(len(fatal) == 1 and "1 drive failed: 192.168.124.121" in fatal[0], "the task's message names the failed drive", out[-3000:])
     check(set(json.loads(fatal[0])) == {"changed", "msg"}, "the failed cell's message is short, not the module's whole result", fatal[0])
-    kept = os.path.join(work, "cell3", "var", "records", "last-run.jsonl")
+    kept = os.path.join(plant.cells["cell3"].folder, "var", "records", "last-run.jsonl")
     check("-e -r %s -ip %s -fp " % (kept, DRIVES[1]) in fatal[0], "the retry command names the failed drive and keeps its records where the role fetches them", fatal[0])
-    check(holds(lab.image("cell3", DRIVES[0]), data_a, digest_a), "cell3's other drive was programmed")
+    digest_a = by_drive(records).get(("cell3", DRIVES[0]), {}).get("fileDigest")
+    check(holds(plant.image("cell3", DRIVES[0]), data_a, digest_a), "cell3's other drive was programmed")
+    others = [(cell, address) for cell in ("cell1", "cell2") for address in DRIVES]
+    check(all(holds(plant.image(cell, address), data_a, digest_a) for cell, address in others), "the drives of cells 1 and 2 were programmed")
 
     # 5. A failing canary cell stops the waves.
-    lab.start_drives("cell1", ["--drive", DRIVES[0], "--silent-from-block", "1"])
-    rc, out, recap, records, table = lab.playbook("failing canary", fw_b)
+    plant.start_drives("cell1", ["--drive", DRIVES[0], "--silent-from-block", "1"])
+    rc, out, recap, records, table = plant.playbook("failing canary", fw_b)
     check(rc != 0, "the rollout with a failing canary ends with an error status")
     check(recap["cell1"]["failed"] == 1, "the canary cell failed", str(recap))
     check("cell2" not in recap and "cell3" not in recap, "no wave started", str(recap))
     check(set(r["host"] for r in records) == {"cell1"}, "the report holds the canary cell alone", table)
     results = dict((r["address"], r["result"]) for r in records)
     check(results == {DRIVES[0]: "failed", DRIVES[1]: "not-started"}, "the cell's own canary drive failed, its other drive never started", table)
-    check(all(holds(lab.image("cell2", address), data_a, digest_a) for address in DRIVES), "the cells of the waves kept their firmware")
+    check(all(holds(plant.image("cell2", address), data_a, digest_a) for address in DRIVES), "the cells of the waves kept their firmware")
+
+
+def run_side_by_side(chains):
+    """Runs each (plant, scenarios, firmware) in a thread of its own and
+    waits for all; returns the failures, one line each. The main thread waits
+    in short joins, so that the alarm and signals reach it."""
+    failures_seen = []
+
+    def chain(plant, scenarios, firmware):
+        try:
+            scenarios(plant, firmware)
+            say(plant.name, "passed")
+        except Exception as error:  # said here, not lost with the thread
+            if plant.lab.closing:
+                return  # stopped from outside, which the lab says itself
+            if isinstance(error, LabFailure):
+                say(plant.name, "FAILED: %s" % error)
+            else:
+                say(plant.name, "FAILED, a fault of the lab:\n" + traceback.format_exc())
+            failures_seen.append("plant %s: %s" % (plant.name, str(error).split("\n")[0] or repr(error)))
+
+    threads = [threading.Thread(target=chain, args=args, daemon=True) for args in chains]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        while thread.is_alive():
+            thread.join(0.5)
+    return failures_seen
 
 
 def main():
@@ -477,16 +597,24 @@ def main():
     signal.alarm(TIMEOUT_SECONDS)
     work = tempfile.mkdtemp(prefix="tovrin-plant-lab-")
     lab = Lab(args, work)
+    started = time.time()
     try:
-        for cell in lab.cells:
-            os.makedirs(os.path.join(work, cell))
+        for cell in lab.all_cells():
+            os.makedirs(cell.folder)
         lab.build_network()
         lab.start_sshd()
-        for cell in lab.cells:
+        for cell in lab.all_cells():
             lab.start_drives(cell)
         lab.write_ansible_files()
-        scenarios(lab, work)
-        print("passed: the plant lab")
+        firmware = []
+        for seed in (b"a", b"b"):
+            path = os.path.join(work, "kv720-%s.bin" % seed.decode())
+            firmware.append((path, make_firmware(path, seed)))
+        say(None, "--- the lab is set up: %.1f s" % (time.time() - started))
+        failed = run_side_by_side([(Plant(lab, "a"), rollouts, firmware), (Plant(lab, "b"), failures, firmware)])
+        if failed:
+            raise LabFailure("\n".join(failed))
+        print("passed: the plant lab (%.1f s)" % (time.time() - started))
         return 0
     except (LabFailure, Timeout, subprocess.TimeoutExpired) as error:
         print("FAILED: %s" % error)
@@ -494,6 +622,9 @@ def main():
         return 1
     finally:
         signal.alarm(0)
+        # A second signal does not cut the taking down short.
+        for signum in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            signal.signal(signum, signal.SIG_IGN)
         lab.close()
         if not args.keep:
             shutil.rmtree(work, ignore_errors=True)
