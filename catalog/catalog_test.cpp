@@ -6,53 +6,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "image/image.h"
 #include "protocol/value_text.h"
 #include "testkit/expected.h"
 #include "testkit/process.h"
+#include "testkit/scratch_folder.h"
 
 namespace {
 
-// A scratch folder for a catalog, removed with everything in it.
-class Folder {
+// A catalog folder, loaded.
+class Folder : public ScratchFolder {
  public:
-  Folder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tovrin-catalog-XXXXXX").string();
-    path_ = mkdtemp(pattern.data());
-  }
-  ~Folder() { std::filesystem::remove_all(path_); }
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-
-  std::string path(const std::string& name = "") const { return path_ + "/" + name; }
-
-  // A release: its file of size sample bytes and its manifest, named after
-  // the version; extra goes into the manifest. Returns the file's bytes.
-  std::string release(const std::string& version, const std::string& extra = "",
-                      std::size_t size = 1000) {
-    const std::string bytes = sampleFile(size, static_cast<std::uint32_t>(++seed_));
-    const std::string file = "fw-" + version + ".bin";
-    writeFile(path(file), bytes);
-    writeFile(path(version + ".json"), manifestText(version, file, hex(sha256(bytes)), extra));
-    return bytes;
-  }
-
-  static std::string manifestText(const std::string& version, const std::string& file,
-                                  const std::string& sha, const std::string& extra = "") {
-    return R"({"version": ")" + version + R"(", "file": ")" + file + R"(", "sha256": ")" + sha +
-           R"(", "models": ["KVB"])" + extra + "}";
-  }
-
-  CatalogLoad load() const { return loadCatalog(path_); }
-
- private:
-  std::string path_;
-  int seed_ = 0;
+  CatalogLoad load() const { return loadCatalog(path()); }
 };
 
 Digest imageDigest(const std::string& bytes) {
@@ -100,7 +67,7 @@ TEST(Catalog, Refusals) {
   using F = CatalogFault;
   const auto sameFile = [](Folder& f) {
     const std::string bytes = f.release("1.0");
-    writeFile(f.path("1.1.json"), Folder::manifestText("1.1", "fw-1.0.bin", hex(sha256(bytes))));
+    writeFile(f.path("1.1.json"), manifestText("1.1", "fw-1.0.bin", hex(sha256(bytes))));
   };
   const struct {
     const char* what;
@@ -123,31 +90,29 @@ TEST(Catalog, Refusals) {
        "big.json", ""},
       {"a path outside",
        [](Folder& f) {
-         writeFile(f.path("p.json"),
-                   Folder::manifestText("1", "../../etc/passwd", std::string(64, 'a')));
+         writeFile(f.path("p.json"), manifestText("1", "../../etc/passwd", std::string(64, 'a')));
        },
        F::fileOutside, "p.json", ""},
       {"an absolute path",
        [](Folder& f) {
-         writeFile(f.path("p.json"),
-                   Folder::manifestText("1", "/etc/passwd", std::string(64, 'a')));
+         writeFile(f.path("p.json"), manifestText("1", "/etc/passwd", std::string(64, 'a')));
        },
        F::fileOutside, "p.json", ""},
       {"a link leading out",
        [](Folder& f) {
          ASSERT_EQ(symlink("/etc/passwd", f.path("out.bin").c_str()), 0);
-         writeFile(f.path("p.json"), Folder::manifestText("1", "out.bin", std::string(64, 'a')));
+         writeFile(f.path("p.json"), manifestText("1", "out.bin", std::string(64, 'a')));
        },
        F::fileOutside, "p.json", ""},
       {"a missing file",
        [](Folder& f) {
-         writeFile(f.path("m.json"), Folder::manifestText("1", "none.bin", std::string(64, 'a')));
+         writeFile(f.path("m.json"), manifestText("1", "none.bin", std::string(64, 'a')));
        },
        F::fileMissing, "m.json", ""},
       {"a file too small for an image",
        [](Folder& f) {
          writeFile(f.path("s.bin"), "short");
-         writeFile(f.path("s.json"), Folder::manifestText("1", "s.bin", hex(sha256("short"))));
+         writeFile(f.path("s.json"), manifestText("1", "s.bin", hex(sha256("short"))));
        },
        F::fileUnusable, "s.json", ""},
       {"a SHA-256 that differs",
@@ -168,10 +133,10 @@ TEST(Catalog, Refusals) {
          // Files that differ only in the bytes the image header replaces.
          std::string bytes = sampleFile(100);
          writeFile(f.path("a.bin"), bytes);
-         writeFile(f.path("a.json"), Folder::manifestText("1", "a.bin", hex(sha256(bytes))));
+         writeFile(f.path("a.json"), manifestText("1", "a.bin", hex(sha256(bytes))));
          bytes[0] ^= 1;
          writeFile(f.path("b.bin"), bytes);
-         writeFile(f.path("b.json"), Folder::manifestText("2", "b.bin", hex(sha256(bytes))));
+         writeFile(f.path("b.json"), manifestText("2", "b.bin", hex(sha256(bytes))));
        },
        F::duplicateDigest, "b.json", "a.json"},
   };
@@ -201,7 +166,7 @@ TEST(Catalog, ManyManifestsAndStrangeNames) {
   const std::string bytes = sampleFile(65);
   writeFile(folder.path("sub/fw-\xc3\xa9.bin"), bytes);
   writeFile(folder.path("\xfe.json"),
-            Folder::manifestText("2.0", "sub/fw-\xc3\xa9.bin", hex(sha256(bytes))));
+            manifestText("2.0", "sub/fw-\xc3\xa9.bin", hex(sha256(bytes))));
   const CatalogLoad load = folder.load();
   ASSERT_FALSE(load.problem) << load.problem->manifest;
   EXPECT_EQ(load.catalog.releases().size(), 1001u);
