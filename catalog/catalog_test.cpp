@@ -173,6 +173,18 @@ TEST(Catalog, ManyManifestsAndStrangeNames) {
   EXPECT_EQ(load.catalog.releases().back().manifestName, "\xfe.json");
 }
 
+// The example in contrib/ is a catalog, its stated drive digest the one its
+// file gives.
+TEST(Catalog, TheExampleLoads) {
+  const CatalogLoad load = loadCatalog(sourcePath("contrib/catalog-example"));
+  ASSERT_FALSE(load.problem) << load.problem->manifest;
+  ASSERT_EQ(load.catalog.releases().size(), 1u);
+  const Release& release = load.catalog.releases().front();
+  EXPECT_EQ(release.manifest.version, "1.0");
+  const std::string file = sourcePath("contrib/catalog-example/sample-1.0.bin");
+  EXPECT_EQ(release.driveDigest, digestFile(file.c_str(), true).driveDigest);
+}
+
 TEST(Catalog, DigestFileAsTheImageLoaderRefusesFiles) {
   Folder folder;
   const std::string bytes = sampleFile(5000);

@@ -35,3 +35,7 @@ std::string manifestText(const std::string& version, const std::string& file,
   return R"({"version": ")" + version + R"(", "file": ")" + file + R"(", "sha256": ")" + sha256Hex +
          R"(", "models": ["KVB"])" + extra + "}";
 }
+
+std::string sourcePath(const std::string& relative) {
+  return std::string(TOVRIN_SOURCE_DIR) + "/" + relative;
+}

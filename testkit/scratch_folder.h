@@ -30,3 +30,6 @@ class ScratchFolder {
 // ["KVB"], then extra.
 std::string manifestText(const std::string& version, const std::string& file,
                          const std::string& sha256Hex, const std::string& extra = "");
+
+// A file or folder of the project's sources, by its path from their root.
+std::string sourcePath(const std::string& relative);
