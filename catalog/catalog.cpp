@@ -228,12 +228,11 @@ class CatalogReader {
     std::stable_sort(byVersion.begin(), byVersion.end(), [](const Release* a, const Release* b) {
       return compareVersions(a->manifest.version, b->manifest.version) < 0;
     });
-    const auto same = std::adjacent_find(
-        byVersion.begin(), byVersion.end(), [](const Release* a, const Release* b) {
-          return compareVersions(a->manifest.version, b->manifest.version) == 0;
-        });
-    if (same != byVersion.end()) {
-      return duplicate(CatalogFault::duplicateVersion, **same, **(same + 1));
+    for (std::size_t i = 1; i < byVersion.size(); ++i) {
+      const Release& earlier = *byVersion[i - 1];
+      if (compareVersions(earlier.manifest.version, byVersion[i]->manifest.version) == 0) {
+        return duplicate(CatalogFault::duplicateVersion, earlier, *byVersion[i]);
+      }
     }
     return true;
   }

@@ -65,10 +65,10 @@ struct EntryRun {
 };
 
 EntryRun runInProcess(const std::vector<std::string>& args, const char* catalogVariable) {
-  std::vector<std::string> words = {"tovrin"};
-  words.insert(words.end(), args.begin(), args.end());
+  std::vector<std::string> arguments = {"tovrin"};
+  arguments.insert(arguments.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (auto& word : words) {
+  for (auto& word : arguments) {
     argv.push_back(word.data());
   }
   const int argc = static_cast<int>(argv.size());

@@ -96,8 +96,9 @@ int dispatch(const CommandLine& line, RunOutput& out, const NetworkActions& netw
 }
 
 int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
-  const CommandLine line =
-      withCatalogFromEnvironment(readCommandLine(argc, argv), std::getenv(CATALOG_VARIABLE));
+  // Read before any thread starts; nothing in the process sets variables.
+  const CommandLine line = withCatalogFromEnvironment(
+      readCommandLine(argc, argv), std::getenv(CATALOG_VARIABLE));  // NOLINT(concurrency-mt-unsafe)
   if (line.action == EntryAction::version) {
     std::printf("tovrin %s\n", TOVRIN_VERSION);
     return VERSION_EXIT_STATUS;

@@ -23,7 +23,7 @@ ScratchFolder::~ScratchFolder() {
 
 std::string ScratchFolder::release(const std::string& version, const std::string& extra,
                                    std::size_t size) {
-  const std::string bytes = sampleFile(size, ++releases_);
+  std::string bytes = sampleFile(size, ++releases_);
   const std::string file = "fw-" + version + ".bin";
   writeFile(path(file), bytes);
   writeFile(path(version + ".json"), manifestText(version, file, hex(sha256(bytes)), extra));
