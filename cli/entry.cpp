@@ -1,7 +1,9 @@
 #include "cli/entry.h"
 
 #include <cstdio>
+#include <cstdlib>
 
+#include "cli/catalog_check.h"
 #include "cli/discovery_report.h"
 #include "cli/fixed_texts.h"
 #include "cli/run_output.h"
@@ -43,6 +45,15 @@ int sessionsStatus(const RunSettings& settings, const SessionsEnd& end) {
   return end.outcome == RunOutcome::done ? ALL_DONE_STATUS : NOT_ALL_DONE_STATUS;
 }
 
+// --manifest: 0 once the manifest is written; a file that can't be read is
+// refused as -fp's file is.
+int manifestStatus(const CommandLine& line, RunOutput& out) {
+  if (writeDraftManifest(line.settings.manifestPath.value_or(""), out)) {
+    return DONE_STATUS;
+  }
+  return line.settings.outcomeStatus ? REFUSED_STATUS : EXIT_STATUS;
+}
+
 }  // namespace
 
 int dispatch(const CommandLine& line, RunOutput& out, const NetworkActions& network) {
@@ -78,13 +89,16 @@ int dispatch(const CommandLine& line, RunOutput& out, const NetworkActions& netw
       status = sessionsStatus(line.settings, network.sessions());
       break;
     case EntryAction::version:
-      break;  // printed by the entry, before the banner
+    case EntryAction::manifest:
+      break;  // printed by the entry, without the banner
   }
   return status;
 }
 
 int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
-  const CommandLine line = readCommandLine(argc, argv);
+  // Read before any thread starts; nothing in the process sets variables.
+  const CommandLine line = withCatalogFromEnvironment(
+      readCommandLine(argc, argv), std::getenv(CATALOG_VARIABLE));  // NOLINT(concurrency-mt-unsafe)
   if (line.action == EntryAction::version) {
     std::printf("tovrin %s\n", TOVRIN_VERSION);
     return VERSION_EXIT_STATUS;
@@ -107,7 +121,9 @@ int runEntry(int argc, char** argv, const InterruptWatch& interrupts) {
           },
       .sessions = [&] { return runSessions(line.settings, out, argc, argv, interrupts); },
   };
-  const int status = dispatch(line, out, network);
+  // A manifest is JSON alone on standard output, for a file of its own.
+  const int status = line.action == EntryAction::manifest ? manifestStatus(line, out)
+                                                          : dispatch(line, out, network);
   out.endRun(standardOutputIsTerminal(), [&interrupts] { return interrupts.requested(); });
   return status;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/catalog_check.h"
 #include "cli/discovery_report.h"
 #include "cli/fixed_texts.h"
 #include "cli/reporter.h"
@@ -70,13 +71,24 @@ class SessionsRun {
   }
 
   SessionsEnd run() {
-    if (openRecords() && chooseDrives() && openLink() && loadImage()) {
+    if (checkCatalog() && openRecords() && chooseDrives() && openLink() && loadImage()) {
       end_.outcome = end_.several ? runSeveral() : runOne();
     }
     return end_;
   }
 
  private:
+  // With a catalog (--catalog, TOVRIN_CATALOG): it is valid, and the
+  // firmware file is one of its releases, before anything is sent.
+  bool checkCatalog() {
+    CatalogGate gate = catalogGate(settings_, out_, reporter_);
+    catalog_ = std::move(gate.catalog);
+    if (!gate.admitted) {
+      end_.outcome = RunOutcome::refused;
+    }
+    return gate.admitted;
+  }
+
   // A path that can't take records is known before any drive is touched.
   bool openRecords() {
     if (!settings_.recordPath) {
@@ -211,6 +223,7 @@ class SessionsRun {
   const std::chrono::system_clock::time_point startTime_ = std::chrono::system_clock::now();
   ConsoleReporter reporter_;
   SessionsEnd end_;
+  std::optional<Catalog> catalog_;
   std::optional<RecordFile> records_;
   std::vector<DriveAddress> drives_;
   std::vector<DriveAddress> leftOut_;

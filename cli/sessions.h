@@ -12,7 +12,7 @@
 enum class RunOutcome : std::uint8_t {
   done,     // every drive did all the run asked (for -v: every digest equal)
   failed,   // a drive failed or its digest differs, or the run could not start
-  refused,  // the firmware file or the record file was refused; no drive touched
+  refused,  // the catalog, the firmware file or the record file was refused; no drive touched
 };
 
 struct SessionsEnd {

@@ -47,6 +47,16 @@ bool setCanaries(RunSettings& s, const char* value) {
   return count.has_value();
 }
 
+bool setCatalog(RunSettings& s, const char* value) {
+  if (*value == '\0') {
+    return false;
+  }
+  s.catalogFolder = value;
+  return true;
+}
+
+constexpr const char* CATALOG_REFUSAL = "\nERROR: You must specify catalog folder";
+
 using S = UsageSection;
 
 constexpr Option OPTIONS[] = {
@@ -132,6 +142,18 @@ constexpr Option OPTIONS[] = {
          },
      .refusal = "\nERROR: You must specify record file name",
      .usage = {{S::severalDrives, "  -r : Run record file (JSON lines) [OPTIONAL]\n"}}},
+    // The catalog's options show in the manual page, not in the usage
+    // text, which stays as it was.
+    {.name = "--catalog", .takesValue = true, .apply = setCatalog, .refusal = CATALOG_REFUSAL},
+    {.name = "--manifest",
+     .takesValue = true,
+     .acts = EntryAction::manifest,
+     .apply =
+         [](RunSettings& s, const char* value) {
+           s.manifestPath = value;
+           return true;
+         },
+     .refusal = "\nERROR: You must specify file name"},
 };
 
 const Option* optionNamed(const char* arg) {
@@ -175,9 +197,21 @@ bool refusedCommandLine(EntryAction action) {
     case EntryAction::version:
     case EntryAction::manual:
     case EntryAction::discovery:
+    case EntryAction::manifest:
       break;
   }
   return false;
+}
+
+CommandLine withCatalogFromEnvironment(CommandLine line, const char* value) {
+  if (line.action != EntryAction::session || line.settings.catalogFolder || value == nullptr) {
+    return line;
+  }
+  if (!setCatalog(line.settings, value)) {
+    line.action = EntryAction::refused;
+    line.refusal = CATALOG_REFUSAL;
+  }
+  return line;
 }
 
 CommandLine readCommandLine(int argc, const char* const* argv) {
@@ -193,9 +227,6 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
       line.refusal = arg;
       return actNow(std::move(line), EntryAction::unknownArgument, i + 1, argc, argv);
     }
-    if (option->acts != EntryAction::session) {
-      return actNow(std::move(line), option->acts, i + 1, argc, argv);
-    }
     const char* value = nullptr;
     if (option->takesValue) {
       value = ++i < argc ? argv[i] : nullptr;
@@ -203,7 +234,11 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
         line.refusal = option->refusal;
         return actNow(std::move(line), EntryAction::refused, i + 1, argc, argv);
       }
-    } else {
+    }
+    if (option->acts != EntryAction::session) {
+      return actNow(std::move(line), option->acts, i + 1, argc, argv);
+    }
+    if (!option->takesValue) {
       option->apply(line.settings, nullptr);
     }
     if (option->repeatedOnRetry) {

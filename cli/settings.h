@@ -33,6 +33,11 @@ struct RunSettings {
   std::size_t canaries = 0;
   // -e: the exit status tells the outcome (0 done, 1 failed, 2 refused).
   bool outcomeStatus = false;
+  // --catalog DIR, or TOVRIN_CATALOG where the option is absent: the folder
+  // of the release catalog; a programming or verify run takes only a file
+  // that is one of its releases.
+  std::optional<std::string> catalogFolder;
+  std::optional<std::string> manifestPath;  // --manifest FILE
   // The arguments read, each option with its value, but for those that
   // chose the drives (-ip with its list, -a): the options that the line
   // retrying some of the drives repeats.
@@ -49,6 +54,7 @@ enum class EntryAction : std::uint8_t {
   version,          // --version
   manual,           // -m
   discovery,        // -d
+  manifest,         // --manifest FILE: a manifest for the file, as JSON
   refused,          // an option's value is missing or bad: its message
   unknownArgument,  // an argument that is no option: the usage text and its name
 };
@@ -68,6 +74,15 @@ bool refusedCommandLine(EntryAction action);
 // the end). argv[0] is not examined. -e counts wherever it stands, also
 // after an option that acts or was refused.
 CommandLine readCommandLine(int argc, const char* const* argv);
+
+// The name of the environment variable that names the catalog's folder
+// where --catalog is absent.
+inline constexpr const char* CATALOG_VARIABLE = "TOVRIN_CATALOG";
+
+// A line that runs the sessions, without --catalog, takes the catalog's
+// folder from the environment variable's value (null: not set); an empty
+// value is refused as an empty --catalog is.
+CommandLine withCatalogFromEnvironment(CommandLine line, const char* value);
 
 // The usage text's sections, in the order it shows them.
 enum class UsageSection : std::uint8_t { info, programming, moreInfo, severalDrives };
@@ -89,8 +104,9 @@ struct Option {
   // The line that retries some drives repeats it (not -ip or -a, which
   // chose the drives).
   bool repeatedOnRetry = true;
-  // An option that acts where it stands (-h, -m, -d, --version): what it
-  // does; session for one that only sets something.
+  // An option that acts where it stands (-h, -m, -d, --version, and with
+  // its value --manifest): what it does; session for one that only sets
+  // something.
   EntryAction acts = EntryAction::session;
   // Sets what the option sets from its value (null without one); false
   // when the value is refused.

@@ -171,10 +171,56 @@ TEST(SettingsTest, RetryKeepsEveryOptionButTheDrives) {
       {{"tovrin", "-u", "-ip", "10.0.0.5", "-a"}, {"-u"}},
       {{"tovrin", "-e", "-c", "2", "-a", "-s", "-fp", "fw.bin"},
        {"-e", "-c", "2", "-s", "-fp", "fw.bin"}},
+      {{"tovrin", "--catalog", "cat", "-a", "-fp", "fw.bin"},
+       {"--catalog", "cat", "-fp", "fw.bin"}},
   };
   for (const auto& [argv, expected] : cases) {
     EXPECT_EQ(readCommandLine(static_cast<int>(argv.size()), argv.data()).settings.retryOptions,
               expected);
+  }
+}
+
+// --catalog names the catalog's folder (an empty name is refused, as is a
+// missing one); --manifest acts with its file, -e still counting after it;
+// the environment variable stands in for an absent --catalog.
+TEST(SettingsTest, CatalogAndManifest) {
+  const struct {
+    std::vector<const char*> argv;
+    const char* variable;  // TOVRIN_CATALOG's value; null: not set
+    EntryAction action;
+    const char* catalog;  // "" when none
+    const char* manifest;
+    bool outcome;
+  } cases[] = {
+      {{"--catalog", "cat", "-fp", "fw.bin"}, nullptr, EntryAction::session, "cat", "", false},
+      {{"--catalog", "a", "--catalog", "b"}, nullptr, EntryAction::session, "b", "", false},
+      {{"--catalog", "a"}, "b", EntryAction::session, "a", "", false},
+      {{"-fp", "fw.bin"}, "b", EntryAction::session, "b", "", false},
+      {{"-fp", "fw.bin"}, "", EntryAction::refused, "", "", false},
+      {{"-h"}, "", EntryAction::usage, "", "", false},
+      {{"--catalog"}, nullptr, EntryAction::refused, "", "", false},
+      {{"--catalog", ""}, "b", EntryAction::refused, "", "", false},
+      {{"--catalog", "-e"}, nullptr, EntryAction::session, "-e", "", false},
+      {{"--manifest", "fw.bin", "-e"}, nullptr, EntryAction::manifest, "", "fw.bin", true},
+      {{"-e", "--manifest", "-h", "-bogus"}, "b", EntryAction::manifest, "", "-h", true},
+      {{"--manifest"}, nullptr, EntryAction::refused, "", "", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv = {"tovrin"};
+    argv.insert(argv.end(), c.argv.begin(), c.argv.end());
+    const std::string args = testing::PrintToString(c.argv);
+    const CommandLine line = withCatalogFromEnvironment(
+        readCommandLine(static_cast<int>(argv.size()), argv.data()), c.variable);
+    EXPECT_EQ(line.action, c.action) << args;
+    EXPECT_EQ(line.settings.catalogFolder.value_or(""), c.catalog) << args;
+    EXPECT_EQ(line.settings.manifestPath.value_or(""), c.manifest) << args;
+    EXPECT_EQ(line.settings.outcomeStatus, c.outcome) << args;
+    if (c.action == EntryAction::refused) {
+      EXPECT_EQ(line.refusal, c.argv.front() == std::string("--manifest")
+                                  ? "\nERROR: You must specify file name"
+                                  : "\nERROR: You must specify catalog folder")
+          << args;
+    }
   }
 }
 

@@ -2,8 +2,8 @@
 # builds on, and a check that a folder's files include nothing else.
 
 # Every folder whose headers are included as "folder/file.h".
-set(TOVRIN_FOLDERS platform protocol image link discovery session fleet record cli testkit tools
-                   bench)
+set(TOVRIN_FOLDERS platform protocol image catalog link discovery session fleet record cli testkit
+                   tools bench)
 
 # The folders a folder's files may include from: itself and, transitively,
 # the folders it was declared on.

@@ -14,13 +14,6 @@ constexpr std::size_t IMAGE_DIGEST_OFFSET = 0;
 constexpr std::size_t IMAGE_ZERO_OFFSET = 16;
 constexpr std::size_t IMAGE_LENGTH_OFFSET = 20;
 
-// The smallest file that leaves room for the header once rounded up: 21
-// bytes round up to 24.
-constexpr std::uint64_t MIN_FILE_SIZE = IMAGE_HEADER_SIZE - 3;
-// The largest file the digest can cover exactly: its bit count must fit in
-// 32 bits, so the covered length stays below 2^29 bytes (512 MiB).
-constexpr std::uint64_t MAX_FILE_SIZE = 512ULL * 1024 * 1024;
-
 // The open file, closed on every way out of the load.
 class FileHandle {
  public:
@@ -64,10 +57,10 @@ ImageLoad loadFirmwareImage(const char* path) {
   if (opened.size == 0) {
     return failure(ImageError::empty);
   }
-  if (opened.size < MIN_FILE_SIZE) {
+  if (opened.size < IMAGE_MIN_FILE_SIZE) {
     return failure(ImageError::tooSmall);
   }
-  if (opened.size > MAX_FILE_SIZE) {
+  if (opened.size > IMAGE_MAX_FILE_SIZE) {
     return failure(ImageError::tooLarge);
   }
   const auto size = static_cast<std::size_t>(opened.size);

@@ -16,6 +16,12 @@
 #include "protocol/loader.h"
 
 inline constexpr std::size_t IMAGE_HEADER_SIZE = 24;
+// The smallest file that leaves room for the header once rounded up: 21
+// bytes round up to 24.
+inline constexpr std::uint64_t IMAGE_MIN_FILE_SIZE = IMAGE_HEADER_SIZE - 3;
+// The largest file the digest can cover exactly: its bit count must fit in
+// 32 bits, so the covered length stays below 2^29 bytes (512 MiB).
+inline constexpr std::uint64_t IMAGE_MAX_FILE_SIZE = 512ULL * 1024 * 1024;
 
 // A value owned by the run and shared read-only by its sessions.
 struct FirmwareImage {

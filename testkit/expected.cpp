@@ -63,6 +63,13 @@ std::string md5(const std::string& bytes) {
   return {reinterpret_cast<const char*>(digest), size};
 }
 
+std::string sha256(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &size, EVP_sha256(), nullptr);
+  return {reinterpret_cast<const char*>(digest), size};
+}
+
 std::string sampleFile(std::size_t size, std::uint32_t seed) {
   std::string file(size, '\0');
   std::uint32_t x = seed;

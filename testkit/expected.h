@@ -27,6 +27,8 @@ std::string hex(const std::string& bytes);
 std::vector<std::uint8_t> fromHex(std::string text);
 // MD5 of bytes (16 raw bytes), by OpenSSL.
 std::string md5(const std::string& bytes);
+// SHA-256 of bytes (32 raw bytes), by OpenSSL.
+std::string sha256(const std::string& bytes);
 
 // Deterministic sample file bytes (xorshift), no two nearby blocks alike.
 std::string sampleFile(std::size_t size, std::uint32_t seed = 2463534242u);
