@@ -84,9 +84,12 @@ long residentKb(pid_t pid) {
 
 struct HostileCase {
   const char* name;
-  std::string loaderArgs;    // "fw.bin" stands for a sample file
-  std::string driveArgs;     // empty: no drive, a flood instead
-  seconds limit;             // the run's bound, with room for slow builds
+  std::string loaderArgs;  // "fw.bin" stands for a sample file
+  std::string driveArgs;   // empty: no drive, a flood instead
+  // The bound that tells a run that ends from one that hangs: several times
+  // what the run takes on an idle machine, so that it holds on a loaded one
+  // and under the sanitizers.
+  seconds limit;
   std::string lastText;      // what the console ends with
   bool floodedLong = false;  // the run lasts through seconds of flood
 };
@@ -159,20 +162,20 @@ INSTANTIATE_TEST_SUITE_P(
         // programming run goes on as long as junk answers its commands.
         HostileCase{"FloodIdentityRun", "-u", "", seconds(20), ""},
         HostileCase{"FloodVerifyRun", "-fp fw.bin -v", "", seconds(20), ""},
-        HostileCase{"FloodProgrammingRun", "-fp fw.bin", "", seconds(30), "", true},
+        HostileCase{"FloodProgrammingRun", "-fp fw.bin", "", seconds(90), "", true},
         // Every second answer is a surplus: blocks are sent again, each at
         // most once more, and the run goes through.
-        HostileCase{"TwiceProgram", "-fp fw.bin", "--twice", seconds(40), REBOOT + "DONE\n"},
+        HostileCase{"TwiceProgram", "-fp fw.bin", "--twice", seconds(90), REBOOT + "DONE\n"},
         // Blocks and answers lost around the pause after a block, a copy of
         // an answer in the next block's pause, block answers later than the
         // pause: every block is sent again until it is answered, and the
         // drive's own check of its image at verify lets the run complete.
         HostileCase{"BlockAndLaterAnswerLost", "-fp fw.bin", "--drop-in 17:4 --drop-out 17:8",
-                    seconds(40), REBOOT + "DONE\n"},
+                    seconds(90), REBOOT + "DONE\n"},
         HostileCase{"CopyInTheNextPauseBlockLost", "-fp fw.bin", "--twice-gap-ms 70 --drop-in 17:4",
-                    seconds(40), REBOOT + "DONE\n"},
+                    seconds(90), REBOOT + "DONE\n"},
         HostileCase{"BlocksLate100BlockAndAnswerLost", "-fp fw.bin",
-                    "--delay-ms 100 --fault-code 17 --drop-in 17:4 --drop-out 17:8", seconds(40),
+                    "--delay-ms 100 --fault-code 17 --drop-in 17:4 --drop-out 17:8", seconds(90),
                     REBOOT + "DONE\n"},
         HostileCase{"TwiceIdentity", "-u", "--twice", seconds(20), IDENTITY},
         // Answers land in a later try; later than five tries of a block
