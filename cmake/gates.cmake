@@ -29,8 +29,9 @@ endif()
 # - The suites (the default one, asan, tsan) and valgrind start as soon as
 #   their tree is built; they mostly wait on pauses and sockets, and their
 #   tests hold their bounds on a loaded machine.
-# - The analysers and fuzzers (cppcheck, tidy, fuzz) run at idle priority,
-#   one processor each: they take the processor time that the rest leaves.
+# - Tidy runs at the builds' priority, TOVRIN_GATE_JOBS files at a time;
+#   cppcheck and the fuzzers run at idle priority, one processor each: they
+#   take the processor time that the rest leaves.
 # - COST orders the builds: the trees the longest suites need first
 #   (default, asan), then the Windows and tsan trees, the loader builds last.
 option(TOVRIN_GATES "Add the reliability gates as CTest tests (label gate)" OFF)
@@ -143,8 +144,10 @@ gate_test(gate.format LABELS format TIMEOUT 300 COMMAND ${gate_scripts}/format)
 gate_test(gate.cppcheck LABELS cppcheck IDLE TIMEOUT 3600 COMMAND ${gate_scripts}/cppcheck)
 
 gate_tree(tidy CONFIGURE_ONLY)
-gate_test(gate.tidy LABELS tidy IDLE TIMEOUT 3600 REQUIRES gate_tidy_tree
-          COMMAND ${gate_scripts}/tidy)
+# Tidy is the longest of the analysers: beside the builds rather than behind
+# the fuzzers, so that it does not end the run alone.
+gate_test(gate.tidy LABELS tidy TIMEOUT 3600 REQUIRES gate_tidy_tree
+          COMMAND nice -n 10 ${gate_scripts}/tidy)
 
 gate_tree(default COST 1200 CONFIGURE_ARGS ${default_args})
 gate_test(gate.packages LABELS packages TIMEOUT 600 REQUIRES gate_default_tree
@@ -165,9 +168,9 @@ gate_tree(asan COST 1100)
 gate_test(gate.asan LABELS asan COST 800 TIMEOUT 3600 REQUIRES gate_asan_tree
           COMMAND ${gate_scripts}/sanitizers asan)
 # ThreadSanitizer finds races where threads run: the loader's console writer
-# and stop handling (every end-to-end run of the loader), the console
-# writer's own tests and the tests that run threads beside a loader.
-gate_tree(tsan COST 900 TARGETS tovrin drivesim platform_tests cli_tests record_tests session_tests)
+# and stop handling (every end-to-end run of the loader in the cli tests),
+# the console writer's own tests and the record tests' threads.
+gate_tree(tsan COST 900 TARGETS tovrin drivesim platform_tests cli_tests record_tests)
 gate_test(gate.tsan LABELS tsan COST 700 TIMEOUT 3600 REQUIRES gate_tsan_tree
           COMMAND ${gate_scripts}/sanitizers tsan)
 
