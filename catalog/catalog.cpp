@@ -14,23 +14,6 @@
 
 namespace {
 
-// The open file, closed on every way out.
-class OpenFile {
- public:
-  explicit OpenFile(const char* path) : opened_(openRegularFile(path)) {}
-  ~OpenFile() { closeReadFile(opened_.handle); }
-  OpenFile(const OpenFile&) = delete;
-  OpenFile& operator=(const OpenFile&) = delete;
-  bool isOpen() const { return opened_.handle != READ_FILE_NONE; }
-  std::uint64_t size() const { return opened_.size; }
-  bool read(std::uint8_t* out, std::size_t size) const {
-    return readWholeFile(opened_.handle, out, size);
-  }
-
- private:
-  OpenedFile opened_;
-};
-
 std::string joined(const std::string& folder, std::string_view name) {
   std::string path = folder;
   if (path.empty() || std::string_view(PATH_SEPARATORS).find(path.back()) == std::string::npos) {
@@ -70,16 +53,8 @@ bool below(const std::string& path, const std::string& folder) {
 
 FileDigests digestInto(const char* path, bool withDriveDigest, std::vector<std::uint8_t>& buffer) {
   FileDigests digests;
-  const OpenFile file(path);
-  if (!file.isOpen()) {
-    digests.error = ImageError::cantOpen;
-  } else if (file.size() == 0) {
-    digests.error = ImageError::empty;
-  } else if (file.size() < IMAGE_MIN_FILE_SIZE) {
-    digests.error = ImageError::tooSmall;
-  } else if (file.size() > IMAGE_MAX_FILE_SIZE) {
-    digests.error = ImageError::tooLarge;
-  }
+  const RegularFile file(path);
+  digests.error = file.isOpen() ? fileSizeError(file.size()) : ImageError::cantOpen;
   if (digests.error != ImageError::none) {
     return digests;
   }
@@ -150,7 +125,7 @@ class CatalogReader {
     const std::string path = joined(folder_, name);
     std::string text;
     {
-      const OpenFile file(path.c_str());
+      const RegularFile file(path.c_str());
       if (!file.isOpen()) {
         return refuse(CatalogFault::cantRead, path);
       }

@@ -31,19 +31,6 @@ bool allPrintable(std::string_view text) {
   return true;
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 // Exactly 2 * N hex digits, either case.
 template <std::size_t N>
 std::optional<std::array<std::uint8_t, N>> hexBytes(std::string_view text) {
@@ -52,8 +39,8 @@ std::optional<std::array<std::uint8_t, N>> hexBytes(std::string_view text) {
   }
   std::array<std::uint8_t, N> bytes{};
   for (std::size_t i = 0; i < N; ++i) {
-    const int high = hexValue(text[2 * i]);
-    const int low = hexValue(text[2 * i + 1]);
+    const int high = hexDigitValue(text[2 * i]);
+    const int low = hexDigitValue(text[2 * i + 1]);
     if (high < 0 || low < 0) {
       return std::nullopt;
     }

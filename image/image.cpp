@@ -14,19 +14,6 @@ constexpr std::size_t IMAGE_DIGEST_OFFSET = 0;
 constexpr std::size_t IMAGE_ZERO_OFFSET = 16;
 constexpr std::size_t IMAGE_LENGTH_OFFSET = 20;
 
-// The open file, closed on every way out of the load.
-class FileHandle {
- public:
-  explicit FileHandle(const char* path) : opened_(openRegularFile(path)) {}
-  ~FileHandle() { closeReadFile(opened_.handle); }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  const OpenedFile& operator*() const { return opened_; }
-
- private:
-  OpenedFile opened_;
-};
-
 ImageLoad failure(ImageError error) { return ImageLoad{error, {}}; }
 
 std::size_t roundedSize(std::size_t size) { return (size + 3) & ~std::size_t{3}; }
@@ -45,25 +32,31 @@ void stamp(FirmwareImage& image, std::size_t fileSize) {
 
 }  // namespace
 
+ImageError fileSizeError(std::uint64_t size) {
+  if (size == 0) {
+    return ImageError::empty;
+  }
+  if (size < IMAGE_MIN_FILE_SIZE) {
+    return ImageError::tooSmall;
+  }
+  if (size > IMAGE_MAX_FILE_SIZE) {
+    return ImageError::tooLarge;
+  }
+  return ImageError::none;
+}
+
 ImageLoad loadFirmwareImage(const char* path) {
   if (path == nullptr) {
     return failure(ImageError::cantOpen);
   }
-  const FileHandle file(path);
-  const OpenedFile& opened = *file;
-  if (opened.handle == READ_FILE_NONE) {
+  const RegularFile file(path);
+  if (!file.isOpen()) {
     return failure(ImageError::cantOpen);
   }
-  if (opened.size == 0) {
-    return failure(ImageError::empty);
+  if (const ImageError error = fileSizeError(file.size()); error != ImageError::none) {
+    return failure(error);
   }
-  if (opened.size < IMAGE_MIN_FILE_SIZE) {
-    return failure(ImageError::tooSmall);
-  }
-  if (opened.size > IMAGE_MAX_FILE_SIZE) {
-    return failure(ImageError::tooLarge);
-  }
-  const auto size = static_cast<std::size_t>(opened.size);
+  const auto size = static_cast<std::size_t>(file.size());
   ImageLoad load;
   load.image.size = roundedSize(size);
   try {
@@ -74,7 +67,7 @@ ImageLoad loadFirmwareImage(const char* path) {
   }
   // Exactly the bytes the size promised; anything less (the file shrank, a
   // read error) would send unread memory to the drive.
-  if (!readWholeFile(opened.handle, load.image.data.get(), size)) {
+  if (!file.read(load.image.data.get(), size)) {
     return failure(ImageError::cantRead);
   }
   stamp(load.image, size);

@@ -41,6 +41,10 @@ enum class ImageError : std::uint8_t {
   cantRead,  // the file gave fewer bytes than its size
 };
 
+// Whether a firmware file of this many bytes can be loaded: none, empty,
+// tooSmall or tooLarge.
+ImageError fileSizeError(std::uint64_t size);
+
 struct ImageLoad {
   ImageError error = ImageError::none;
   FirmwareImage image;  // empty unless error is none

@@ -28,3 +28,21 @@ bool readWholeFile(FileHandleValue file, std::uint8_t* out, std::size_t size);
 
 // Closes the file; harmless with READ_FILE_NONE.
 void closeReadFile(FileHandleValue file);
+
+// A regular file open for reading, closed on every way out.
+class RegularFile {
+ public:
+  explicit RegularFile(const char* path) : opened_(openRegularFile(path)) {}
+  ~RegularFile() { closeReadFile(opened_.handle); }
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+  bool isOpen() const { return opened_.handle != READ_FILE_NONE; }
+  std::uint64_t size() const { return opened_.size; }
+  // Reads exactly size bytes from the start (readWholeFile).
+  bool read(std::uint8_t* out, std::size_t size) const {
+    return readWholeFile(opened_.handle, out, size);
+  }
+
+ private:
+  OpenedFile opened_;
+};

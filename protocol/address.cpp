@@ -2,22 +2,11 @@
 
 #include <array>
 
+#include "protocol/value_text.h"
+
 namespace {
 
 bool isDecimal(char c) { return c >= '0' && c <= '9'; }
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 // The character at pos, or NUL past the end of the text.
 char at(std::string_view text, std::size_t pos) { return pos < text.size() ? text[pos] : '\0'; }
@@ -39,9 +28,9 @@ bool readPart(std::string_view text, std::size_t& pos, std::uint64_t& value) {
     }
   };
   if (at(text, pos) == '0' && (at(text, pos + 1) == 'x' || at(text, pos + 1) == 'X') &&
-      hexValue(at(text, pos + 2)) >= 0) {
+      hexDigitValue(at(text, pos + 2)) >= 0) {
     pos += 2;
-    for (int d = hexValue(at(text, pos)); d >= 0; d = hexValue(at(text, pos))) {
+    for (int d = hexDigitValue(at(text, pos)); d >= 0; d = hexDigitValue(at(text, pos))) {
       accumulate(16, d);
       ++pos;
     }

@@ -19,3 +19,7 @@ std::string macText(const MacAddress& mac);
 
 // 32 lower-case hexadecimal digits.
 std::string md5Text(const Digest& digest);
+
+// The value of one hexadecimal digit (either case), or -1 for any other
+// character.
+int hexDigitValue(char c);
