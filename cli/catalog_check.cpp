@@ -88,6 +88,10 @@ std::string catalogProblemLine(const CatalogProblem& problem) {
   return "\nERROR: Catalog manifest " + problem.manifest + ": " + faultText(problem);
 }
 
+std::string notAReleaseLine(const std::string& path) {
+  return "\nERROR: " + path + " is not a release in the catalog";
+}
+
 CatalogGate catalogGate(const RunSettings& settings, RunOutput& out, ConsoleReporter& reporter) {
   CatalogGate gate;
   if (!settings.catalogFolder) {
@@ -110,8 +114,10 @@ CatalogGate catalogGate(const RunSettings& settings, RunOutput& out, ConsoleRepo
     reporter.imageFailed(file.error, path.c_str());
     gate.admitted = false;
   } else if (gate.catalog->releaseOfFile(file.sha256) == nullptr) {
-    out.write("\nERROR: " + path + " is not a release in the catalog");
+    out.write(notAReleaseLine(path));
     gate.admitted = false;
+  } else {
+    gate.fileSha256 = file.sha256;
   }
   return gate;
 }

@@ -14,6 +14,8 @@
 struct CatalogGate {
   bool admitted = true;            // false: the run is refused, its line written
   std::optional<Catalog> catalog;  // the run's catalog, where it has one
+  // The firmware file's SHA-256, where it was found to be a release.
+  std::optional<Sha256Digest> fileSha256;
 };
 
 // Without a catalog folder in settings: admitted, no catalog. With one: the
@@ -23,6 +25,9 @@ struct CatalogGate {
 // a release in the catalog"; a file that can't be read gets the line the
 // image loader's refusal gets, from reporter).
 CatalogGate catalogGate(const RunSettings& settings, RunOutput& out, ConsoleReporter& reporter);
+
+// "ERROR: FILE is not a release in the catalog", after a line feed.
+std::string notAReleaseLine(const std::string& path);
 
 // The line for a refused catalog.
 std::string catalogProblemLine(const CatalogProblem& problem);

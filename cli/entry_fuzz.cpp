@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (drives.empty() || drives.size() > MAX_DRIVES ||
                 std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end() ||
                 std::find(drives.begin(), drives.end(), BROADCAST_ADDRESS) != drives.end() ||
-                line.settings.mode > RunMode::verify) {
+                line.settings.mode > RunMode::plan) {
               std::abort();
             }
             return SessionsEnd{};

@@ -75,6 +75,9 @@ void ConsoleReporter::imageLoaded(const FirmwareImage& image) {
   writeDigest(image.digest);
   // The size shown is the length field: the rounded size less 20.
   out_.format("\nFile Firmware Size : \t%d", static_cast<int>(imageSize_ - 20));
+  if (releases_.file != nullptr) {
+    out_.write("\nFile Firmware Release : \t" + releases_.file->manifest.version);
+  }
 }
 
 void ConsoleReporter::imageFailed(ImageError error, const char* path) {
@@ -156,6 +159,7 @@ void ConsoleReporter::blockConfirmed(DriveAddress /*drive*/, std::size_t index, 
 
 void ConsoleReporter::identityReceived(DriveAddress /*drive*/, const UnitIdentity& id) {
   clearCount();
+  identity_ = id;
   const auto& mac = id.macAddress;
   out_.write("\n\n\t----- Unit Identity -----");
   out_.format("\nMonitor Revision              %d", static_cast<int>(id.monitorRevision));
@@ -193,11 +197,52 @@ void ConsoleReporter::digestVerdict(DriveAddress /*drive*/, const Digest& fileDi
   out_.write(
       equal ? "\nFile Firmware matches with Drive Firmware - Verifyed Successfully"
             : "\nFile Firmware in the DOES NOT match with Drive Firmware - Verification Failed");
+  if (releases_.catalog != nullptr) {
+    out_.write("\nDrive Firmware Release : " + versionText(releases_.releaseOf(driveDigest)));
+  }
+}
+
+void ConsoleReporter::digestReceived(DriveAddress /*drive*/, const Digest& driveDigest) {
+  driveDigest_ = driveDigest;
+  if (mode_ == RunMode::plan) {
+    out_.write("\nDrive Firmware MD5 : ");
+    writeDigest(driveDigest);
+  }
+  if (mode_ != RunMode::program && releases_.catalog != nullptr) {
+    out_.write("\nDrive Firmware Release : " + versionText(releases_.releaseOf(driveDigest)));
+  }
+}
+
+// Why the catalog refuses the drive the release, with what the release
+// allows.
+std::string ConsoleReporter::refusalText(Refusal refusal) const {
+  DriveState drive;
+  drive.identity = identity_;
+  drive.withheld = refusal;
+  drive.fileRelease = releases_.file;
+  drive.driveRelease = driveDigest_ ? releases_.releaseOf(*driveDigest_) : nullptr;
+  if (incompatible(refusal)) {
+    return "Incompatible drive, not programmed: " + withheldText(drive);
+  }
+  return "Newer release on the drive, not programmed: " + withheldText(drive) +
+         "; --allow-older programs it";
+}
+
+// A programming run's line for a drive the catalog refuses; its reboot
+// follows. A plan says it at its end.
+void ConsoleReporter::withheld(DriveAddress /*drive*/, Refusal refusal) {
+  refusal_ = refusal;
+  if (mode_ == RunMode::program) {
+    out_.write("\nERROR: " + refusalText(refusal));
+  }
 }
 
 // -s: one line in place of the programming and verify lines.
 void ConsoleReporter::alreadyCurrent(DriveAddress /*drive*/) {
-  out_.write("\nFirmware on the drive matches the file, verified by the drive; not programmed");
+  current_ = true;
+  if (mode_ == RunMode::program) {
+    out_.write("\nFirmware on the drive matches the file, verified by the drive; not programmed");
+  }
 }
 
 void ConsoleReporter::failed(DriveAddress drive, const Failure& failure) {
@@ -252,5 +297,23 @@ void ConsoleReporter::finished(DriveAddress /*drive*/, SessionResult result) {
   clearCount();
   if (result == SessionResult::completed && mode_ == RunMode::program) {
     out_.write("DONE\n");
+  }
+  if (result == SessionResult::completed && mode_ == RunMode::plan) {
+    writePlan();
+  }
+}
+
+// -n: what the programming run would do to the drive.
+void ConsoleReporter::writePlan() {
+  if (refusal_) {
+    out_.write("\nPlan: " + refusalText(*refusal_));
+  } else if (current_) {
+    out_.write("\nPlan: already current, not programmed");
+  } else if (releases_.file != nullptr) {
+    const std::string from =
+        driveDigest_ ? versionText(releases_.releaseOf(*driveDigest_)) : std::string("unknown");
+    out_.write("\nPlan: program, " + from + " -> " + releases_.file->manifest.version);
+  } else {
+    out_.write("\nPlan: program");
   }
 }

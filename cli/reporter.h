@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <string>
 
 #include "cli/run_output.h"
 #include "image/image.h"
@@ -13,6 +15,10 @@
 class ConsoleReporter final : public SessionObserver {
  public:
   ConsoleReporter(RunOutput& out, RunMode mode) : out_(out), mode_(mode) {}
+
+  // With a catalog: the run's releases, named after the digests' lines,
+  // and the words for a drive the catalog refuses.
+  void nameReleases(const ReleaseGuard& releases) { releases_ = releases; }
 
   // The file's digest and size lines.
   void imageLoaded(const FirmwareImage& image);
@@ -28,7 +34,9 @@ class ConsoleReporter final : public SessionObserver {
   void identityReceived(DriveAddress drive, const UnitIdentity& identity) override;
   void digestVerdict(DriveAddress drive, const Digest& fileDigest, const Digest& driveDigest,
                      bool equal) override;
+  void digestReceived(DriveAddress drive, const Digest& driveDigest) override;
   void alreadyCurrent(DriveAddress drive) override;
+  void withheld(DriveAddress drive, Refusal refusal) override;
   void failed(DriveAddress drive, const Failure& failure) override;
   void finished(DriveAddress drive, SessionResult result) override;
 
@@ -38,9 +46,17 @@ class ConsoleReporter final : public SessionObserver {
   void writeDigest(const Digest& digest);
   void writeAddress(DriveAddress address);
   void writeExchange(const Failure& failure);
+  std::string refusalText(Refusal refusal) const;
+  void writePlan();
 
   RunOutput& out_;
   RunMode mode_;
   bool countShown_ = false;
   std::size_t imageSize_ = 0;
+  ReleaseGuard releases_;
+  // What the drive told, for the line of a drive the catalog refuses.
+  std::optional<UnitIdentity> identity_;
+  std::optional<Digest> driveDigest_;
+  std::optional<Refusal> refusal_;
+  bool current_ = false;
 };

@@ -40,13 +40,17 @@ RunOutcome outcomeOf(const std::vector<DriveState>& drives, bool recorded) {
 }
 
 // -u with several drives: each drive's identity as a one-drive run shows
-// it, under a line naming the drive, in the order of the list.
-void writeInventory(const std::vector<DriveState>& drives, RunOutput& out) {
+// it, under a line naming the drive, in the order of the list; with a
+// catalog, followed by the release the drive holds (firmwareText).
+void writeInventory(const std::vector<DriveState>& drives, bool withReleases, RunOutput& out) {
   ConsoleReporter reporter(out, RunMode::identity);
   for (const auto& drive : drives) {
     out.write("\nDrive " + addressText(drive.address) + " :");
     if (drive.identity) {
       reporter.identityReceived(drive.address, *drive.identity);
+      if (withReleases) {
+        out.write("Firmware Release              " + firmwareText(drive) + "\n");
+      }
     } else {
       out.write(" no unit identity read\n");
     }
@@ -83,6 +87,10 @@ class SessionsRun {
   bool checkCatalog() {
     CatalogGate gate = catalogGate(settings_, out_, reporter_);
     catalog_ = std::move(gate.catalog);
+    if (catalog_ && gate.fileSha256) {
+      release_ = catalog_->releaseOfFile(*gate.fileSha256);
+    }
+    reporter_.nameReleases(plan().releases);
     if (!gate.admitted) {
       end_.outcome = RunOutcome::refused;
     }
@@ -152,6 +160,13 @@ class SessionsRun {
       end_.outcome = RunOutcome::refused;
       return false;
     }
+    // The file was read once for its SHA-256 and once here: the image sent
+    // must be the release's, whatever happened to the file in between.
+    if (release_ != nullptr && load_.image.digest != release_->driveDigest) {
+      out_.write(notAReleaseLine(path));
+      end_.outcome = RunOutcome::refused;
+      return false;
+    }
     reporter_.imageLoaded(load_.image);
     info_.fileDigest = load_.image.digest;
     info_.blockCount = (load_.image.size + BLOCK_SIZE - 1) / BLOCK_SIZE;
@@ -162,14 +177,28 @@ class SessionsRun {
   SessionPlan plan() const {
     return SessionPlan{.mode = settings_.mode,
                        .image = settings_.mode == RunMode::identity ? nullptr : &load_.image,
-                       .skipCurrent = settings_.skipCurrent};
+                       .skipCurrent = settings_.skipCurrent,
+                       .releases = {.catalog = catalog_ ? &*catalog_ : nullptr,
+                                    .file = release_,
+                                    .allowOlder = settings_.allowOlder}};
   }
+  // -n: how long the programming run would take.
+  void writePlannedTime(const std::vector<DriveState>& drives) {
+    if (settings_.mode != RunMode::plan || interrupts_.requested()) {
+      return;
+    }
+    const SessionPlan planned = plan();
+    const auto time = plannedRunTime(drives, settings_.canaries, planned.pacing, info_.blockCount);
+    out_.write("\nThe programming run would take about " + durationText(time) + "\n");
+  }
+
   RecordFile* recordFile() { return records_ ? &*records_ : nullptr; }
 
   // One drive, with the one-drive console texts; with -r the drive's record
   // is written when its session ends.
   RunOutcome runOne() {
     const std::vector<DriveState> ended = runDrives(drives_, plan(), reporter_, *link_);
+    writePlannedTime(ended);
     const bool recorded = recordFile() == nullptr || recordFile()->append(info_, ended.front());
     if (!recorded) {
       out_.write("\nERROR: The run record could not be written");
@@ -206,8 +235,9 @@ class SessionsRun {
       out_.write("ERROR: Run records could not all be written\n");
     }
     if (settings_.mode == RunMode::identity) {
-      writeInventory(ended.drives, out_);
+      writeInventory(ended.drives, catalog_.has_value(), out_);
     }
+    writePlannedTime(ended.drives);
     if (!leftOut_.empty()) {
       out_.write(leftOutLine(leftOut_));
     }
@@ -224,6 +254,7 @@ class SessionsRun {
   ConsoleReporter reporter_;
   SessionsEnd end_;
   std::optional<Catalog> catalog_;
+  const Release* release_ = nullptr;  // the firmware file's, in catalog_
   std::optional<RecordFile> records_;
   std::vector<DriveAddress> drives_;
   std::vector<DriveAddress> leftOut_;

@@ -145,6 +145,18 @@ constexpr Option OPTIONS[] = {
     // The catalog's options show in the manual page, not in the usage
     // text, which stays as it was.
     {.name = "--catalog", .takesValue = true, .apply = setCatalog, .refusal = CATALOG_REFUSAL},
+    {.name = "-n",
+     .apply =
+         [](RunSettings& s, const char*) {
+           s.mode = RunMode::plan;
+           return true;
+         }},
+    {.name = "--allow-older",
+     .apply =
+         [](RunSettings& s, const char*) {
+           s.allowOlder = true;
+           return true;
+         }},
     {.name = "--manifest",
      .takesValue = true,
      .acts = EntryAction::manifest,

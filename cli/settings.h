@@ -37,6 +37,9 @@ struct RunSettings {
   // of the release catalog; a programming or verify run takes only a file
   // that is one of its releases.
   std::optional<std::string> catalogFolder;
+  // --allow-older: with a catalog, a drive that holds a newer release than
+  // the file's is programmed all the same.
+  bool allowOlder = false;
   std::optional<std::string> manifestPath;  // --manifest FILE
   // The arguments read, each option with its value, but for those that
   // chose the drives (-ip with its list, -a): the options that the line

@@ -24,7 +24,7 @@ struct ConsoleRun {
       : console(
             redrawWidth, [this](std::string_view text) { writes.emplace_back(text); },
             [this] { return readerBehind; }),
-        board(addresses, RunMode::program, [this] { return now(); },
+        board(addresses, SessionPlan{}, [this] { return now(); },
               {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
                  console.changed(drives, i, newStage, now());
                },

@@ -18,6 +18,8 @@ std::string opening(const FleetRun& run) {
       return "\nVerifying the firmware of " + count + "\n";
     case RunMode::identity:
       return "\nReading the unit identity of " + count + "\n";
+    case RunMode::plan:
+      return "\nPlanning the programming of " + count + "\n";
     case RunMode::program:
       break;
   }
@@ -30,7 +32,7 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
                   const FleetDisplay::Sink& sink, const FleetDisplay::Behind& behind) {
   sink(opening(run));
   FleetDisplay console(redrawWidth, sink, behind);
-  DriveBoard board(run.drives, run.info.mode, [&transport] { return transport.now(); },
+  DriveBoard board(run.drives, run.plan, [&transport] { return transport.now(); },
                    {[&](const std::vector<DriveState>& drives, std::size_t drive, bool newStage) {
                       console.changed(drives, drive, newStage, transport.now());
                     },
@@ -40,7 +42,10 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
                       }
                     }});
   const std::span<const DriveAddress> all(run.drives);
-  const std::size_t canaries = std::min(run.canaries, all.size());
+  // A plan reads every drive at once: the canaries hold back nothing that
+  // is only read.
+  const std::size_t canaries =
+      run.info.mode == RunMode::plan ? 0 : std::min(run.canaries, all.size());
   if (canaries == 0 || canaries == all.size()) {
     runDrives(all, run.plan, board, transport);
   } else {
@@ -63,6 +68,7 @@ FleetEnd runFleet(const FleetRun& run, Transport& transport, std::size_t redrawW
   }
   console.close(board.drives());
   const auto& drives = board.drives();
-  sink("\n" + summaryTable(drives) + countLine(drives) + retryLine(drives, run.retryCommand));
+  sink("\n" + summaryTable(drives, run.plan.releases.catalog != nullptr) + countLine(drives) +
+       retryLine(drives, run.retryCommand));
   return {drives};
 }

@@ -9,37 +9,44 @@
 
 namespace {
 
-constexpr std::size_t COLUMNS = 5;
-using Row = std::array<std::string, COLUMNS>;
+using Row = std::vector<std::string>;
 
-Row rowOf(const DriveState& drive) {
-  return {addressText(drive.address),
-          drive.serialNumber ? std::to_string(*drive.serialNumber) : "-",
-          drive.mac ? macText(*drive.mac) : "-", resultText(drive), secondsText(drive.elapsed)};
+Row rowOf(const DriveState& drive, bool firmwareColumn) {
+  Row row = {addressText(drive.address),
+             drive.serialNumber ? std::to_string(*drive.serialNumber) : "-",
+             drive.mac ? macText(*drive.mac) : "-"};
+  if (firmwareColumn) {
+    row.push_back(firmwareText(drive));
+  }
+  row.push_back(resultText(drive));
+  row.push_back(secondsText(drive.elapsed));
+  return row;
 }
 
-std::string joined(const Row& row, const std::array<std::size_t, COLUMNS>& widths) {
+std::string joined(const Row& row, const std::vector<std::size_t>& widths) {
   // Text columns to the left, the time to the right, two blanks between.
   std::string line;
-  for (std::size_t i = 0; i + 1 < COLUMNS; ++i) {
+  for (std::size_t i = 0; i + 1 < row.size(); ++i) {
     line += row[i] + std::string(widths[i] - row[i].size() + 2, ' ');
   }
-  const std::string& time = row[COLUMNS - 1];
-  return line + std::string(widths[COLUMNS - 1] - time.size(), ' ') + time + "\n";
+  const std::string& time = row.back();
+  return line + std::string(widths.back() - time.size(), ' ') + time + "\n";
 }
 
 std::string plural(std::size_t n) { return std::to_string(n) + (n == 1 ? " drive" : " drives"); }
 
 }  // namespace
 
-std::string summaryTable(const std::vector<DriveState>& drives) {
-  std::vector<Row> rows = {{"Address", "Serial", "MAC", "Result", "Time"}};
+std::string summaryTable(const std::vector<DriveState>& drives, bool firmwareColumn) {
+  std::vector<Row> rows = {firmwareColumn
+                               ? Row{"Address", "Serial", "MAC", "FIRMWARE", "Result", "Time"}
+                               : Row{"Address", "Serial", "MAC", "Result", "Time"}};
   for (const auto& drive : drives) {
-    rows.push_back(rowOf(drive));
+    rows.push_back(rowOf(drive, firmwareColumn));
   }
-  std::array<std::size_t, COLUMNS> widths{};
+  std::vector<std::size_t> widths(rows.front().size());
   for (const auto& row : rows) {
-    for (std::size_t i = 0; i < COLUMNS; ++i) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
       widths[i] = std::max(widths[i], row[i].size());
     }
   }
@@ -52,10 +59,11 @@ std::string summaryTable(const std::vector<DriveState>& drives) {
 
 std::string countLine(const std::vector<DriveState>& drives) {
   // The order the count line names the results in.
-  static constexpr std::array<DriveResult, 9> RESULTS = {
-      DriveResult::programmed,  DriveResult::current,       DriveResult::identified,
-      DriveResult::digestEqual, DriveResult::digestDiffers, DriveResult::failed,
-      DriveResult::interrupted, DriveResult::notStarted,    DriveResult::running,
+  static constexpr std::array<DriveResult, 12> RESULTS = {
+      DriveResult::programmed,   DriveResult::wouldProgram, DriveResult::current,
+      DriveResult::identified,   DriveResult::digestEqual,  DriveResult::digestDiffers,
+      DriveResult::incompatible, DriveResult::newerOnDrive, DriveResult::failed,
+      DriveResult::interrupted,  DriveResult::notStarted,   DriveResult::running,
   };
   std::string line = plural(drives.size()) + ":";
   const char* separator = " ";
@@ -77,7 +85,8 @@ bool allSucceeded(const std::vector<DriveState>& drives) {
 std::vector<DriveAddress> drivesToRetry(const std::vector<DriveState>& drives) {
   std::vector<DriveAddress> addresses;
   for (const auto& drive : drives) {
-    if (!driveSucceeded(drive) && drive.result != DriveResult::digestDiffers) {
+    if (!driveSucceeded(drive) && drive.result != DriveResult::digestDiffers &&
+        drive.result != DriveResult::incompatible && drive.result != DriveResult::newerOnDrive) {
       addresses.push_back(drive.address);
     }
   }

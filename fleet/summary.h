@@ -10,9 +10,11 @@
 #include "session/drive_state.h"
 
 // Header and one row per drive, in the order given: address, serial number,
-// MAC address, result, time; columns as wide as their widest entry, "-" for
-// what the drive never told. Every line ends with a line feed.
-std::string summaryTable(const std::vector<DriveState>& drives);
+// MAC address, with firmwareColumn (a run with a catalog) the firmware
+// release (firmwareText), result, time; columns as wide as their widest
+// entry, "-" for what the drive never told. Every line ends with a line
+// feed.
+std::string summaryTable(const std::vector<DriveState>& drives, bool firmwareColumn = false);
 
 // "3 drives: 2 programmed and verified, 1 failed\n": the drives by result,
 // each result that occurred once.
@@ -23,7 +25,8 @@ std::string countLine(const std::vector<DriveState>& drives);
 bool allSucceeded(const std::vector<DriveState>& drives);
 
 // The drives the retry line names: those that failed, were interrupted or
-// never started (a drive whose digest differs completed and is left out).
+// never started (a drive whose digest differs completed and is left out, as
+// is one the catalog refused: the same run would refuse it again).
 std::vector<DriveAddress> drivesToRetry(const std::vector<DriveState>& drives);
 
 // The command that runs the given drives again with the run's options.

@@ -18,6 +18,17 @@ std::string macText(const MacAddress& mac) {
   return text;
 }
 
+std::string modelText(const UnitIdentity& identity) {
+  const auto& code = identity.modelCode;
+  return {static_cast<char>(code[0]), static_cast<char>(code[1]), static_cast<char>(code[2])};
+}
+
+std::string hardwareRevisionText(const UnitIdentity& identity) {
+  const auto& revision = identity.hardwareRevision;
+  return {static_cast<char>(revision[0]), '.', static_cast<char>(revision[1]),
+          static_cast<char>(revision[2])};
+}
+
 std::string md5Text(const Digest& digest) {
   static constexpr char HEX[] = "0123456789abcdef";
   std::string text;

@@ -74,7 +74,9 @@ std::string identityJson(const UnitIdentity& id) {
 // The drive received blocks of the file (or its programming began) and did
 // not end verified and rebooted: it must be programmed again.
 bool imageIncomplete(const RunInfo& run, const DriveState& drive) {
-  if (run.mode != RunMode::program || drive.verifiedCurrent || driveSucceeded(drive)) {
+  // A drive the catalog refused got no block.
+  if (run.mode != RunMode::program || drive.verifiedCurrent || drive.withheld ||
+      driveSucceeded(drive)) {
     return false;
   }
   if (drive.failure) {
@@ -135,6 +137,14 @@ Stop stopOf(const DriveState& drive) {
     stop.reason = jsonString(wordsOf(drive.heldBack).word);
     stop.message = true;
   }
+  // The catalog withheld the file's release: an incompatible drive's
+  // reason is the field at fault.
+  if (drive.withheld) {
+    if (incompatible(*drive.withheld)) {
+      stop.reason = jsonString(wordsOf(*drive.withheld).word);
+    }
+    stop.message = true;
+  }
   if (drive.result != DriveResult::failed && !cut) {
     return stop;
   }
@@ -160,6 +170,10 @@ Stop stopOf(const DriveState& drive) {
   return stop;
 }
 
+std::string versionOrNull(const Release* release) {
+  return release != nullptr ? jsonString(release->manifest.version) : "null";
+}
+
 }  // namespace
 
 std::string recordLine(const RunInfo& run, const DriveState& drive) {
@@ -176,8 +190,9 @@ std::string recordLine(const RunInfo& run, const DriveState& drive) {
              field("result", jsonString(wordsOf(drive.result).word)),
              field("failedStage", stop.stage),
              field("failedBlock", stop.block),
-             field("blockCount",
-                   run.mode == RunMode::program ? std::to_string(run.blockCount) : "null"),
+             field("blockCount", run.mode == RunMode::program || run.mode == RunMode::plan
+                                     ? std::to_string(run.blockCount)
+                                     : "null"),
              field("reason", stop.reason),
              field("status", stop.status),
              field("message", stop.message ? jsonString(resultText(drive)) : "null"),
@@ -190,6 +205,8 @@ std::string recordLine(const RunInfo& run, const DriveState& drive) {
              field("file", run.mode == RunMode::identity ? "null" : jsonString(run.filePath)),
              field("fileDigest", orNull(run.fileDigest, md5)),
              field("driveDigest", orNull(drive.driveDigest, md5)),
+             field("fileVersion", versionOrNull(drive.fileRelease)),
+             field("driveVersion", versionOrNull(drive.driveRelease)),
              field("seconds", seconds),
          }) +
          "\n";

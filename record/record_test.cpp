@@ -55,6 +55,17 @@ UnitIdentity sampleIdentity() {
   return id;
 }
 
+// Two releases of a run's catalog: the file's, and the one a drive held.
+Release releaseNamed(const char* version) {
+  Release release;
+  release.manifest.version = version;
+  release.manifest.compatibility.models = {"KV7"};
+  release.manifest.compatibility.hardwareRevisions = {{"1.03"}};
+  return release;
+}
+const Release FILE_RELEASE = releaseNamed("4.2");
+const Release HELD_RELEASE = releaseNamed("4.1");
+
 const RunInfo PROGRAM_RUN{RunMode::program, "C:\\fw\\new.bin", FILE_MD5, 40,
                           "20261207T162000.000Z-4711"};
 
@@ -65,6 +76,8 @@ TEST(RecordTest, AProgrammedDriveWithEveryField) {
   drive.mac = MacAddress{0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
   drive.identity = sampleIdentity();
   drive.driveDigest = OTHER_MD5;
+  drive.fileRelease = &FILE_RELEASE;
+  drive.driveRelease = &HELD_RELEASE;
   drive.blocksDone = 40;
   const std::string line = recordLine(PROGRAM_RUN, drive);
   EXPECT_EQ(line,
@@ -78,7 +91,8 @@ TEST(RecordTest, AProgrammedDriveWithEveryField) {
                 R"("hardwareRevision":"1.02","modelCode":"KV7","vin":"VIN\"1",)"
                 R"("mac":"00:1a:2b:3c:4d:5e","checksum":4294967295},"file":"C:\\fw\\new.bin",)"
                 R"("fileDigest":"00112233445566778899aabbccddeeff",)"
-                R"("driveDigest":"deadbeef000000000000000000000000","seconds":15.734})"
+                R"("driveDigest":"deadbeef000000000000000000000000",)"
+                R"("fileVersion":"4.2","driveVersion":"4.1","seconds":15.734})"
                 "\n");
   EXPECT_EQ(recordSchemaErrors(line), "");
 }
@@ -93,6 +107,17 @@ TEST(RecordTest, TheWordsOfEachOutcome) {
   };
   const RunInfo verifyRun{RunMode::verify, "fw.bin", FILE_MD5, 0, "20261207T162000.000Z-1"};
   const RunInfo identityRun{RunMode::identity, "", std::nullopt, 0, "20261207T162000.000Z-1"};
+  const RunInfo planRun{RunMode::plan, "fw.bin", FILE_MD5, 40, "20261207T162000.000Z-1"};
+  // Refused by the catalog after its reboot stage began: no block was sent.
+  const auto withheld = [&](DriveResult result, Refusal refusal) {
+    return with(result, [refusal](DriveState& d) {
+      d.identity = sampleIdentity();
+      d.stage = Stage::reboot;
+      d.withheld = refusal;
+      d.fileRelease = &FILE_RELEASE;
+      d.driveRelease = refusal == Refusal::newerOnDrive ? &HELD_RELEASE : nullptr;
+    });
+  };
   const struct {
     const char* name;
     RunInfo run;
@@ -188,6 +213,25 @@ TEST(RecordTest, TheWordsOfEachOutcome) {
        with(DriveResult::digestDiffers, [](DriveState& d) { d.driveDigest = OTHER_MD5; }),
        {R"("result":"digest-differs","failedStage":null,)", R"("reason":null,)",
         R"("blockCount":null,)", R"("driveDigest":"deadbeef000000000000000000000000")"}},
+      {"incompatible",
+       PROGRAM_RUN,
+       withheld(DriveResult::incompatible, Refusal::hardwareRevision),
+       {R"("result":"incompatible","failedStage":null,"failedBlock":null,"blockCount":40,)"
+        R"("reason":"hardware-revision","status":null,"message":"incompatible: hardware )"
+        R"(revision 1.02; release 4.2 is for 1.03",)"
+        R"("imageIncomplete":false,)",
+        R"("fileVersion":"4.2","driveVersion":null,)"}},
+      {"newer on the drive",
+       PROGRAM_RUN,
+       withheld(DriveResult::newerOnDrive, Refusal::newerOnDrive),
+       {R"("result":"newer-on-drive","failedStage":null,"failedBlock":null,"blockCount":40,)"
+        R"("reason":null,)",
+        R"("imageIncomplete":false,)", R"("fileVersion":"4.2","driveVersion":"4.1",)"}},
+      {"plan",
+       planRun,
+       with(DriveResult::wouldProgram, [](DriveState&) {}),
+       {R"("mode":"plan","result":"would-program",)", R"("blockCount":40,)", R"("reason":null,)",
+        R"("imageIncomplete":false,)"}},
       // JSON has no NaN: a real that is none is null
       {"identity with a real that is no number",
        identityRun,

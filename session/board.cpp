@@ -5,9 +5,10 @@
 
 #include "session/drive_state.h"
 
-DriveBoard::DriveBoard(std::span<const DriveAddress> addresses, RunMode mode,
+DriveBoard::DriveBoard(std::span<const DriveAddress> addresses, const SessionPlan& plan,
                        std::function<TimePoint()> now, Listener listener)
-    : mode_(mode),
+    : mode_(plan.mode),
+      releases_(plan.releases),
       now_(std::move(now)),
       listener_(std::move(listener)),
       drives_(addresses.size()),
@@ -15,6 +16,7 @@ DriveBoard::DriveBoard(std::span<const DriveAddress> addresses, RunMode mode,
       digestEqual_(addresses.size()) {
   for (std::size_t i = 0; i < addresses.size(); ++i) {
     drives_[i].address = addresses[i];
+    drives_[i].fileRelease = releases_.file;
   }
 }
 
@@ -74,6 +76,7 @@ void DriveBoard::digestVerdict(DriveAddress drive, const Digest& /*fileDigest*/,
                                const Digest& driveDigest, bool equal) {
   if (const auto i = touch(drive)) {
     drives_[*i].driveDigest = driveDigest;
+    drives_[*i].driveRelease = releases_.releaseOf(driveDigest);
     digestEqual_[*i] = equal;
   }
 }
@@ -81,12 +84,19 @@ void DriveBoard::digestVerdict(DriveAddress drive, const Digest& /*fileDigest*/,
 void DriveBoard::digestReceived(DriveAddress drive, const Digest& driveDigest) {
   if (const auto i = touch(drive)) {
     drives_[*i].driveDigest = driveDigest;
+    drives_[*i].driveRelease = releases_.releaseOf(driveDigest);
   }
 }
 
 void DriveBoard::alreadyCurrent(DriveAddress drive) {
   if (const auto i = touch(drive)) {
     drives_[*i].verifiedCurrent = true;
+  }
+}
+
+void DriveBoard::withheld(DriveAddress drive, Refusal refusal) {
+  if (const auto i = touch(drive)) {
+    drives_[*i].withheld = refusal;
   }
 }
 
@@ -106,8 +116,13 @@ void DriveBoard::finished(DriveAddress drive, SessionResult result) {
     state.result = DriveResult::failed;
   } else if (result == SessionResult::interrupted) {
     state.result = DriveResult::interrupted;
+  } else if ((mode_ == RunMode::program || mode_ == RunMode::plan) && state.withheld) {
+    state.result =
+        incompatible(*state.withheld) ? DriveResult::incompatible : DriveResult::newerOnDrive;
   } else if (mode_ == RunMode::program) {
     state.result = state.verifiedCurrent ? DriveResult::current : DriveResult::programmed;
+  } else if (mode_ == RunMode::plan) {
+    state.result = state.verifiedCurrent ? DriveResult::current : DriveResult::wouldProgram;
   } else if (mode_ == RunMode::identity) {
     state.result = DriveResult::identified;
   } else if (digestEqual_[*i]) {

@@ -13,6 +13,7 @@
 #include "protocol/address.h"
 #include "session/drive_state.h"
 #include "session/observer.h"
+#include "session/plan.h"
 
 class DriveBoard : public SessionObserver {
  public:
@@ -25,10 +26,11 @@ class DriveBoard : public SessionObserver {
     std::function<void(const DriveState& drive)> ended;
   };
 
-  // One drive per address, in the order given; now tells the time of each
-  // event (the transport's clock).
-  DriveBoard(std::span<const DriveAddress> addresses, RunMode mode, std::function<TimePoint()> now,
-             Listener listener = {});
+  // One drive per address, in the order given, for the run's plan (its
+  // mode and releases); now tells the time of each event (the transport's
+  // clock).
+  DriveBoard(std::span<const DriveAddress> addresses, const SessionPlan& plan,
+             std::function<TimePoint()> now, Listener listener = {});
 
   const std::vector<DriveState>& drives() const { return drives_; }
 
@@ -45,6 +47,7 @@ class DriveBoard : public SessionObserver {
                      bool equal) override;
   void digestReceived(DriveAddress drive, const Digest& driveDigest) override;
   void alreadyCurrent(DriveAddress drive) override;
+  void withheld(DriveAddress drive, Refusal refusal) override;
   void failed(DriveAddress drive, const Failure& failure) override;
   void finished(DriveAddress drive, SessionResult result) override;
 
@@ -55,6 +58,7 @@ class DriveBoard : public SessionObserver {
   void changed(std::size_t index, bool newStage) const;
 
   RunMode mode_;
+  ReleaseGuard releases_;
   std::function<TimePoint()> now_;
   Listener listener_;
   std::vector<DriveState> drives_;

@@ -17,8 +17,10 @@ constexpr DriveAddress SECOND{10, 0, 0, 6};
 const std::vector<DriveAddress> TWO = {FIRST, SECOND};
 
 struct Fixture {
-  explicit Fixture(RunMode mode, const std::vector<DriveAddress>& addresses = TWO)
-      : board(addresses, mode, [this] { return TimePoint{} + milliseconds(clock); },
+  explicit Fixture(RunMode mode, const std::vector<DriveAddress>& addresses = TWO,
+                   ReleaseGuard releases = {})
+      : board(addresses, SessionPlan{.mode = mode, .releases = releases},
+              [this] { return TimePoint{} + milliseconds(clock); },
               {[this](const std::vector<DriveState>& drives, std::size_t i, bool newStage) {
                  log.push_back(std::to_string(i) + (newStage ? " stage " : " ") +
                                stageName(drives[i].stage));

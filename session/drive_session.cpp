@@ -224,7 +224,20 @@ void DriveSession::finishReport() {
   } else {
     observer_.digestReceived(drive_, *driveDigest);
   }
+  if (mode_ == RunMode::plan) {
+    planDrive(*driveDigest);
+  }
   finish(SessionResult::completed);
+}
+
+// -n: what the programming run would decide for the drive in its monitor
+// state, before any block, from the same identity and digest.
+void DriveSession::planDrive(const Digest& driveDigest) {
+  if (const auto refusal = plan_.releases.check(*identity_.identity(), driveDigest)) {
+    observer_.withheld(drive_, *refusal);
+  } else if (plan_.skipCurrent && driveDigest == image_->digest) {
+    observer_.alreadyCurrent(drive_);
+  }
 }
 
 Failure DriveSession::failureHere(FailureReason reason, std::uint8_t status) const {

@@ -130,6 +130,7 @@ class DriveSession {
   void rebootAnswered(TimePoint now);
   void rebootPauseOver(TimePoint now);
   void finishReport();
+  void planDrive(const Digest& driveDigest);
 
   Failure failureHere(FailureReason reason, std::uint8_t status) const;
   void fail(FailureReason reason, std::uint8_t status = 0);

@@ -133,8 +133,10 @@ void DriveSession::monitorPauseOver(TimePoint now) {
 }
 
 // The drive's identity came. -u, -v: an answer without the digest does not
-// end the wait at once. A programming run goes on; with -s, a drive that
-// reports the file's digest is first asked to verify what it holds.
+// end the wait at once. A programming run goes on, unless the catalog
+// refuses the drive the file's release (a drive whose answer lacked the
+// identity can't be checked, and fails); with -s, a drive that reports the
+// file's digest is first asked to verify what it holds.
 void DriveSession::identityAnswered(TimePoint now) {
   if (mode_ != RunMode::program) {
     reportDue_ = true;
@@ -146,6 +148,19 @@ void DriveSession::identityAnswered(TimePoint now) {
     return;
   }
   observer_.stageCompleted(drive_, Stage::monitor);
+  if (plan_.releases.file != nullptr) {
+    const std::optional<UnitIdentity> identity = identity_.identity();
+    if (!identity) {
+      fail(FailureReason::noIdentity);
+      return;
+    }
+    if (const auto refusal = plan_.releases.check(*identity, identity_.digest())) {
+      observer_.withheld(drive_, *refusal);
+      observer_.stageStarted(drive_, Stage::reboot);
+      enter(Step::reboot, now);
+      return;
+    }
+  }
   if (skipCurrent_ && identity_.digest() && *identity_.digest() == image_->digest) {
     enter(Step::currentCheck, now);
     return;

@@ -14,6 +14,7 @@
 
 #include "image/image.h"
 #include "session/runner.h"
+#include "session/words.h"
 #include "testkit/fake_network.h"
 
 namespace {
@@ -47,6 +48,9 @@ class Recorder final : public SessionObserver {
   }
   void digestReceived(DriveAddress, const Digest&) override { add("digest"); }
   void alreadyCurrent(DriveAddress) override { add("current"); }
+  void withheld(DriveAddress, Refusal refusal) override {
+    add(std::string("withheld:") + wordsOf(refusal).word);
+  }
   void failed(DriveAddress, const Failure& f) override {
     static const char* const reasons[] = {"noAnswer",   "refused",  "unreachable", "ownAddress",
                                           "noIdentity", "noDigest", "interrupted", "notUnicast"};
@@ -87,20 +91,23 @@ struct Outcome {
   std::string events;
   int counts = 0;
   SessionResult result = SessionResult::failed;
+  DriveResult driveResult = DriveResult::running;
 };
 
-Outcome run(Network& net, RunMode mode, const FirmwareImage* image, bool skipCurrent = false) {
+Outcome run(Network& net, RunMode mode, const FirmwareImage* image, bool skipCurrent = false,
+            ReleaseGuard releases = {}) {
   Recorder recorder;
   const DriveAddress drives[] = {DRIVE};
   const SessionPlan plan{.mode = mode,
                          .image = mode == RunMode::identity ? nullptr : image,
-                         .skipCurrent = skipCurrent};
+                         .skipCurrent = skipCurrent,
+                         .releases = releases};
   const DriveResult result = runDrives(drives, plan, recorder, net).front().result;
   // How the session ended, whatever the run asked of it.
   const SessionResult ended = result == DriveResult::interrupted ? SessionResult::interrupted
                               : result == DriveResult::failed    ? SessionResult::failed
                                                                  : SessionResult::completed;
-  return {recorder.text(), recorder.counts, ended};
+  return {recorder.text(), recorder.counts, ended, result};
 }
 
 // The sends as "code@ms" words; block sends as "17:block@ms".
@@ -148,6 +155,77 @@ TEST(SessionTimeline, AProgrammingRunSendsEveryCommandAfterItsPause) {
   events += " -programming +verify -verify +reboot -reboot completed";
   EXPECT_EQ(r.events, events);
   EXPECT_EQ(r.counts, 1);
+}
+
+// With a catalog, the drive's identity and digest decide in its monitor
+// state whether it gets the file: a drive the release is not for, or one
+// that holds a newer release, gets no block and is rebooted; a plan (-n)
+// reads what a verify run reads and foresees the same.
+TEST(SessionTimeline, TheCatalogDecidesBeforeTheFirstBlock) {
+  const FirmwareImage image = imageOf(1000);  // two blocks
+  const auto release = [&](const char* version, const char* model, std::uint8_t digest) {
+    Release r;
+    r.manifest.version = version;
+    r.manifest.compatibility.models = {model};
+    r.driveDigest = Digest{digest};
+    return r;
+  };
+  const std::string fakeModel(3, '\0');  // the fake drive's model code
+  Release file = release("4.2", fakeModel.c_str(), 0);
+  file.manifest.compatibility.models = {fakeModel};
+  file.driveDigest = image.digest;
+  const Catalog catalog({file, release("4.1", "KVB", 1), release("4.3", "KVB", 3)});
+  const Release& v42 = catalog.releases()[1];
+  Release otherModel = v42;
+  otherModel.manifest.compatibility.models = {"KVB"};
+
+  const std::string monitor =
+      "+connection -connection +pause -pause +monitor identity123456 digest -monitor";
+  const std::string rebooted = " +reboot -reboot completed";
+  const std::string programmed = "16@150 20@2680 17:0@2830 17:1@2890 18@2950 19@3070";
+  const struct {
+    const char* name;
+    RunMode mode;
+    const Release* file;
+    bool allowOlder;
+    std::uint8_t held;  // the digest the drive reports: a release's first byte
+    std::string sends;
+    std::string events;
+    DriveResult result;
+  } cases[] = {
+      {"older release held", RunMode::program, &v42, false, 1, programmed, "",
+       DriveResult::programmed},
+      {"unknown release held", RunMode::program, &v42, false, 9, programmed, "",
+       DriveResult::programmed},
+      {"newer release held", RunMode::program, &v42, false, 3, "16@150 20@2680 19@2830",
+       monitor + " withheld:newer-on-drive" + rebooted, DriveResult::newerOnDrive},
+      {"newer release, --allow-older", RunMode::program, &v42, true, 3, programmed, "",
+       DriveResult::programmed},
+      {"another model", RunMode::program, &otherModel, true, 1, "16@150 20@2680 19@2830",
+       monitor + " withheld:model" + rebooted, DriveResult::incompatible},
+      {"plan: program", RunMode::plan, &v42, false, 1, "20@150", "", DriveResult::wouldProgram},
+      {"plan: newer", RunMode::plan, &v42, false, 3, "20@150",
+       "+probe identity123456 digest withheld:newer-on-drive completed", DriveResult::newerOnDrive},
+      {"plan: another model", RunMode::plan, &otherModel, false, 1, "20@150", "",
+       DriveResult::incompatible},
+  };
+  for (const auto& c : cases) {
+    Script script;
+    script.driveDigest = Digest{c.held};
+    Network net(script);
+    const Outcome r = run(net, c.mode, &image, false, {&catalog, c.file, c.allowOlder});
+    EXPECT_EQ(sends(net), c.sends) << c.name;
+    if (!c.events.empty()) {
+      EXPECT_EQ(r.events, c.events) << c.name;
+    }
+    EXPECT_EQ(r.driveResult, c.result) << c.name;
+  }
+  // -s in a plan: a drive that reports the file's digest would be current.
+  Script holdsFile;
+  holdsFile.driveDigest = image.digest;
+  Network net(holdsFile);
+  EXPECT_EQ(run(net, RunMode::plan, &image, true, {&catalog, &v42, false}).driveResult,
+            DriveResult::current);
 }
 
 // (Every other way the identity wait ends is the identity wait's test in

@@ -17,5 +17,6 @@ Stage shownAs(Stage stage) {
 
 bool driveSucceeded(const DriveState& drive) {
   return drive.result == DriveResult::programmed || drive.result == DriveResult::current ||
-         drive.result == DriveResult::identified || drive.result == DriveResult::digestEqual;
+         drive.result == DriveResult::identified || drive.result == DriveResult::digestEqual ||
+         drive.result == DriveResult::wouldProgram;
 }

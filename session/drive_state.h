@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "catalog/catalog.h"
+#include "catalog/guard.h"
 #include "protocol/address.h"
 #include "protocol/loader.h"
 #include "protocol/value_text.h"
@@ -27,6 +29,11 @@ enum class DriveResult : std::uint8_t {
   current,      // -s: already held the file's firmware; verified and rebooted
   interrupted,  // the run was interrupted before the drive's session ended
   notStarted,   // -c: never touched, as a canary failed or the run was stopped first
+  // With a catalog: the file's release was withheld (DriveState::withheld),
+  // no block was sent and the drive was rebooted.
+  incompatible,  // the release is not for the drive
+  newerOnDrive,  // the drive holds a newer release of the catalog
+  wouldProgram,  // -n: the programming run would program the drive
 };
 
 // Why a drive was never started (DriveResult::notStarted).
@@ -52,6 +59,14 @@ struct DriveState {
   std::optional<Digest> driveDigest;
   // -s: the drive confirmed it holds the file's image; no block was sent.
   bool verifiedCurrent = false;
+  // With a catalog: the run's file's release (null in -u runs), and the
+  // release whose digest the drive reported (null where the catalog has
+  // none, or the drive reported none). Both point into the run's catalog,
+  // which outlives every drive's state.
+  const Release* fileRelease = nullptr;
+  const Release* driveRelease = nullptr;
+  // Why the catalog withheld the file's release from the drive.
+  std::optional<Refusal> withheld;
   // How long the drive's session ran, and when it ended.
   std::chrono::milliseconds elapsed{0};
   std::chrono::system_clock::time_point finishedAt;
@@ -72,5 +87,6 @@ struct RunInfo {
 Stage shownAs(Stage stage);
 
 // True when the drive did all that the run asked: programmed, already
-// current (-s), identified, or (for -v) its digest equal.
+// current (-s), identified, (for -v) its digest equal, or (for -n) it would
+// be programmed.
 bool driveSucceeded(const DriveState& drive);

@@ -37,5 +37,26 @@ inline constexpr const char* PARTIAL_IMAGE_TEXT =
 // holds part of an image gets ": " and PARTIAL_IMAGE_TEXT after that.
 std::string resultText(const DriveState& drive);
 
+// Why the catalog withheld the file's release from the drive, with the
+// value found and what the release allows: "model KVA; release 4.2 is for
+// KVB", "hardware revision 1.01; release 4.2 is for 1.02, 1.03", "current
+// rating 30.00 A; release 4.2 is for 10.00 A, 20.00 A", "monitor revision
+// 2; release 4.2 needs 3 or later", "the drive holds 4.3, newer than the
+// file's 4.2". Empty for a drive that was not refused.
+std::string withheldText(const DriveState& drive);
+
+// A release's version; "unknown" for none.
+std::string versionText(const Release* release);
+
+// The firmware column of a run with a catalog: for a programmed drive (or
+// one that would be, -n) the
+// release it held and the file's, "4.1 -> 4.2"; for any other the release
+// it holds, "4.2" or "unknown"; "-" when it reported no digest.
+std::string firmwareText(const DriveState& drive);
+
+// Whole seconds, rounded up, with minutes from one minute on: "42 s",
+// "1 min 5 s".
+std::string durationText(std::chrono::milliseconds time);
+
 // Tenths of a second: "15.7 s".
 std::string secondsText(std::chrono::milliseconds time);

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 
+std::optional<UnitIdentity> IdentityAnswers::identity() const {
+  if (!shown_) {
+    return std::nullopt;
+  }
+  return decodeIdentity(*shown_);
+}
+
 std::optional<UnitIdentity> IdentityAnswers::take(const Response& response, TimePoint now) {
   if (!first_) {
     first_ = now;

@@ -28,6 +28,8 @@ class IdentityAnswers {
   // When the wait for a complete answer ends. Only once an answer came.
   TimePoint waitEnds() const { return *first_ + WAIT; }
   bool identityShown() const { return shown_.has_value(); }
+  // The record shown last; none before one was.
+  std::optional<UnitIdentity> identity() const;
   const std::optional<Digest>& digest() const { return digest_; }
 
  private:

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "catalog/guard.h"
 #include "protocol/address.h"
 #include "protocol/identity.h"
 #include "protocol/loader.h"
@@ -19,6 +20,9 @@ enum class RunMode : std::uint8_t {
   program,   // program the firmware file
   identity,  // -u: show the unit identity
   verify,    // -v: compare the file's digest with the drive's
+  // -n: what a programming run would do to each drive, from what a verify
+  // run reads of it (its identity and digest); nothing else is sent
+  plan,
 };
 
 // The stages of a session, in the order they can come. A person and a
@@ -81,7 +85,11 @@ enum class SessionResult : std::uint8_t {
 //   first block: the drive reported its digest (no comparison is made).
 // - alreadyCurrent(drive): -s, the drive reported the file's digest and
 //   confirmed a verify of the image it holds; no block is sent and the
-//   reboot follows.
+//   reboot follows. In a plan (-n, with -s): the drive reported the file's
+//   digest, so the programming run would find it current.
+// - withheld(drive, refusal): a programming run's catalog refused the drive
+//   the file's release (catalog/guard.h); no block is sent and the reboot
+//   follows. In a plan: the programming run would refuse it.
 // - failed(drive, failure).
 // - finished(drive, result): the last event of a session.
 #define TOVRIN_SESSION_EVENTS(EVENT)                                                             \
@@ -97,6 +105,7 @@ enum class SessionResult : std::uint8_t {
         (drive, fileDigest, driveDigest, equal))                                                 \
   EVENT(digestReceived, (DriveAddress drive, const Digest& driveDigest), (drive, driveDigest))   \
   EVENT(alreadyCurrent, (DriveAddress drive), (drive))                                           \
+  EVENT(withheld, (DriveAddress drive, Refusal refusal), (drive, refusal))                       \
   EVENT(failed, (DriveAddress drive, const Failure& failure), (drive, failure))                  \
   EVENT(finished, (DriveAddress drive, SessionResult result), (drive, result))
 

@@ -3,9 +3,13 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "catalog/guard.h"
 #include "image/image.h"
+#include "session/drive_state.h"
 #include "session/observer.h"
 
 // The pauses of the protocol, by name. The drive's boot monitor is paced by
@@ -48,4 +52,21 @@ struct SessionPlan {
   // programming.
   bool skipCurrent = false;
   Pacing pacing{};
+  // The release catalog, where the run has one: it names the releases of
+  // the digests drives report, and in programming runs it decides, for
+  // each drive in its monitor state and before any block, whether the
+  // drive gets the file (releases.check). A drive it refuses gets no block
+  // and is rebooted.
+  ReleaseGuard releases{};
 };
+
+// How long the programming run would take, as a plan (-n) foresees it from
+// its drives' results: each drive's time is the pauses it would wait (its
+// connection, monitor state, blocks, verify and reboot; a current or
+// refused drive skips what it would skip), answers taken as coming at once;
+// the drives of a phase run side by side, the first `canaries` first (-c),
+// the others only when every canary would succeed. A drive that failed adds
+// nothing.
+std::chrono::milliseconds plannedRunTime(const std::vector<DriveState>& drives,
+                                         std::size_t canaries, const Pacing& pacing,
+                                         std::size_t blockCount);

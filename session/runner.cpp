@@ -19,7 +19,7 @@ std::vector<DriveState> runDrives(std::span<const DriveAddress> drives, const Se
   }
   // The board keeps each drive's state from the same events the observer
   // is told, and is told first.
-  DriveBoard board(addresses, plan.mode, [&transport] { return transport.now(); });
+  DriveBoard board(addresses, plan, [&transport] { return transport.now(); });
   SessionFanOut told{&board, &observer};
   std::vector<std::unique_ptr<DriveSession>> sessions;
   sessions.reserve(addresses.size());

@@ -18,6 +18,12 @@ ValueWords wordsOf(DriveResult result) {
       return {"failed", "failed"};
     case DriveResult::interrupted:
       return {"interrupted", "interrupted"};
+    case DriveResult::incompatible:
+      return {"incompatible", "incompatible"};
+    case DriveResult::newerOnDrive:
+      return {"newer-on-drive", "newer release on the drive"};
+    case DriveResult::wouldProgram:
+      return {"would-program", "would be programmed"};
     case DriveResult::running:
       break;
   }
@@ -75,12 +81,30 @@ ValueWords wordsOf(HeldBack why) {
   return {"canary-failed", "a canary failed"};
 }
 
+ValueWords wordsOf(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::model:
+      return {"model", "model"};
+    case Refusal::hardwareRevision:
+      return {"hardware-revision", "hardware revision"};
+    case Refusal::currentRating:
+      return {"current-rating", "current rating"};
+    case Refusal::monitorRevision:
+      return {"monitor-revision", "monitor revision"};
+    case Refusal::newerOnDrive:
+      break;
+  }
+  return {"newer-on-drive", "newer release on the drive"};
+}
+
 const char* modeWord(RunMode mode) {
   switch (mode) {
     case RunMode::verify:
       return "verify";
     case RunMode::identity:
       return "identity";
+    case RunMode::plan:
+      return "plan";
     case RunMode::program:
       break;
   }

@@ -26,4 +26,9 @@ ValueWords wordsOf(std::optional<Stage> stage);
 // Why a drive was not started: its reason word and wording.
 ValueWords wordsOf(HeldBack why);
 
+// Why the catalog withheld the file's release: for an incompatible drive
+// its reason word, the field at fault ("hardware-revision"), and the
+// field's wording ("hardware revision").
+ValueWords wordsOf(Refusal refusal);
+
 const char* modeWord(RunMode mode);

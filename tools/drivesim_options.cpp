@@ -144,6 +144,18 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
     } else if (name == "--digest") {
       const auto digest = hexArray<DIGEST_SIZE>(name, take());
       opts.push_back([digest](DriveSettings& d) { d.digest = digest; });
+    } else if (name == "--model") {
+      const std::string model = take();
+      if (model.size() != 3) {
+        throw OptionError("--model takes three characters, as the identity shows them");
+      }
+      opts.push_back([model](DriveSettings& d) { d.model = model; });
+    } else if (name == "--hardware-revision") {
+      const std::string revision = take();
+      if (revision.size() != 4 || revision[1] != '.') {
+        throw OptionError("--hardware-revision takes a revision as the identity shows it: 1.02");
+      }
+      opts.push_back([revision](DriveSettings& d) { d.hardwareRevision = revision; });
     } else if (name == "--identity-hex") {
       const auto identity = hexArray<UNIT_IDENTITY_SIZE>(name, take());
       opts.push_back([identity](DriveSettings& d) {
@@ -263,6 +275,18 @@ SimSettings parseSimOptions(int argc, const char* const* argv) {
     DriveSettings& d = sim.drives[n];
     if (!d.identityGiven) {
       d.identity = defaultIdentity(n);
+    }
+    if (!d.model.empty() || !d.hardwareRevision.empty()) {
+      UnitIdentity id = decodeIdentity(d.identity);
+      if (!d.model.empty()) {
+        std::copy(d.model.begin(), d.model.end(), id.modelCode.begin());
+      }
+      if (!d.hardwareRevision.empty()) {
+        id.hardwareRevision[0] = static_cast<std::uint8_t>(d.hardwareRevision[0]);
+        id.hardwareRevision[1] = static_cast<std::uint8_t>(d.hardwareRevision[2]);
+        id.hardwareRevision[2] = static_cast<std::uint8_t>(d.hardwareRevision[3]);
+      }
+      d.identity = encodeIdentity(id);
     }
     d.discoveryDelayMs = n < discoveryDelays.size() ? discoveryDelays[n] : 0;
     if (!d.imageOut.empty() && !imageFiles.insert(imagePathFor(d.imageOut, d.address)).second) {

@@ -64,6 +64,9 @@ struct DriveSettings {
   std::vector<std::uint8_t> heldImage;
   bool identityGiven = false;
   IdentityBytes identity{};
+  // --model, --hardware-revision: put into the identity, given or default.
+  std::string model;             // three characters, "KV7"
+  std::string hardwareRevision;  // as shown, "1.02"
   std::vector<std::uint8_t> discoveryReply{DISCOVERY_REPLY.begin(), DISCOVERY_REPLY.end()};
   long discoveryDelayMs = 0;
   DriveFaults faults;

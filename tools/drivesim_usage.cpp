@@ -18,6 +18,8 @@ const char* simUsage() {
          "  --holds FILE             hold FILE's image (stamped as the loader does) from the\n"
          "                           start: its digest is reported and a verify passes\n"
          "  --digest HEX32           digest reported before any image was programmed\n"
+         "  --model CODE             the identity's model code, three characters (KV7)\n"
+         "  --hardware-revision R    the identity's hardware revision as shown (1.02)\n"
          "  --identity-hex HEX224    the 112-byte unit identity (default: serial 123456 and\n"
          "                           MAC 02:00:00:12:34:ab, both plus the drive's place in\n"
          "                           the address order, 0 first)\n"
