@@ -8,12 +8,15 @@
 // when, is the fleet's test on the fake network.)
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "protocol/loader.h"
 #include "testkit/drive_lan.h"
 #include "testkit/record_schema.h"
 
@@ -342,6 +345,79 @@ TEST(FleetOptions, OutcomeStatusOfOneDrive) {
   auto taken = lan.taken();
   EXPECT_EQ(codes(taken[lan.addresses[1]], 17), 0u);
   EXPECT_EQ(codes(taken[lan.addresses[1]], 19), 2u);
+}
+
+// With a catalog: drives of two models and two hardware revisions, one
+// holding a newer release. The plan (-n) foresees drive by drive what the
+// programming run then does; the drives it refuses take no block and are
+// rebooted, the others hold the file; the records name both releases.
+TEST(Fleet, TheCatalogKeepsTheWrongFirmwareOffADrive) {
+  DriveLan lan({.drives = 4, .firmware = FILE_BYTES, .startDrives = false});
+  const std::string catalog = lan.dir.file("catalog");
+  ASSERT_EQ(mkdir(catalog.c_str(), 0700), 0);
+  const auto release = [&](const std::string& version, const std::string& bytes) {
+    const std::string file = catalog + "/kv-" + version + ".bin";
+    writeFile(file, bytes);
+    writeFile(catalog + "/kv-" + version + ".json",
+              R"({"version": ")" + version + R"(", "file": "kv-)" + version + R"(.bin", )" +
+                  R"("sha256": ")" + hex(sha256(bytes)) + R"(", "models": ["KV7"], )" +
+                  R"("hardwareRevisions": ["1.02"]})");
+    return file;
+  };
+  const std::string older = release("4.1", sampleFile(700, 41));
+  release("4.2", FILE_BYTES);
+  const std::string newer = release("4.3", sampleFile(900, 43));
+  lan.options.driveArgs = "--holds " + older + " --drive D1 --model KVA --drive D2 " +
+                          "--hardware-revision 1.03 --drive D3 --holds " + newer;
+  ASSERT_TRUE(lan.startDrives());
+
+  const std::string args = "-ip DRIVES -fp fw.bin -e -r rec.jsonl --catalog " + catalog;
+  const ProcessResult plan = lan.run(args + " -n", seconds(60));
+  EXPECT_EQ(plan.exitCode, 1) << plan.out;
+  EXPECT_NE(plan.out.find("4 drives: 1 would be programmed, 2 incompatible, 1 newer release on "
+                          "the drive\n"),
+            std::string::npos)
+      << plan.out;
+  EXPECT_NE(plan.out.find("\nThe programming run would take about 10 s\n"), std::string::npos)
+      << plan.out;
+  const ProcessResult real = lan.run(args, seconds(60));
+  EXPECT_EQ(real.exitCode, 1) << real.out;
+  EXPECT_NE(real.out.find("4 drives: 1 programmed and verified, 2 incompatible, 1 newer release "
+                          "on the drive\n"),
+            std::string::npos)
+      << real.out;
+  EXPECT_NE(real.out.find("  4.1 -> 4.2  programmed and verified  "), std::string::npos)
+      << real.out;
+
+  const std::string text = readFile(lan.dir.file("rec.jsonl"));
+  EXPECT_EQ(recordSchemaErrors(text), "");
+  std::map<std::string, std::vector<std::string>> byDrive;  // the plan's, then the run's
+  for (const auto& record : recordMembers(text)) {
+    byDrive[record.at("address")].push_back(record.at("result") + " " + record.at("reason") + " " +
+                                            record.at("driveVersion") + " " +
+                                            record.at("fileVersion"));
+  }
+  const auto quoted = [&](std::size_t i) { return "\"" + lan.addresses[i] + "\""; };
+  using Results = std::vector<std::string>;
+  EXPECT_EQ(byDrive[quoted(0)],
+            (Results{R"("would-program" null "4.1" "4.2")", R"("programmed" null "4.1" "4.2")"}));
+  EXPECT_EQ(byDrive[quoted(1)], (Results{R"("incompatible" "model" "4.1" "4.2")",
+                                         R"("incompatible" "model" "4.1" "4.2")"}));
+  EXPECT_EQ(byDrive[quoted(2)], (Results{R"("incompatible" "hardware-revision" "4.1" "4.2")",
+                                         R"("incompatible" "hardware-revision" "4.1" "4.2")"}));
+  EXPECT_EQ(byDrive[quoted(3)], (Results{R"("newer-on-drive" null "4.3" "4.2")",
+                                         R"("newer-on-drive" null "4.3" "4.2")"}));
+
+  // Only the drive the release is for took blocks; every drive but it was
+  // rebooted from its monitor state.
+  const auto taken = lan.taken();
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto& commands = taken.at(lan.addresses[i]);
+    const bool blocks = std::any_of(commands.begin(), commands.end(), [](const TakenCommand& c) {
+      return c.code == CMD_PROGRAM_BLOCK;
+    });
+    EXPECT_EQ(blocks, i == 0) << lan.addresses[i];
+  }
 }
 
 }  // namespace
