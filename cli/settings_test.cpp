@@ -221,7 +221,13 @@ TEST(SettingsTest, CatalogAndManifest) {
                                   : "\nERROR: You must specify catalog folder")
           << args;
     }
-  }
+  }  // -n plans, -v and -u read: the last of them counts; --allow-older.
+  const CommandLine plan = readArgs("-v -n -fp fw.bin --allow-older");
+  EXPECT_EQ(plan.action, EntryAction::session);
+  EXPECT_EQ(plan.settings.mode, RunMode::plan);
+  EXPECT_TRUE(plan.settings.allowOlder);
+  EXPECT_EQ(readArgs("-n -u").settings.mode, RunMode::identity);
+  EXPECT_FALSE(readArgs("-n -fp fw.bin").settings.allowOlder);
 }
 
 // A refused line carries the message of the option that refused it, and an

@@ -132,4 +132,48 @@ TEST(SummaryTest, TheRetryLineNamesTheDrivesToRunAgain) {
   }
 }
 
+// With a catalog: the firmware column names the releases (what a drive held
+// and, programmed, what it holds now), the refused drives say why, and the
+// retry line leaves them out: the same run would refuse them again.
+TEST(SummaryTest, ReleasesOfARunWithACatalog) {
+  Release v41;
+  v41.manifest.version = "4.1";
+  Release v42;
+  v42.manifest.version = "4.2";
+  v42.manifest.compatibility.models = {"KVB", "KVC"};
+  const auto withRelease = [&](DriveResult result, const Release* held, bool digest) {
+    DriveState d = drive({10, 0, 0, 5}, result, 1000);
+    d.fileRelease = &v42;
+    d.driveRelease = held;
+    if (digest) {
+      d.driveDigest = Digest{};
+    }
+    return d;
+  };
+  DriveState programmed = withRelease(DriveResult::programmed, &v41, true);
+  DriveState unknown = withRelease(DriveResult::programmed, nullptr, true);
+  unknown.address = {10, 0, 0, 6};
+  DriveState wrongModel = withRelease(DriveResult::incompatible, &v41, true);
+  wrongModel.address = {10, 0, 0, 7};
+  wrongModel.withheld = Refusal::model;
+  wrongModel.identity = UnitIdentity{};
+  wrongModel.identity->modelCode = {'K', 'V', 'A', ' '};
+  DriveState silent = withRelease(DriveResult::failed, nullptr, false);
+  silent.address = {10, 0, 0, 8};
+  silent.failure = Failure{Stage::connection, std::nullopt, FailureReason::noAnswer, 0};
+  const std::vector<DriveState> drives = {programmed, unknown, wrongModel, silent};
+
+  // clang-format off
+  EXPECT_EQ(summaryTable(drives, true),
+            "Address   Serial  MAC  FIRMWARE        Result                                                 Time\n"
+            "10.0.0.5  -       -    4.1 -> 4.2      programmed and verified                               1.0 s\n"
+            "10.0.0.6  -       -    unknown -> 4.2  programmed and verified                               1.0 s\n"
+            "10.0.0.7  -       -    4.1             incompatible: model KVA; release 4.2 is for KVB, KVC  1.0 s\n"
+            "10.0.0.8  -       -    -               failed at connection: no answer                       1.0 s\n");
+  // clang-format on
+  EXPECT_EQ(summaryTable(drives, false).find("FIRMWARE"), std::string::npos);
+  EXPECT_EQ(countLine(drives), "4 drives: 2 programmed and verified, 1 incompatible, 1 failed\n");
+  EXPECT_EQ(retryLine("tovrin", {}, drives), "Retry the failed drives: tovrin -ip 10.0.0.8\n");
+}
+
 }  // namespace
