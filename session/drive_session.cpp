@@ -10,14 +10,12 @@ DriveSession::DriveSession(DriveAddress drive, const SessionPlan& plan, Transpor
                            SessionObserver& observer)
     : drive_(drive),
       plan_(plan),
-      mode_(plan.mode),
-      image_(plan.image),
       skipCurrent_(plan.skipCurrent && plan.mode == RunMode::program && plan.image != nullptr),
       transport_(transport),
       observer_(observer),
       tracker_(lengthOf(exchange(Step::programming).pause)) {
-  if (image_ != nullptr) {
-    blockCount_ = (image_->size + BLOCK_SIZE - 1) / BLOCK_SIZE;
+  if (plan_.image != nullptr) {
+    blockCount_ = (plan_.image->size + BLOCK_SIZE - 1) / BLOCK_SIZE;
   }
 }
 
@@ -102,11 +100,11 @@ SendResult DriveSession::sendConnect(const Exchange& row) {
 
 SendResult DriveSession::sendBlock(const Exchange& row) {
   const std::size_t offset = block_ * BLOCK_SIZE;
-  const std::size_t length = std::min(BLOCK_SIZE, image_->size - offset);
+  const std::size_t length = std::min(BLOCK_SIZE, plan_.image->size - offset);
   const TimePoint began = transport_.now();
   const SendResult sent =
       sendCommand(row.code, IMAGE_LOAD_ADDRESS + static_cast<std::uint32_t>(offset),
-                  image_->bytes().subspan(offset, length));
+                  plan_.image->bytes().subspan(offset, length));
   // Only a send that went out can be answered.
   if (sent == SendResult::sent) {
     tracker_.sent(block_, began);
@@ -161,7 +159,7 @@ void DriveSession::onDatagram(DriveAddress from, std::span<const std::uint8_t> d
 }
 
 void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
-  if (answered_ && mode_ == RunMode::program) {
+  if (answered_ && plan_.mode == RunMode::program) {
     // The first answer counts; a drive that answers twice is heard once. A
     // second answer to a single send is a copy, whose lateness the blocks
     // must wait out.
@@ -184,7 +182,7 @@ void DriveSession::takeIdentityAnswer(const Response& response, TimePoint now) {
   if (reportDue_ && identity_.digest()) {
     finishReport();
   }
-  if (mode_ == RunMode::program && identity_.digest()) {
+  if (plan_.mode == RunMode::program && identity_.digest()) {
     observer_.digestReceived(drive_, *identity_.digest());
   }
 }
@@ -218,13 +216,13 @@ void DriveSession::finishReport() {
     fail(FailureReason::noDigest);
     return;
   }
-  if (mode_ == RunMode::verify) {
-    const Digest& fileDigest = image_->digest;
+  if (plan_.mode == RunMode::verify) {
+    const Digest& fileDigest = plan_.image->digest;
     observer_.digestVerdict(drive_, fileDigest, *driveDigest, fileDigest == *driveDigest);
   } else {
     observer_.digestReceived(drive_, *driveDigest);
   }
-  if (mode_ == RunMode::plan) {
+  if (plan_.mode == RunMode::plan) {
     planDrive(*driveDigest);
   }
   finish(SessionResult::completed);
@@ -235,7 +233,7 @@ void DriveSession::finishReport() {
 void DriveSession::planDrive(const Digest& driveDigest) {
   if (const auto refusal = plan_.releases.check(*identity_.identity(), driveDigest)) {
     observer_.withheld(drive_, *refusal);
-  } else if (plan_.skipCurrent && driveDigest == image_->digest) {
+  } else if (plan_.skipCurrent && driveDigest == plan_.image->digest) {
     observer_.alreadyCurrent(drive_);
   }
 }

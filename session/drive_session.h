@@ -138,8 +138,6 @@ class DriveSession {
 
   DriveAddress drive_;
   const SessionPlan& plan_;
-  RunMode mode_;
-  const FirmwareImage* image_;
   bool skipCurrent_;
   bool currentRefused_ = false;    // the drive refused to verify what it holds
   bool programmingBegan_ = false;  // a block was sent: the drive's image is being replaced

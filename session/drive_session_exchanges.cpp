@@ -105,7 +105,7 @@ const DriveSession::Exchange& DriveSession::exchange(Step step) {
 }
 
 void DriveSession::linkStarted(TimePoint now) {
-  if (mode_ == RunMode::program) {
+  if (plan_.mode == RunMode::program) {
     beginConnection(now);
   } else {
     observer_.stageStarted(drive_, Stage::identityProbe);
@@ -138,7 +138,7 @@ void DriveSession::monitorPauseOver(TimePoint now) {
 // identity can't be checked, and fails); with -s, a drive that reports the
 // file's digest is first asked to verify what it holds.
 void DriveSession::identityAnswered(TimePoint now) {
-  if (mode_ != RunMode::program) {
+  if (plan_.mode != RunMode::program) {
     reportDue_ = true;
     if (identity_.digest() || now >= identity_.waitEnds()) {
       finishReport();
@@ -161,7 +161,7 @@ void DriveSession::identityAnswered(TimePoint now) {
       return;
     }
   }
-  if (skipCurrent_ && identity_.digest() && *identity_.digest() == image_->digest) {
+  if (skipCurrent_ && identity_.digest() && *identity_.digest() == plan_.image->digest) {
     enter(Step::currentCheck, now);
     return;
   }
