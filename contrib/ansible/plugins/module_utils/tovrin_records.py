@@ -14,8 +14,20 @@ import re
 from ansible.module_utils.six import integer_types, string_types
 
 # The words of the loader's records, as its record schema lists them.
-MODES = ("program", "verify", "identity")
-RESULTS = ("programmed", "current", "digest-equal", "digest-differs", "identified", "failed", "interrupted", "not-started")
+MODES = ("program", "verify", "identity", "plan")
+RESULTS = (
+    "programmed",
+    "current",
+    "digest-equal",
+    "digest-differs",
+    "identified",
+    "failed",
+    "interrupted",
+    "not-started",
+    "incompatible",
+    "newer-on-drive",
+    "would-program",
+)
 FAILED_STAGES = ("connection", "monitor state", "programming", "verify", "reboot")
 REASONS = (
     "no-answer",
@@ -27,20 +39,33 @@ REASONS = (
     "record-failed",
     "interrupted",
     "canary-failed",
+    "model",
+    "hardware-revision",
+    "current-rating",
+    "monitor-revision",
 )
 
 # Results of a drive that did not end well: its task has failed.
 FAILED_RESULTS = frozenset(("failed", "interrupted", "not-started"))
+# Results of a drive the release catalog kept from being programmed: the
+# drive is untouched and healthy, but it does not get the file, so its task
+# has failed too.
+WITHHELD_RESULTS = frozenset(("incompatible", "newer-on-drive"))
+# The reasons of an incompatible drive: the manifest field it does not meet.
+INCOMPATIBLE_REASONS = frozenset(("model", "hardware-revision", "current-rating", "monitor-revision"))
 # The results a drive that ended well has in each mode of run.
 DONE_RESULTS_BY_MODE = {
     "program": frozenset(("programmed", "current")),
     "verify": frozenset(("digest-equal", "digest-differs")),
     "identity": frozenset(("identified",)),
+    "plan": frozenset(("would-program", "current")),
 }
+# Modes of run in which the catalog may withhold a drive.
+WITHHOLDING_MODES = frozenset(("program", "plan"))
 # Results after which the drive holds the file's firmware.
 HOLDS_FILE_RESULTS = frozenset(("programmed", "current", "digest-equal"))
 
-TABLE_COLUMNS = ("HOST", "DRIVE", "SERIAL", "RESULT", "FIRMWARE DIGEST", "NOTE")
+TABLE_COLUMNS = ("HOST", "DRIVE", "SERIAL", "RESULT", "RELEASE", "FIRMWARE DIGEST", "NOTE")
 
 
 class RecordError(Exception):
@@ -98,6 +123,8 @@ RECORD_FIELDS = (
     ("file", _field(("string", "null"))),
     ("fileDigest", _field(("string", "null"), pattern=_DIGEST)),
     ("driveDigest", _field(("string", "null"), pattern=_DIGEST)),
+    ("fileVersion", _field(("string", "null"))),
+    ("driveVersion", _field(("string", "null"))),
     ("seconds", _field(("number",), minimum=0)),
 )
 
@@ -167,18 +194,36 @@ def schema_faults(record):
     return _object_faults(record, RECORD_FIELDS)
 
 
+def results_of(run_mode):
+    """Every result a drive's record may hold in a run of run_mode."""
+    results = DONE_RESULTS_BY_MODE[run_mode] | FAILED_RESULTS
+    if run_mode in WITHHOLDING_MODES:
+        results |= WITHHELD_RESULTS
+    return results
+
+
 def record_fault(record, run_mode):
     """Why a record cannot be taken as the outcome of its drive in a run of
-    run_mode (program, verify or identity), or "" when it can: it breaks the
-    schema, belongs to another mode of run, or has a result that mode does
-    not give."""
+    run_mode (program, verify, identity or plan), or "" when it can: it
+    breaks the schema, belongs to another mode of run, has a result that
+    mode does not give, or is withheld without the reason that goes with
+    its result (an incompatible drive names the manifest field it does not
+    meet; a drive holding a newer release has no reason)."""
     faults = schema_faults(record)
     if faults:
         return "its record is not as the loader writes it: " + "; ".join(faults)
     if record["mode"] != run_mode:
         return "its record is of a %s run, not of this %s run" % (record["mode"], run_mode)
-    if record["result"] not in DONE_RESULTS_BY_MODE[run_mode] | FAILED_RESULTS:
-        return "its record's result %s does not come of a %s run" % (record["result"], run_mode)
+    result, reason = record["result"], record["reason"]
+    if result not in results_of(run_mode):
+        return "its record's result %s does not come of a %s run" % (result, run_mode)
+    if result == "incompatible" and reason not in INCOMPATIBLE_REASONS:
+        return "its record is incompatible for the reason %s, not one of %s" % (
+            _shown(reason),
+            ", ".join(sorted(INCOMPATIBLE_REASONS)),
+        )
+    if result == "newer-on-drive" and reason is not None:
+        return "its record holds a newer release for the reason %s, not null" % _shown(reason)
     return ""
 
 
@@ -322,6 +367,50 @@ def failure_text(record):
     return where
 
 
+def withheld_text(record):
+    """Why the release catalog kept a drive from being programmed: the
+    loader's sentence ("incompatible: model KVA; release 4.2 is for KV7"),
+    with the reason word added when the sentence does not name it. Empty for
+    a drive it did not keep."""
+    result = record.get("result")
+    message = record.get("message")
+    if result == "incompatible":
+        text = message or result
+        reason = record.get("reason")
+        if reason and reason.replace("-", " ") not in text:
+            text += " (%s)" % reason
+        return text
+    if result == "newer-on-drive":
+        return message or "newer release on the drive"
+    return ""
+
+
+# Results after which the drive holds, or would hold, the file's firmware
+# where it held another before.
+MOVING_RESULTS = frozenset(("programmed", "would-program"))
+
+
+def held_release(record):
+    """The catalog release the drive holds as far as this run knows, as
+    "4.1 -> 4.2" for a drive programmed (or that would be) from one release
+    to the file's; "unknown" for firmware that is no release of the catalog,
+    "-" when the run had no catalog or does not know."""
+    result = record.get("result")
+    file_version = record.get("fileVersion")
+    drive_version = record.get("driveVersion")
+    if result in MOVING_RESULTS and file_version:
+        return "%s -> %s" % (drive_version or "unknown", file_version)
+    if result in HOLDS_FILE_RESULTS and file_version:
+        return file_version
+    if record.get("imageIncomplete"):
+        return "-"
+    if drive_version:
+        return drive_version
+    # A run with a catalog names the file's release: a digest read that is
+    # none of its releases is firmware the catalog does not know.
+    return "unknown" if file_version and record.get("driveDigest") else "-"
+
+
 def held_digest(record):
     """The firmware digest the drive holds as far as this run knows: the
     file's once the drive holds it, the drive's own otherwise, "incomplete"
@@ -348,7 +437,7 @@ def report_rows(hosts_records):
         for record in records:
             fault = report_fault(record)
             if fault:
-                rows.append((host, canonical_address(record.get("address")) or "?", "-", "?", "-", fault))
+                rows.append((host, canonical_address(record.get("address")) or "?", "-", "?", "-", "-", fault))
                 continue
             serial = record.get("serialNumber")
             rows.append(
@@ -357,8 +446,9 @@ def report_rows(hosts_records):
                     record.get("address") or "?",
                     "-" if serial is None else str(serial),
                     record.get("result") or "?",
+                    held_release(record),
                     held_digest(record),
-                    failure_text(record),
+                    failure_text(record) or withheld_text(record),
                 )
             )
     return rows

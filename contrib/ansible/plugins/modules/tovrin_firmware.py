@@ -25,11 +25,26 @@ description:
     or a word the loader's record schema does not list); the message names
     each such drive and what is wrong, and gives the command that runs them
     again on the host.
-  - Exit status 1 is taken for digests that differ only in a verify run in
-    which every drive has a record and each one not equal says so.
-  - In check mode no drive is programmed. A program task runs a verify
-    (C(-v)) instead and reports which drives would be programmed, those whose
-    digest differs from the file's.
+  - With a release catalog (O(catalog)) the loader programs only drives the
+    file's release is for. A drive it is not for (C(incompatible), with the
+    manifest field at fault as its reason) and a drive holding a newer
+    release of the catalog (C(newer-on-drive), unless O(allow_older)) get no
+    block and are rebooted untouched. The task fails for them all the same,
+    naming each drive and why, since they do not hold the file as asked;
+    they are listed in RV(incompatible) and RV(newer_on_drive), not in
+    RV(failed_drives), and there is no command to run them again: the same
+    run would withhold them again.
+  - Exit status 1 is taken only when every drive has a record and each one
+    that did not complete says why: a digest that differs in a verify run, a
+    drive the catalog withheld in a program run or a plan.
+  - In check mode no drive is programmed. A program task runs the loader's
+    plan (C(-n)) with the same options instead, which reads each drive's
+    identity and digest as a verify does and tells what the run would do;
+    the task reports the drives that would be programmed
+    (RV(would_program)), those current, and is C(changed) when some drive
+    would be programmed. It fails as the real run would: for a drive that
+    could not be read, and for a drive incompatible with the file's release
+    or holding a newer one, each named with its reason.
 options:
   firmware:
     description:
@@ -80,6 +95,25 @@ options:
         on every run, check mode included), for the role to fetch. The loader
         writes it (C(-r)); without it, the records go to a temporary file.
     type: path
+  catalog:
+    description:
+      - Path on the managed host of a release catalog folder (release
+        manifests C(*.json) and their files), passed as C(--catalog). The
+        firmware file must then be one of its releases, or the loader
+        refuses the run; each drive is checked against the release's
+        manifest (model, hardware revision, current rating, monitor
+        revision) before any block is sent, and the records name the file's
+        and the drive's releases.
+      - Without it, the loader takes the catalog named by the environment
+        variable C(TOVRIN_CATALOG) on the host, when set.
+    type: path
+  allow_older:
+    description:
+      - Program a drive even when it holds a newer release of the catalog
+        (C(--allow-older)); only with O(catalog). Programming runs (and their
+        check mode) only.
+    type: bool
+    default: false
 author:
   - Tovrin contributors
 """
@@ -91,6 +125,12 @@ EXAMPLES = r"""
     drives: [192.168.124.120, 192.168.124.121]
     canaries: 1
   register: cell
+
+- name: Program only the drives the release is for, checked against the catalog
+  tovrin.plant.tovrin_firmware:
+    firmware: /var/lib/tovrin/firmware/kv720-4.2.bin
+    catalog: /var/lib/tovrin/catalog
+    drives: [192.168.124.120, 192.168.124.121]
 
 - name: Verify every drive that answers discovery
   tovrin.plant.tovrin_firmware:
@@ -110,18 +150,30 @@ drives:
     result:
       description: >-
         programmed, current, digest-equal, digest-differs, identified, failed,
-        interrupted or not-started.
+        interrupted, not-started, incompatible, newer-on-drive or (check
+        mode) would-program.
       type: str
     serial_number: {description: The drive's serial number, when read., type: int}
     mac: {description: The drive's MAC address, when read., type: str}
     failed_stage: {description: Where a failed drive stopped., type: str}
     failed_block: {description: Block in flight then (counted from 1)., type: int}
     block_count: {description: The image's block count., type: int}
-    reason: {description: Stable word for why the drive failed., type: str}
+    reason:
+      description: >-
+        Stable word for why the drive failed; for an incompatible drive the
+        manifest field it does not meet (model, hardware-revision,
+        current-rating, monitor-revision).
+      type: str
     message: {description: The loader's sentence for the failure., type: str}
     image_incomplete: {description: The drive must be programmed again., type: bool}
     file_digest: {description: The firmware file's digest., type: str}
     drive_digest: {description: The digest the drive reported., type: str}
+    file_version: {description: "The file's catalog release, with a catalog.", type: str}
+    drive_version:
+      description: >-
+        The catalog release the drive held when the run read its digest;
+        null when that digest is no release of the catalog.
+      type: str
 programmed:
   description: Addresses of the drives programmed.
   returned: always
@@ -146,6 +198,22 @@ failed_drives:
   returned: always
   type: list
   elements: str
+incompatible:
+  description: >-
+    Addresses of the drives the file's release is not for (check mode
+    included); their entries in RV(drives) give the reason. The task fails
+    for them.
+  returned: always
+  type: list
+  elements: str
+newer_on_drive:
+  description: >-
+    Addresses of the drives that hold a newer release of the catalog than
+    the file (check mode included); not programmed without O(allow_older).
+    The task fails for them.
+  returned: always
+  type: list
+  elements: str
 faults:
   description: >-
     What went wrong, one sentence per drive (or one for the whole run, as a
@@ -161,8 +229,8 @@ retry:
   type: str
 would_program:
   description: >-
-    In check mode, addresses of the drives whose digest differs from the
-    file's; the message then begins "would program N drives".
+    In check mode, addresses of the drives the run would program; the
+    message then begins "would program N drives".
   returned: always
   type: list
   elements: str
@@ -173,8 +241,10 @@ records:
   elements: dict
 exit_status:
   description:
-    - The loader's exit status under C(-e), 0 every drive completed, 1 not
-      (a drive failed or, verifying, differs), 2 refused before any drive.
+    - The loader's exit status under C(-e), 0 every drive completed (or, in
+      check mode, would be programmed or is current), 1 not (a drive failed,
+      was withheld by the catalog or, verifying, differs), 2 refused before
+      any drive.
     - Not named C(rc), which Ansible would take for the task's own status.
   returned: when the loader ran
   type: int
@@ -196,12 +266,14 @@ from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.six.moves import shlex_quote
 from ansible_collections.tovrin.plant.plugins.module_utils.tovrin_records import (
     FAILED_RESULTS,
+    WITHHELD_RESULTS,
     RecordError,
     canonical_address,
     drive_name,
     failure_text,
     read_records,
     record_fault,
+    withheld_text,
 )
 
 # Exit statuses of the loader under -e.
@@ -224,6 +296,8 @@ DRIVE_FIELDS = (
     ("imageIncomplete", "image_incomplete"),
     ("fileDigest", "file_digest"),
     ("driveDigest", "drive_digest"),
+    ("fileVersion", "file_version"),
+    ("driveVersion", "drive_version"),
     ("seconds", "seconds"),
 )
 
@@ -244,11 +318,15 @@ def listed_drives(drives):
 
 
 def run_options(params, run_mode):
-    """The loader's options after the drives: the file and the run's mode."""
+    """The loader's options after the drives: the file, the run's mode and
+    the catalog. A plan (-n) takes a programming run's options, so it tells
+    what that very run would do."""
     options = []
     if run_mode != "identity":
         options += ["-fp", params["firmware"]]
-    if run_mode == "program":
+    if run_mode in ("program", "plan"):
+        if run_mode == "plan":
+            options.append("-n")
         if params["skip_current"]:
             options.append("-s")
         if params["canaries"] is not None:
@@ -257,6 +335,10 @@ def run_options(params, run_mode):
         options.append("-v")
     else:
         options.append("-u")
+    if params["catalog"]:
+        options += ["--catalog", params["catalog"]]
+        if params["allow_older"] and run_mode in ("program", "plan"):
+            options.append("--allow-older")
     return options
 
 
@@ -291,10 +373,12 @@ def summarise(records, run_mode, listed):
     record. A record that breaks the loader's record schema, belongs to
     another mode of run, has an address the loader does not write, names a
     drive not asked for or a drive twice is a fault of that drive, like a
-    failed drive: nothing unknown passes."""
+    failed drive: nothing unknown passes. A drive the catalog withheld is no
+    fault (it is healthy and untouched) but says why in withheld."""
     asked = set(address for _, address in listed)
     by_result = {}
     faults = []
+    withheld = []
     failed = []
     seen = set()
     for number, record in enumerate(records, 1):
@@ -315,6 +399,8 @@ def summarise(records, run_mode, listed):
         elif record["result"] in FAILED_RESULTS:
             faults.append("%s: %s" % (drive_name(record), failure_text(record)))
         else:
+            if record["result"] in WITHHELD_RESULTS:
+                withheld.append((record["result"], "%s: %s" % (drive_name(record), withheld_text(record))))
             by_result.setdefault(record["result"], []).append(address)
             continue
         if address and (not listed or address in asked) and address not in failed:
@@ -328,8 +414,12 @@ def summarise(records, run_mode, listed):
         "programmed": by_result.get("programmed", []),
         "current": by_result.get("current", []),
         "differs": by_result.get("digest-differs", []),
+        "would_program": by_result.get("would-program", []),
+        "incompatible": by_result.get("incompatible", []),
+        "newer_on_drive": by_result.get("newer-on-drive", []),
         "failed_drives": failed,
         "faults": faults,
+        "withheld": withheld,
         "counts": dict((key, len(value)) for key, value in by_result.items()),
     }
 
@@ -349,6 +439,8 @@ def run_module():
             canaries=dict(type="int"),
             loader=dict(type="str", default="tovrin"),
             record_file=dict(type="path"),
+            catalog=dict(type="path"),
+            allow_older=dict(type="bool", default=False),
         ),
         required_if=[("mode", "program", ("firmware",)), ("mode", "verify", ("firmware",))],
         supports_check_mode=True,
@@ -360,6 +452,8 @@ def run_module():
         current=[],
         differs=[],
         failed_drives=[],
+        incompatible=[],
+        newer_on_drive=[],
         would_program=[],
         records=[],
         faults=[],
@@ -378,8 +472,12 @@ def run_module():
     canaries = params["canaries"]
     if canaries is not None and not 1 <= canaries <= 100:
         fail("canaries must be 1 to 100, not %d" % canaries)
+    if params["allow_older"] and not params["catalog"]:
+        fail("allow_older needs catalog: only a release catalog tells that a drive holds a newer release")
     if params["mode"] != "identity" and not os.path.isfile(params["firmware"]):
         fail("the firmware file %s is not on the host" % params["firmware"])
+    if params["catalog"] and not os.path.isdir(params["catalog"]):
+        fail("the catalog folder %s is not on the host" % params["catalog"])
 
     record_file = params["record_file"]
     if record_file:
@@ -406,8 +504,9 @@ def run_module():
             module.exit_json(msg="the loader %s is not installed yet: would install it and program the drives" % params["loader"], **result)
         fail("the loader %s is not installed (no such executable)" % params["loader"])
 
-    # Check mode programs nothing: a verify run tells which drives differ.
-    run_mode = "verify" if module.check_mode and params["mode"] == "program" else params["mode"]
+    # Check mode programs nothing: the loader's plan tells what the
+    # programming run would do, drive by drive, touching them as a verify.
+    run_mode = "plan" if module.check_mode and params["mode"] == "program" else params["mode"]
 
     # The loader writes the kept record file itself, so that its own retry
     # line names it; without one, a file in the module's temporary folder.
@@ -434,33 +533,52 @@ def run_module():
         programmed=summary["programmed"],
         current=summary["current"],
         differs=summary["differs"],
+        would_program=summary["would_program"],
+        incompatible=summary["incompatible"],
+        newer_on_drive=summary["newer_on_drive"],
         failed_drives=summary["failed_drives"],
-        faults=summary["faults"],
+        faults=summary["faults"] + [text for _, text in summary["withheld"]],
     )
-    if run_mode != params["mode"]:
-        result["would_program"] = summary["differs"]
     result["changed"] = bool(result["programmed"] or result["would_program"])
 
+    problems = []
     if summary["faults"]:
-        msg = "%s failed: %s" % (plural(len(summary["faults"]), "drive"), "; ".join(summary["faults"]))
+        problems.append("%s failed: %s" % (plural(len(summary["faults"]), "drive"), "; ".join(summary["faults"])))
+    if summary["withheld"]:
+        problems.append(
+            "%s withheld by the release catalog: %s" % (plural(len(summary["withheld"]), "drive"), "; ".join(text for _, text in summary["withheld"]))
+            + (" (allow_older programs a drive holding a newer release)" if result["newer_on_drive"] else "")
+        )
+    if not summary["faults"]:
+        # Every drive has a record as the loader writes it and none failed.
+        # Exit status 1 then stands for digests that differ, in a verify
+        # run, or for drives the catalog withheld; for nothing else.
+        not_completed = (run_mode == "verify" and summary["differs"]) or summary["withheld"]
+        if rc != EXIT_ALL_COMPLETED and not (rc == EXIT_NOT_COMPLETED and not_completed):
+            status = "the loader ended with status %d although every drive's record says it %s: %s" % (
+                rc,
+                "completed" if not summary["withheld"] else "completed or was withheld",
+                console_tail(stdout),
+            )
+            problems.append(status)
+            result["faults"].append(status)
+
+    if run_mode == "plan" and result["would_program"]:
+        said = "would program %s: %s" % (plural(len(result["would_program"]), "drive"), ", ".join(result["would_program"]))
+    elif run_mode == "plan":
+        counts = ", ".join("%d %s" % (summary["counts"][key], key) for key in sorted(summary["counts"]))
+        said = "would program no drive" + (": " + counts if counts else "")
+    else:
+        said = ", ".join("%d %s" % (summary["counts"][key], key) for key in sorted(summary["counts"]))
+    if problems:
+        msg = ". ".join(problems)
+        if run_mode == "plan" and result["would_program"]:
+            msg = said + ". " + msg
         if summary["failed_drives"]:
             result["retry"] = retry_command(loader, params, run_mode, record_file, summary["failed_drives"])
             msg += ". Run them again on the cell with: " + result["retry"]
         fail(msg)
-    # Every drive has a record as the loader writes it and none failed. Exit
-    # status 1 then stands for digests that differ, in a verify run only.
-    differ_only = run_mode == "verify" and summary["differs"]
-    if rc != EXIT_ALL_COMPLETED and not (rc == EXIT_NOT_COMPLETED and differ_only):
-        fail("the loader ended with status %d although every drive's record says it completed: %s" % (rc, console_tail(stdout)))
-
-    counts = ", ".join("%d %s" % (summary["counts"][key], key) for key in sorted(summary["counts"]))
-    if run_mode != params["mode"]:
-        if result["would_program"]:
-            result["msg"] = "would program %s: %s" % (plural(len(result["would_program"]), "drive"), ", ".join(result["would_program"]))
-        else:
-            result["msg"] = "would program no drive: %s" % counts
-    else:
-        result["msg"] = counts
+    result["msg"] = said
     module.exit_json(**result)
 
 

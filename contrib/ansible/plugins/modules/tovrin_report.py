@@ -16,10 +16,18 @@ description:
   - Reads every C(HOST.jsonl) file of a folder (the records fetched from each
     cell PC, one file per host) and writes one report of the whole plant,
     JSON lines (every record with a C(host) field added) and a table with the
-    host, drive, serial number, result and firmware digest of every drive.
+    host, drive, serial number, result, release and firmware digest of every
+    drive.
+  - The release column, for runs with a release catalog, shows the release
+    the drive went from and to (C(4.1 -> 4.2)) when it was programmed or
+    would be (check mode), the release it holds otherwise, C(unknown) for
+    firmware that is no release of the catalog, C(-) without a catalog.
   - The firmware digest column shows what the drive holds as far as the run
     knows, the file's digest once the drive holds the file, the drive's own
     digest otherwise, C(incomplete) when programming stopped half-way.
+  - The note column says where and why a drive failed, and why the catalog
+    withheld a drive (C(incompatible), with the manifest field at fault, or
+    C(newer-on-drive)).
   - Usually run on the controller, delegated to C(localhost).
 options:
   records_dir:
@@ -67,6 +75,14 @@ failed_drives:
   returned: always
   type: list
   elements: str
+withheld_drives:
+  description: >-
+    The drives the release catalog kept from being programmed (incompatible
+    with the file's release, or holding a newer one), as "host address
+    (serial N): why".
+  returned: always
+  type: list
+  elements: str
 table:
   description: The table as written.
   returned: always
@@ -79,6 +95,7 @@ import tempfile
 from ansible.module_utils.basic import AnsibleModule
 from ansible_collections.tovrin.plant.plugins.module_utils.tovrin_records import (
     FAILED_RESULTS,
+    WITHHELD_RESULTS,
     RecordError,
     canonical_address,
     drive_name,
@@ -87,6 +104,7 @@ from ansible_collections.tovrin.plant.plugins.module_utils.tovrin_records import
     render_table,
     report_fault,
     report_rows,
+    withheld_text,
 )
 
 SUFFIX = ".jsonl"
@@ -156,17 +174,21 @@ def run_module():
     # A record not as the loader writes it counts as a failed drive: nothing
     # unknown passes for a drive that ended well.
     failed_drives = []
+    withheld_drives = []
     for host, records in hosts_records:
         for record in records:
             if report_fault(record):
                 failed_drives.append("%s %s" % (host, canonical_address(record.get("address")) or "?"))
             elif record["result"] in FAILED_RESULTS:
                 failed_drives.append("%s %s" % (host, drive_name(record)))
+            elif record["result"] in WITHHELD_RESULTS:
+                withheld_drives.append("%s %s: %s" % (host, drive_name(record), withheld_text(record)))
     module.exit_json(
         changed=changed,
         hosts=[host for host, _ in hosts_records],
         drives=sum(len(records) for _, records in hosts_records),
         failed_drives=failed_drives,
+        withheld_drives=withheld_drives,
         table=table,
     )
 

@@ -17,12 +17,17 @@ cells share this machine's file system, so each gets its own folders (loader,
 staged firmware, records) in its plant's folder, and nothing is installed
 into the system.
 
-The plants' scenarios run side by side, each plant's in order. Plant a: a
-first rollout programs every drive; a second one programs nothing (every
-task ok); check mode with a new file changes no drive. Plant b: a failing
-drive fails its cell alone; a failing canary cell stops the waves. Much of
-each run is the drives' protocol pauses (the loader's pacing), in which the
-other plant's run goes on.
+The plants' scenarios run side by side, each plant's in order. In each
+plant, cell3's second drive is of another model (KVA) than the release
+catalog's releases are for (KV7). Plant a: a first rollout, without the
+catalog, programs every drive; a second one programs nothing (every task
+ok); check mode with the catalog's newer release plans every drive (would
+program all but the other model's, which is incompatible and fails cell3)
+and changes none. Plant b: a failing drive fails its cell alone; a failing
+canary cell stops the waves; a rollout of cell3 alone with the catalog
+programs its KV7 drive and leaves the other untouched, failing the cell and
+naming the drive. Much of each run is the drives' protocol pauses (the
+loader's pacing), in which the other plant's run goes on.
 
 Usage: plant_lab.py --tovrin PATH --drivesim PATH --collection DIR
 Exit status 0 passed, 1 failed, 77 skipped (not root, or a tool missing).
@@ -55,6 +60,11 @@ SSH_NET = "10.77.0"
 GATEWAY = SSH_NET + ".254"
 FIRMWARE_SIZE = 16 * 512
 HEADER_SIZE = 24
+# The release catalog: the two firmware files, releases 4.1 and 4.2 for the
+# simulated drive's own model; cell3's second drive is of another.
+RELEASES = (("4.1", "kv720-a.bin"), ("4.2", "kv720-b.bin"))
+MODEL, OTHER_MODEL = "KV7", "KVA"
+OTHER_MODEL_DRIVE = ["--drive", DRIVES[1], "--model", OTHER_MODEL]
 ROOT_HOME = pwd.getpwnam("root").pw_dir
 
 
@@ -83,10 +93,11 @@ def say(who, text):
 
 
 def loader_has_options(tovrin):
-    """Whether the loader knows -e, -s and -c: each probe stands before an
-    address that is refused, which only a known option lets it reach; no
-    socket is opened."""
-    probes = [(["-e"], "Check ip address"), (["-s"], "Check ip address"), (["-c", "1"], "Check ip address")]
+    """Whether the loader knows -e, -s, -c, -n and --allow-older: each probe
+    stands before an address that is refused, which only a known option lets
+    it reach; no socket is opened."""
+    probes = [(["-e"], "Check ip address"), (["-s"], "Check ip address"), (["-c", "1"], "Check ip address"),
+              (["-n"], "Check ip address"), (["--allow-older"], "Check ip address")]  # fmt: skip
     missing = []
     for words, expected in probes:
         out = run([tovrin] + words + ["-ip", "300.1.1.1"], check=False).stdout
@@ -396,16 +407,22 @@ class Plant:
     def start_drives(self, cell, faults=()):
         self.lab.start_drives(self.cells[cell], faults)
 
-    def playbook(self, name, firmware, check_mode=False):
-        """Runs the example playbook; returns (status, output, recap, report
-        records, report table)."""
+    def playbook(self, name, firmware, check_mode=False, catalog=None, cell=None):
+        """Runs the example playbook (on one cell alone when given, the
+        report's play on the controller too); returns (status, output,
+        recap, report records, report table)."""
         before = set(glob.glob(os.path.join(self.reports, "*")))
+        variables = {"tovrin_firmware_file": firmware, "tovrin_wave_size": 2}
+        if catalog:
+            variables["tovrin_catalog_dir"] = catalog
         # Without -v: what the play shows is what a plant engineer sees.
         argv = ["ip", "netns", "exec", self.lab.controller, "ansible-playbook", "-i", self.inventory,
                 os.path.join(self.lab.args.collection, "playbooks", "plant.yml"),
-                "-e", json.dumps({"tovrin_firmware_file": firmware, "tovrin_wave_size": 2})]  # fmt: skip
+                "-e", json.dumps(variables)]  # fmt: skip
         if check_mode:
             argv.append("--check")
+        if cell:
+            argv += ["--limit", cell + ",localhost"]
         say(self.name, "--- %s: ansible-playbook%s" % (name, " --check" if check_mode else ""))
         started = time.time()
         log = os.path.join(self.folder, "%s.log" % re.sub(r"\W+", "-", name))
@@ -461,16 +478,38 @@ def holds(image, firmware, digest):
     )
 
 
+def make_catalog(folder, firmware):
+    """A release catalog of the firmware files, each a release for MODEL."""
+    os.makedirs(folder)
+    for (version, name), (path, data) in zip(RELEASES, firmware):
+        shutil.copy(path, os.path.join(folder, name))
+        manifest = {
+            "version": version,
+            "file": name,
+            "sha256": hashlib.sha256(data).hexdigest(),
+            "models": [MODEL],
+            "hardwareRevisions": ["1.02"],
+            "currentRatings": [10.0],
+            "minMonitorRevision": 3,
+            "notes": "plant lab release",
+        }
+        with open(os.path.join(folder, "kv720-%s.json" % version), "w") as out:
+            json.dump(manifest, out, indent=1)
+    return folder
+
+
 def by_drive(records):
     return dict(((r["host"], r["address"]), r) for r in records)
 
 
-def rollouts(plant, firmware):
-    """Plant a: a first rollout, the same again, then check mode with a new
-    file."""
+def rollouts(plant, firmware, catalog):
+    """Plant a: a first rollout, the same again, then check mode with the
+    catalog's newer release."""
     (fw_a, data_a), (fw_b, _) = firmware
     check = plant.check
     all_drives = set((cell, address) for cell in plant.cells for address in DRIVES)
+    # Without a catalog nothing tells the other model's drive apart.
+    plant.start_drives("cell3", OTHER_MODEL_DRIVE)
 
     # 1. A first rollout programs every drive of every cell.
     rc, out, recap, records, table = plant.playbook("first rollout", fw_a)
@@ -490,17 +529,38 @@ def rollouts(plant, firmware):
     check(all(recap[host]["changed"] == 0 and recap[host]["failed"] == 0 for host in recap), "every task of the second rollout is ok", str(recap))
     check(all(r["result"] == "current" for r in records) and len(records) == len(all_drives), "every drive was already current", table)
 
-    # 3. Check mode with a new file: says what it would program, changes no drive.
-    rc, out, recap, records, table = plant.playbook("check mode", fw_b, check_mode=True)
-    check(rc == 0, "the check-mode run succeeds", out[-3000:])
-    check(all(r["mode"] == "verify" and r["result"] == "digest-differs" for r in records) and len(records) == len(all_drives), "check mode verified every drive and found each differs", table)
-    check(out.count("would program 2 drives") == CELLS, "check mode says which drives it would program", out[-3000:])
+    # 3. Check mode with the catalog's newer release: the plan of every
+    # drive, cell3 failing for its drive of another model; no drive changes.
+    rc, out, recap, records, table = plant.playbook("check mode", fw_b, check_mode=True, catalog=catalog)
+    check(rc != 0, "the check-mode run ends with an error status, a drive being of another model", out[-3000:])
+    check(recap["cell3"]["failed"] == 1 and recap["cell1"]["failed"] == 0 and recap["cell2"]["failed"] == 0, "cell3 alone failed in check mode", str(recap))
+    planned = dict((drive, (r["mode"], r["result"], r["reason"])) for drive, r in by_drive(records).items())
+    expected = dict((drive, ("plan", "would-program", None)) for drive in all_drives)
+    expected[("cell3", DRIVES[1])] = ("plan", "incompatible", "model")
+    check(planned == expected, "check mode planned every drive: the other model's incompatible (model), every other would be programmed", table)
+    check(
+        all((r["driveVersion"], r["fileVersion"]) == ("4.1", "4.2") for r in records if r["result"] == "would-program"),
+        "the plan names the release each drive holds and the file's",
+        table,
+    )
+    check(re.search(r"^cell1\s+%s\s+\S+\s+would-program\s+4\.1 -> 4\.2\s" % re.escape(DRIVES[0]), table, re.M) is not None, "the table shows 4.1 -> 4.2", table)
+    check(out.count('"msg": "would program 2 drives') == 2, "check mode says which drives of cells 1 and 2 it would program", out[-3000:])
+    fatal = re.findall(r"^fatal: \[cell3\]: FAILED! => (.*)$", out, re.M)
+    check(
+        len(fatal) == 1
+        and "would program 1 drive: %s." % DRIVES[0] in fatal[0]
+        and "withheld by the release catalog: %s" % DRIVES[1] in fatal[0]
+        and "model" in fatal[0],
+        "cell3's message names the drive it would program and the incompatible one",
+        out[-3000:],
+    )
     check(all(holds(plant.image(cell, address), data_a, digest_a) for cell, address in all_drives), "check mode changed no drive")
 
 
-def failures(plant, firmware):
-    """Plant b: a failing drive, then a failing canary cell."""
-    (fw_a, data_a), (fw_b, _) = firmware
+def failures(plant, firmware, catalog):
+    """Plant b: a failing drive, a failing canary cell, then a drive of
+    another model with the catalog."""
+    (fw_a, data_a), (fw_b, data_b) = firmware
     check = plant.check
 
     # 4. A failing drive in cell3 fails cell3 alone; the report names it.
@@ -533,16 +593,43 @@ def failures(plant, firmware):
     check(results == {DRIVES[0]: "failed", DRIVES[1]: "not-started"}, "the cell's own canary drive failed, its other drive never started", table)
     check(all(holds(plant.image("cell2", address), data_a, digest_a) for address in DRIVES), "the cells of the waves kept their firmware")
 
+    # 6. Cell3 alone with the catalog, its second drive of another model:
+    # the other drive is programmed, that one gets no block, the cell fails.
+    plant.start_drives("cell3", OTHER_MODEL_DRIVE)
+    rc, out, recap, records, table = plant.playbook("other model", fw_b, catalog=catalog, cell="cell3")
+    check(rc != 0, "the rollout with a drive of another model ends with an error status")
+    check(sorted(recap) == ["cell3", "localhost"] and recap["cell3"]["failed"] == 1, "cell3 ran alone, and failed", str(recap))
+    outcome = dict((r["address"], (r["mode"], r["result"], r["reason"], r["fileVersion"], r["imageIncomplete"])) for r in records)
+    check(
+        outcome == {DRIVES[0]: ("program", "programmed", None, "4.2", False), DRIVES[1]: ("program", "incompatible", "model", "4.2", False)},
+        "the drive of the release's model was programmed, the other is incompatible (model)",
+        table,
+    )
+    digest_b = by_drive(records).get(("cell3", DRIVES[0]), {}).get("fileDigest")
+    check(holds(plant.image("cell3", DRIVES[0]), data_b, digest_b), "the programmed drive's image equals the file's")
+    check(plant.image("cell3", DRIVES[1]) is None, "the drive of another model got no block")
+    check(
+        re.search(r"^cell3\s+%s\s+\S+\s+incompatible\s.*\smodel KVA" % re.escape(DRIVES[1]), table, re.M) is not None,
+        "the table names it incompatible, for its model",
+        table,
+    )
+    fatal = re.findall(r"^fatal: \[cell3\]: FAILED! => (.*)$", out, re.M)
+    check(
+        len(fatal) == 1 and "1 drive withheld by the release catalog: %s" % DRIVES[1] in fatal[0] and "Run them again" not in fatal[0],
+        "the task's message names the incompatible drive, with nothing to run again",
+        out[-3000:],
+    )
+
 
 def run_side_by_side(chains):
-    """Runs each (plant, scenarios, firmware) in a thread of its own and
+    """Runs each (plant, scenarios, firmware, catalog) in a thread of its own and
     waits for all; returns the failures, one line each. The main thread waits
     in short joins, so that the alarm and signals reach it."""
     failures_seen = []
 
-    def chain(plant, scenarios, firmware):
+    def chain(plant, scenarios, firmware, catalog):
         try:
-            scenarios(plant, firmware)
+            scenarios(plant, firmware, catalog)
             say(plant.name, "passed")
         except Exception as error:  # said here, not lost with the thread
             if plant.lab.closing:
@@ -610,8 +697,9 @@ def main():
         for seed in (b"a", b"b"):
             path = os.path.join(work, "kv720-%s.bin" % seed.decode())
             firmware.append((path, make_firmware(path, seed)))
+        catalog = make_catalog(os.path.join(work, "catalog"), firmware)
         say(None, "--- the lab is set up: %.1f s" % (time.time() - started))
-        failed = run_side_by_side([(Plant(lab, "a"), rollouts, firmware), (Plant(lab, "b"), failures, firmware)])
+        failed = run_side_by_side([(Plant(lab, "a"), rollouts, firmware, catalog), (Plant(lab, "b"), failures, firmware, catalog)])
         if failed:
             raise LabFailure("\n".join(failed))
         print("passed: the plant lab (%.1f s)" % (time.time() - started))

@@ -41,10 +41,17 @@ def record(address, result, serial=123456, **fields):
         "file": "/fw.bin",
         "fileDigest": FILE_DIGEST,
         "driveDigest": OLD_DIGEST,
+        "fileVersion": None,
+        "driveVersion": None,
         "seconds": 9.5,
     }
     base.update(fields)
     return base
+
+
+def plan(address, result, **fields):
+    """A record of a plan (-n), as check mode runs it."""
+    return record(address, result, mode="plan", **fields)
 
 
 def hostile(address, fields):
@@ -55,6 +62,10 @@ def hostile(address, fields):
 
 
 NOT_STARTED = dict(failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed", message=None)
+# A run with a release catalog: the drive held 4.1, the file is 4.2.
+RELEASES = dict(fileVersion="4.2", driveVersion="4.1")
+WRONG_MODEL = dict(RELEASES, reason="model", message="incompatible: model KVA; release 4.2 is for KV7")
+NEWER = dict(fileVersion="4.2", driveVersion="4.3", message="newer release on the drive: the drive holds 4.3, newer than the file's 4.2")
 IDENTITY = {
     "monitorRevision": 3,
     "buildNumber": 1207,
@@ -90,6 +101,9 @@ HOSTILE = [
     ("identity without checksum", dict(identity=dict((k, v) for k, v in IDENTITY.items() if k != "checksum")), "no field identity.checksum"),
     ("identity mac a number", dict(identity=dict(IDENTITY, mac=2)), "identity.mac is 2, not string"),
     ("a field the schema lacks", dict(retries=2), "unknown field retries"),
+    ("mode unknown", dict(mode="dry-run"), 'mode is "dry-run", not one of program, verify, identity, plan'),
+    ("fileVersion a number", dict(fileVersion=4.2), "fileVersion is 4.2, not string or null"),
+    ("driveVersion a list", dict(driveVersion=["4.1"]), 'driveVersion is ["4.1"], not string or null'),
 ]
 
 
@@ -110,6 +124,10 @@ def _schema():
         record("10.0.0.5", "not-started", serial=None, mac=None, driveDigest=None, **NOT_STARTED),
         record("10.0.0.5", "digest-differs", mode="verify", blockCount=None),
         record("10.0.0.5", "identified", mode="identity", identity=IDENTITY, failedBlock=2.0),
+        record("10.0.0.5", "programmed", **RELEASES),
+        record("10.0.0.5", "incompatible", **WRONG_MODEL),
+        record("10.0.0.5", "newer-on-drive", **NEWER),
+        record("10.0.0.5", "would-program", mode="plan", **RELEASES),
     ],
 )
 def test_the_fake_records_follow_the_loaders_schema(item):
@@ -212,6 +230,8 @@ def cell(tmp_path, monkeypatch):
             monkeypatch.setattr(basic.AnsibleModule, "run_command", _bind(fake))
             params = {"firmware": str(firmware), "loader": str(loader), "_ansible_remote_tmp": str(tmp_path)}
             params.update(args)
+            if params.get("catalog") == "CAT":
+                params["catalog"] = c.catalog
             if check_mode:
                 params["_ansible_check_mode"] = True
             set_module_args(params)
@@ -225,6 +245,8 @@ def cell(tmp_path, monkeypatch):
     c.tmp = tmp_path
     c.firmware = str(firmware)
     c.loader = str(loader)
+    c.catalog = str(tmp_path / "catalog")
+    os.mkdir(c.catalog)
     return c
 
 
@@ -245,8 +267,19 @@ class TestCommandLine:
             ({"drives": TWO, "canaries": 1}, False, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-s", "-c", "1"]),
             ({"drives": TWO, "skip_current": False}, False, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW"]),
             ({"all_drives": True}, False, ["-a", "-fp", "FW", "-s"]),
-            # Check mode programs nothing: a verify run, without -s and -c.
-            ({"drives": TWO, "canaries": 1}, True, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-v"]),
+            # Check mode programs nothing: the plan of the same run.
+            ({"drives": TWO, "canaries": 1}, True, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-n", "-s", "-c", "1"]),
+            (
+                {"drives": TWO, "catalog": "CAT", "allow_older": True},
+                True,
+                ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-n", "-s", "--catalog", "CAT", "--allow-older"],
+            ),
+            # Newer releases matter to programming only.
+            (
+                {"drives": TWO, "mode": "verify", "catalog": "CAT", "allow_older": True},
+                False,
+                ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-v", "--catalog", "CAT"],
+            ),
             ({"drives": TWO, "mode": "verify"}, False, ["-ip", "10.0.0.5,10.0.0.6", "-fp", "FW", "-v"]),
             ({"drives": TWO, "mode": "identity", "firmware": None}, False, ["-ip", "10.0.0.5,10.0.0.6", "-u"]),
         ],
@@ -256,7 +289,7 @@ class TestCommandLine:
         cell.run(fake, check_mode=check_mode, **args)
         (cmd,) = fake.commands
         assert cmd[:3] == [cell.loader, "-e", "-r"]
-        assert cmd[4:] == [cell.firmware if word == "FW" else word for word in expected_tail]
+        assert cmd[4:] == [{"FW": cell.firmware, "CAT": cell.catalog}.get(word, word) for word in expected_tail]
 
     @pytest.mark.parametrize(
         "args, words",
@@ -271,6 +304,8 @@ class TestCommandLine:
             ({"drives": ["10.0.0.5", "010.0.0.6"]}, "drives: 010.0.0.6 is no IPv4 address the loader accepts"),
             ({"drives": ["255.255.255.255", "10.0.0.5,10.0.0.6"]}, "255.255.255.255, 10.0.0.5,10.0.0.6 are no"),
             ({"drives": TWO, "record_file": "/"}, "record_file / is a folder, not a file"),
+            ({"drives": TWO, "allow_older": True}, "allow_older needs catalog"),
+            ({"drives": TWO, "catalog": "/no/such/catalog"}, "the catalog folder /no/such/catalog is not on the host"),
         ],
     )
     def test_refuses_before_running_the_loader(self, cell, args, words):
@@ -332,22 +367,91 @@ class TestOutcome:
                 "10.0.0.6 (serial 123456): programming, block 3 of 40: interrupted",
             ),
             (
-                "check mode, one differs",
-                1,
-                [record(TWO[0], "digest-differs", mode="verify"), record(TWO[1], "digest-equal", mode="verify")],
+                "check mode, one would be programmed",
+                0,
+                [plan(TWO[0], "would-program"), plan(TWO[1], "current")],
                 True,
                 True,
                 False,
                 "would program 1 drive: 10.0.0.5",
             ),
+            ("check mode, all current", 0, [plan(a, "current") for a in TWO], True, False, False, "would program no drive: 2 current"),
+            ("check mode, status 1 for nothing", 1, [plan(a, "would-program") for a in TWO], True, True, True, "ended with status 1 although every drive's"),
+            # Check mode fails where the real run would, naming the drives.
             (
-                "check mode, all equal",
-                0,
-                [record(a, "digest-equal", mode="verify") for a in TWO],
+                "check mode, one incompatible",
+                1,
+                [plan(TWO[0], "would-program", **RELEASES), plan(TWO[1], "incompatible", **WRONG_MODEL)],
                 True,
+                True,
+                True,
+                "would program 1 drive: 10.0.0.5. 1 drive withheld by the release catalog: 10.0.0.6 (serial 123456): incompatible: model KVA",
+            ),
+            # A record's mode is the mode the module ran.
+            (
+                "check mode, a real run's record",
+                0,
+                [plan(TWO[0], "would-program"), record(TWO[1], "programmed")],
+                True,
+                True,
+                True,
+                "is of a program run, not of this plan",
+            ),
+            (
+                "a plan's record in a program run",
+                0,
+                [record(TWO[0], "programmed"), plan(TWO[1], "would-program")],
+                False,
+                True,
+                True,
+                "is of a plan run, not of this program",
+            ),
+            (
+                "would-program in a program run",
+                0,
+                [record(a, "would-program") for a in TWO],
                 False,
                 False,
-                "2 digest-equal",
+                True,
+                "result would-program does not come of a program run",
+            ),
+            (
+                "incompatible",
+                1,
+                [record(TWO[0], "programmed", **RELEASES), record(TWO[1], "incompatible", **WRONG_MODEL)],
+                False,
+                True,
+                True,
+                "1 drive withheld by the release catalog: 10.0.0.6 (serial 123456): incompatible: model KVA; release 4.2 is for KV7",
+            ),
+            (
+                "newer on the drive",
+                1,
+                [record(a, "newer-on-drive", **NEWER) for a in TWO],
+                False,
+                False,
+                True,
+                "4.2 (allow_older programs a drive holding a newer release)",
+            ),
+            (
+                "a drive withheld and another failed",
+                1,
+                [record(TWO[0], "failed"), record(TWO[1], "incompatible", **WRONG_MODEL)],
+                False,
+                False,
+                True,
+                "no-answer (image incomplete: program it again). 1 drive withheld by the release catalog: 10.0.0.6",
+            ),
+            # Exit status 1 alone stands for withheld drives.
+            ("withheld, status 3", 3, [record(a, "incompatible", **WRONG_MODEL) for a in TWO], False, False, True, "ended with status 3 although"),
+            (
+                "incompatible for no field",
+                1,
+                [record(a, "incompatible", **dict(WRONG_MODEL, reason=None)) for a in TWO],
+                False,
+                False,
+                True,
+                "for the reason null",
             ),
             (
                 "verify, one differs",
@@ -390,6 +494,15 @@ class TestOutcome:
                 False,
                 True,
                 "ended with status 1",
+            ),
+            (
+                "verify, incompatible",
+                1,
+                [record(TWO[0], "digest-equal", mode="verify"), record(TWO[1], "incompatible", mode="verify", **WRONG_MODEL)],
+                False,
+                False,
+                True,
+                "10.0.0.6: its record's result incompatible does not come of a verify run",
             ),
             (
                 "a digest differs in a program run",
@@ -483,9 +596,21 @@ class TestOutcome:
         assert "10.0.0.6: programming" in result["msg"]
 
     def test_check_mode_says_which_drives_would_be_programmed(self, cell):
-        records = [record(TWO[0], "digest-differs", mode="verify"), record(TWO[1], "digest-differs", mode="verify")]
-        result = cell.run(FakeLoader(rc=1, records=records), check_mode=True, drives=TWO)
-        assert result["would_program"] == TWO == result["differs"] and result["programmed"] == []
+        records = [record(a, "would-program", mode="plan", **RELEASES) for a in TWO]
+        result = cell.run(FakeLoader(rc=0, records=records), check_mode=True, drives=TWO)
+        assert result["would_program"] == TWO and result["programmed"] == [] == result["differs"]
+        assert [(d["drive_version"], d["file_version"]) for d in result["drives"]] == [("4.1", "4.2")] * 2
+
+    def test_withheld_drives_are_named_apart_and_not_retried(self, cell):
+        records = [record(TWO[0], "newer-on-drive", **NEWER), record(TWO[1], "incompatible", serial=777, **WRONG_MODEL)]
+        result = cell.run(FakeLoader(rc=1, records=records), drives=TWO, catalog="CAT")
+        assert result["failed"] and result["failed_drives"] == [] and "retry" not in result
+        assert result["incompatible"] == [TWO[1]] and result["newer_on_drive"] == [TWO[0]]
+        assert result["faults"] == [
+            "10.0.0.5 (serial 123456): newer release on the drive: the drive holds 4.3, newer than the file's 4.2",
+            "10.0.0.6 (serial 777): incompatible: model KVA; release 4.2 is for KV7",
+        ]
+        assert result["drives"][1]["reason"] == "model"
         # Ansible takes a result's "rc" other than 0 for a failed task.
         assert "rc" not in result and result["exit_status"] == 1
 

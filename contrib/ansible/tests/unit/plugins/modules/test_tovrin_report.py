@@ -7,7 +7,7 @@ from ansible.module_utils import basic
 from ansible_collections.tovrin.plant.plugins.module_utils import tovrin_records
 from ansible_collections.tovrin.plant.plugins.modules import tovrin_report
 
-from .test_tovrin_firmware import FILE_DIGEST, HOSTILE, OLD_DIGEST, hostile, record
+from .test_tovrin_firmware import FILE_DIGEST, HOSTILE, NEWER, OLD_DIGEST, RELEASES, WRONG_MODEL, hostile, record
 from .utils import AnsibleExitJson, AnsibleFailJson, exit_json, fail_json, set_module_args
 
 
@@ -61,9 +61,9 @@ def test_merges_every_cell_into_json_lines_and_a_table(controller):
         ("cell2", "192.168.124.120", "current"),
     ]
     table = (controller.tmp / "report.txt").read_text().splitlines()
-    assert table[0].split() == ["HOST", "DRIVE", "SERIAL", "RESULT", "FIRMWARE", "DIGEST", "NOTE"]
-    assert table[1].split() == ["cell1", "192.168.124.120", "1001", "programmed", FILE_DIGEST]
-    assert table[2].split()[:5] == ["cell1", "192.168.124.121", "1002", "failed", "incomplete"]
+    assert table[0].split() == ["HOST", "DRIVE", "SERIAL", "RESULT", "RELEASE", "FIRMWARE", "DIGEST", "NOTE"]
+    assert table[1].split() == ["cell1", "192.168.124.120", "1001", "programmed", "-", FILE_DIGEST]
+    assert table[2].split()[:6] == ["cell1", "192.168.124.121", "1002", "failed", "-", "incomplete"]
     assert "programming, block 3 of 40: no-answer" in table[2]
     assert table[-1] == "3 drives: 1 current, 1 failed, 1 programmed"
 
@@ -74,6 +74,7 @@ def test_names_the_failed_drives_and_is_unchanged_when_written_again(controller)
     first = controller()
     second = controller()
     assert first["failed_drives"] == ["cell1 192.168.124.120 (serial 42)", "cell3 192.168.124.121"]
+    assert first["withheld_drives"] == []
     assert first["changed"] and not second["changed"]
     assert first["table"] == second["table"]
 
@@ -105,37 +106,70 @@ def test_a_record_no_loader_writes_is_a_failed_row(controller, fields, words):
     assert not result["failed"] and result["drives"] == 2
     assert result["failed_drives"] == ["cell1 " + ("192.168.124.121" if "address" not in fields else "?")]
     row = result["table"].splitlines()[2]
-    assert row.split()[:5] == ["cell1", "192.168.124.121" if "address" not in fields else "?", "-", "?", "-"]
+    assert row.split()[:6] == ["cell1", "192.168.124.121" if "address" not in fields else "?", "-", "?", "-", "-"]
     assert ("its record is not as the loader writes it: " + words) in row
 
 
 DRIVE = "192.168.124.120"
+NO_RELEASE = dict(fileVersion="4.2", driveVersion=None)
 
 
 @pytest.mark.parametrize(
-    "item, digest, note",
+    "item, release, digest, note",
     [
-        (record(DRIVE, "programmed"), FILE_DIGEST, ""),
-        (record(DRIVE, "current"), FILE_DIGEST, ""),
-        (record(DRIVE, "digest-equal", mode="verify"), FILE_DIGEST, ""),
-        (record(DRIVE, "digest-differs", mode="verify"), OLD_DIGEST, ""),
-        (record(DRIVE, "identified", mode="identity", fileDigest=None), OLD_DIGEST, ""),
-        (record(DRIVE, "failed"), "incomplete", "programming, block 3 of 40: no-answer (image incomplete: program it again)"),
+        (record(DRIVE, "programmed"), "-", FILE_DIGEST, ""),
+        (record(DRIVE, "current"), "-", FILE_DIGEST, ""),
+        (record(DRIVE, "digest-equal", mode="verify"), "-", FILE_DIGEST, ""),
+        (record(DRIVE, "digest-differs", mode="verify"), "-", OLD_DIGEST, ""),
+        (record(DRIVE, "identified", mode="identity", fileDigest=None), "-", OLD_DIGEST, ""),
+        (record(DRIVE, "failed"), "-", "incomplete", "programming, block 3 of 40: no-answer (image incomplete: program it again)"),
         (
             record(DRIVE, "failed", failedStage="monitor state", failedBlock=None, imageIncomplete=False, reason="no-digest", driveDigest=None),
+            "-",
             "-",
             "monitor state: no-digest",
         ),
         (
             record(DRIVE, "not-started", failedStage=None, failedBlock=None, imageIncomplete=False, reason="canary-failed"),
+            "-",
             OLD_DIGEST,
             "canary-failed",
         ),
+        # With a release catalog: from which release to which.
+        (record(DRIVE, "programmed", **RELEASES), "4.1 -> 4.2", FILE_DIGEST, ""),
+        (record(DRIVE, "programmed", **NO_RELEASE), "unknown -> 4.2", FILE_DIGEST, ""),
+        (record(DRIVE, "would-program", mode="plan", **RELEASES), "4.1 -> 4.2", OLD_DIGEST, ""),
+        (record(DRIVE, "current", fileVersion="4.2", driveVersion="4.2"), "4.2", FILE_DIGEST, ""),
+        (record(DRIVE, "digest-differs", mode="verify", **NO_RELEASE), "unknown", OLD_DIGEST, ""),
+        (record(DRIVE, "failed", **RELEASES), "-", "incomplete", "programming, block 3 of 40: no-answer (image incomplete: program it again)"),
+        (record(DRIVE, "incompatible", **WRONG_MODEL), "4.1", OLD_DIGEST, "incompatible: model KVA; release 4.2 is for KV7"),
+        (
+            record(DRIVE, "newer-on-drive", **NEWER),
+            "4.3",
+            OLD_DIGEST,
+            "newer release on the drive: the drive holds 4.3, newer than the file's 4.2",
+        ),
     ],
 )
-def test_a_row_shows_what_the_drive_holds(item, digest, note):
-    ((_, _, _, _, shown, why),) = tovrin_records.report_rows([("cell", [item])])
-    assert (shown, why) == (digest, note)
+def test_a_row_shows_what_the_drive_holds(item, release, digest, note):
+    ((_, _, _, _, version, shown, why),) = tovrin_records.report_rows([("cell", [item])])
+    assert (version, shown, why) == (release, digest, note)
+
+
+def test_names_the_drives_the_catalog_withheld(controller):
+    controller.cell(
+        "cell3",
+        record("192.168.124.120", "programmed", **RELEASES),
+        record("192.168.124.121", "incompatible", serial=5, **WRONG_MODEL),
+    )
+    controller.cell("cell1", record("192.168.124.120", "newer-on-drive", serial=None, **dict(NEWER, message=None)))
+    result = controller()
+    assert result["failed_drives"] == []
+    assert result["withheld_drives"] == [
+        "cell1 192.168.124.120: newer release on the drive",
+        "cell3 192.168.124.121 (serial 5): incompatible: model KVA; release 4.2 is for KV7",
+    ]
+    assert result["table"].endswith("\n3 drives: 1 incompatible, 1 newer-on-drive, 1 programmed\n")
 
 
 @pytest.mark.parametrize(
