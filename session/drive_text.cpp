@@ -21,7 +21,8 @@ std::string resultText(const DriveState& drive) {
   if (drive.result == DriveResult::running) {
     return "running";
   }
-  if (drive.result == DriveResult::current) {
+  // A plan (-n) foresees a current drive; it reboots none.
+  if (drive.result == DriveResult::current && drive.stage == Stage::reboot) {
     return std::string(resultPhrase(drive.result)) + ", rebooted";
   }
   if (drive.withheld &&
