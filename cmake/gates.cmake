@@ -132,10 +132,16 @@ if(tovrin_windows_missing)
   set(default_args -DTOVRIN_WINDOWS_EXE= "-DTOVRIN_WINDOWS_UNAVAILABLE=${tovrin_windows_missing}")
 else()
   gate_test(gate.windows.build LABELS build windows FOREGROUND COST 950 TIMEOUT 3600
-            SETUP gate_windows_tree COMMAND nice -n 10 ${gate_scripts}/windows-build)
+            SETUP gate_windows_tree
+            COMMAND nice -n 10 ${gate_scripts}/windows-build --without-prefix)
+  # Wine's prefix is prepared beside the builds, not in turn with them.
+  gate_test(gate.windows.prefix LABELS build windows TIMEOUT 900 SETUP gate_windows_prefix
+            COMMAND nice -n 10 ${CMAKE_CURRENT_SOURCE_DIR}/scripts/wine-sandbox init)
+  set_tests_properties(gate.windows.prefix PROPERTIES ENVIRONMENT
+                       "TOVRIN_WINE_PREFIX=${CMAKE_CURRENT_SOURCE_DIR}/build/windows/wine-prefix")
   set(default_args -DTOVRIN_WINDOWS_EXE=${CMAKE_CURRENT_SOURCE_DIR}/build/windows/Tovrin.exe
                    -DTOVRIN_WINDOWS_UNAVAILABLE=)
-  list(APPEND windows_tests_need gate_windows_tree)
+  list(APPEND windows_tests_need gate_windows_tree gate_windows_prefix)
 endif()
 
 gate_test(gate.format LABELS format TIMEOUT 300 COMMAND ${gate_scripts}/format)
@@ -147,7 +153,10 @@ gate_tree(tidy CONFIGURE_ONLY)
 gate_test(gate.tidy LABELS tidy TIMEOUT 3600 REQUIRES gate_tidy_tree
           COMMAND nice -n 10 ${gate_scripts}/tidy)
 
-gate_tree(default COST 1200 CONFIGURE_ARGS ${default_args})
+# Line tables are all that memcheck's and the suites' reports need; full
+# debug information costs the builds of every tree a quarter more.
+gate_tree(default COST 1200 CONFIGURE_ARGS ${default_args}
+          "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 gate_test(gate.packages LABELS packages TIMEOUT 600 REQUIRES gate_default_tree
           SETUP gate_packages COMMAND ${gate_scripts}/packages)
 # The whole suite in two parts: the tests of Tovrin.exe under Wine and of the
