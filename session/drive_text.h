@@ -29,8 +29,8 @@ inline constexpr const char* PARTIAL_IMAGE_TEXT =
     "the drive holds part of the image, program it again";
 
 // The result in words: "programmed and verified", "already current,
-// rebooted" ("already current" in a plan, which reboots none), "digest equal", "digest differs", "identity read", "not
-// started (a canary failed)" or "not started (interrupted)", "running", for
+// rebooted" ("already current" in a plan, which reboots none), "digest equal", "digest differs",
+// "identity read", "not started (a canary failed)" or "not started (interrupted)", "running", for
 // a failed drive "failed at programming, block 11: no answer" (the block in
 // flight counted from 1; none when no block was in flight), and for an
 // interrupted one "interrupted at programming, block 11"; a drive that
