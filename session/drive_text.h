@@ -29,12 +29,13 @@ inline constexpr const char* PARTIAL_IMAGE_TEXT =
     "the drive holds part of the image, program it again";
 
 // The result in words: "programmed and verified", "already current,
-// rebooted" ("already current" in a plan, which reboots none), "digest equal", "digest differs",
-// "identity read", "not started (a canary failed)" or "not started (interrupted)", "running", for
-// a failed drive "failed at programming, block 11: no answer" (the block in
-// flight counted from 1; none when no block was in flight), and for an
-// interrupted one "interrupted at programming, block 11"; a drive that
-// holds part of an image gets ": " and PARTIAL_IMAGE_TEXT after that.
+// rebooted" ("already current" in a plan, which reboots none), "digest
+// equal", "digest differs", "identity read", "not started (a canary
+// failed)" or "not started (interrupted)", "running", for a failed drive
+// "failed at programming, block 11: no answer" (the block in flight counted
+// from 1; none when no block was in flight), and for an interrupted one
+// "interrupted at programming, block 11"; a drive that holds part of an
+// image gets ": " and PARTIAL_IMAGE_TEXT after that.
 std::string resultText(const DriveState& drive);
 
 // Why the catalog withheld the file's release from the drive, with the
