@@ -113,9 +113,12 @@ endfunction()
 # depend on the optimiser; clang++'s do not, and every file meets clang++,
 # warnings as errors, in the asan and tsan trees). The code has no run-time
 # assertion, so a Debug build would only compile the same code with fewer
-# warnings.
-gate_test(gate.build.release.g++ LABELS build FOREGROUND COST 100 TIMEOUT 1800
-          COMMAND nice -n 10 ${gate_scripts}/loader-build release g++)
+# warnings. It is small: one compiler at the lowest priority, beside the
+# other builds rather than in turn with them, takes the processor they
+# leave.
+gate_test(gate.build.release.g++ LABELS build COST 100 TIMEOUT 1800
+          COMMAND nice -n 19 ${gate_scripts}/loader-build release g++)
+set_property(TEST gate.build.release.g++ APPEND PROPERTY ENVIRONMENT TOVRIN_JOBS=1)
 
 # The Windows build (Tovrin.exe with MinGW-w64, its package, Wine's prefix),
 # tested under Wine by the default suite; without MinGW-w64 or Wine the
