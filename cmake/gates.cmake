@@ -152,12 +152,14 @@ gate_test(gate.cppcheck LABELS cppcheck IDLE TIMEOUT 3600 COMMAND ${gate_scripts
 
 gate_tree(tidy CONFIGURE_ONLY)
 # Tidy is the longest of the analysers: beside the builds rather than behind
-# the fuzzers, so that it does not end the run alone.
+# the fuzzers, so that it does not end the run alone, but below them (nice
+# 15), as the builds are the run's longest path.
 gate_test(gate.tidy LABELS tidy TIMEOUT 3600 REQUIRES gate_tidy_tree
-          COMMAND nice -n 10 ${gate_scripts}/tidy)
+          COMMAND nice -n 15 ${gate_scripts}/tidy)
 
-# Line tables are all that memcheck's and the suites' reports need; full
-# debug information costs the builds of every tree a quarter more.
+# Line tables are all that memcheck's and the suites' reports need (the
+# packages are stripped); full debug information costs the builds of every
+# tree a quarter more.
 gate_tree(default COST 1200 CONFIGURE_ARGS ${default_args}
           "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG")
 gate_test(gate.packages LABELS packages TIMEOUT 600 REQUIRES gate_default_tree
