@@ -113,12 +113,9 @@ endfunction()
 # depend on the optimiser; clang++'s do not, and every file meets clang++,
 # warnings as errors, in the asan and tsan trees). The code has no run-time
 # assertion, so a Debug build would only compile the same code with fewer
-# warnings. It is small: one compiler at the lowest priority, beside the
-# other builds rather than in turn with them, takes the processor they
-# leave.
-gate_test(gate.build.release.g++ LABELS build COST 100 TIMEOUT 1800
-          COMMAND nice -n 19 ${gate_scripts}/loader-build release g++)
-set_property(TEST gate.build.release.g++ APPEND PROPERTY ENVIRONMENT TOVRIN_JOBS=1)
+# warnings.
+gate_test(gate.build.release.g++ LABELS build FOREGROUND COST 100 TIMEOUT 1800
+          COMMAND nice -n 10 ${gate_scripts}/loader-build release g++)
 
 # The Windows build (Tovrin.exe with MinGW-w64, its package, Wine's prefix),
 # tested under Wine by the default suite; without MinGW-w64 or Wine the
@@ -151,11 +148,11 @@ gate_test(gate.format LABELS format TIMEOUT 300 COMMAND ${gate_scripts}/format)
 gate_test(gate.cppcheck LABELS cppcheck IDLE TIMEOUT 3600 COMMAND ${gate_scripts}/cppcheck)
 
 gate_tree(tidy CONFIGURE_ONLY)
-# Tidy is the longest of the analysers: beside the builds rather than behind
-# the fuzzers, so that it does not end the run alone, but below them (nice
-# 15), as the builds are the run's longest path.
+# Tidy is the longest of the analysers: beside the builds, at their
+# priority, rather than behind the fuzzers, so that it does not end the run
+# alone.
 gate_test(gate.tidy LABELS tidy TIMEOUT 3600 REQUIRES gate_tidy_tree
-          COMMAND nice -n 15 ${gate_scripts}/tidy)
+          COMMAND nice -n 10 ${gate_scripts}/tidy)
 
 # Line tables are all that memcheck's and the suites' reports need (the
 # packages are stripped); full debug information costs the builds of every
