@@ -44,7 +44,10 @@ set_tests_properties(ansible.unit PROPERTIES LABELS ansible TIMEOUT 120
 
 if(TOVRIN_ANSIBLE_LINT)
   add_test(NAME ansible.lint COMMAND ${tovrin_ansible_dir}/tests/lint.sh ${CMAKE_CURRENT_BINARY_DIR}/ansible-lint-cache)
-  set_tests_properties(ansible.lint PROPERTIES LABELS ansible TIMEOUT 300)
+  # Not beside the lab: both start Ansible, and a lint that started beside
+  # the lab's set-up once found no working ansible.
+  set_tests_properties(ansible.lint PROPERTIES LABELS ansible TIMEOUT 300
+                                               RESOURCE_LOCK tovrin_ansible)
 else()
   add_test(NAME ansible.lint COMMAND sh -c "echo 'ansible-lint not installed (scripts/install-packages ansible)'; exit 77")
   set_tests_properties(ansible.lint PROPERTIES LABELS ansible SKIP_RETURN_CODE 77)
@@ -60,5 +63,6 @@ if(TARGET drivesim)
   # checks depends on timing (a faulty drive is silent for good, the others
   # answer within the loader's tries, as in the end-to-end tests).
   set_tests_properties(ansible.lab PROPERTIES LABELS ansible TIMEOUT 600 SKIP_RETURN_CODE 77
-                                              ENVIRONMENT PYTHONDONTWRITEBYTECODE=1)
+                                              ENVIRONMENT PYTHONDONTWRITEBYTECODE=1
+                                              RESOURCE_LOCK tovrin_ansible)
 endif()
