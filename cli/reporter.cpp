@@ -213,18 +213,25 @@ void ConsoleReporter::digestReceived(DriveAddress /*drive*/, const Digest& drive
   }
 }
 
-// Why the catalog refuses the drive the release, with what the release
-// allows.
-std::string ConsoleReporter::refusalText(Refusal refusal) const {
+// The drive as far as this console saw it, for the words the table and the
+// records use too (session/drive_text.h).
+DriveState ConsoleReporter::seen() const {
   DriveState drive;
   drive.identity = identity_;
-  drive.withheld = refusal;
+  drive.driveDigest = driveDigest_;
+  drive.withheld = refusal_;
   drive.fileRelease = releases_.file;
   drive.driveRelease = driveDigest_ ? releases_.releaseOf(*driveDigest_) : nullptr;
-  if (incompatible(refusal)) {
-    return "Incompatible drive, not programmed: " + withheldText(drive);
+  return drive;
+}
+
+// Why the catalog refuses the drive the release, with what the release
+// allows.
+std::string ConsoleReporter::refusalText() const {
+  if (incompatible(*refusal_)) {
+    return "Incompatible drive, not programmed: " + withheldText(seen());
   }
-  return "Newer release on the drive, not programmed: " + withheldText(drive) +
+  return "Newer release on the drive, not programmed: " + withheldText(seen()) +
          "; --allow-older programs it";
 }
 
@@ -233,7 +240,7 @@ std::string ConsoleReporter::refusalText(Refusal refusal) const {
 void ConsoleReporter::withheld(DriveAddress /*drive*/, Refusal refusal) {
   refusal_ = refusal;
   if (mode_ == RunMode::program) {
-    out_.write("\nERROR: " + refusalText(refusal));
+    out_.write("\nERROR: " + refusalText());
   }
 }
 
@@ -306,13 +313,13 @@ void ConsoleReporter::finished(DriveAddress /*drive*/, SessionResult result) {
 // -n: what the programming run would do to the drive.
 void ConsoleReporter::writePlan() {
   if (refusal_) {
-    out_.write("\nPlan: " + refusalText(*refusal_));
+    out_.write("\nPlan: " + refusalText());
   } else if (current_) {
     out_.write("\nPlan: already current, not programmed");
   } else if (releases_.file != nullptr) {
-    const std::string from =
-        driveDigest_ ? versionText(releases_.releaseOf(*driveDigest_)) : std::string("unknown");
-    out_.write("\nPlan: program, " + from + " -> " + releases_.file->manifest.version);
+    DriveState drive = seen();
+    drive.result = DriveResult::wouldProgram;
+    out_.write("\nPlan: program, " + firmwareText(drive));
   } else {
     out_.write("\nPlan: program");
   }

@@ -10,6 +10,7 @@
 #include "cli/run_output.h"
 #include "image/image.h"
 #include "link/link.h"
+#include "session/drive_state.h"
 #include "session/observer.h"
 
 class ConsoleReporter final : public SessionObserver {
@@ -46,7 +47,8 @@ class ConsoleReporter final : public SessionObserver {
   void writeDigest(const Digest& digest);
   void writeAddress(DriveAddress address);
   void writeExchange(const Failure& failure);
-  std::string refusalText(Refusal refusal) const;
+  DriveState seen() const;
+  std::string refusalText() const;
   void writePlan();
 
   RunOutput& out_;
